@@ -1,0 +1,36 @@
+// POSIX half of the module loader: dlopen, dlsym, dlclose.
+#include <dlfcn.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "loader/module_loader.h"
+
+namespace buslog_host {
+
+const char* ModuleFileName() { return "libbuslog.so"; }
+
+char PathSeparator() { return '/'; }
+
+bool ExecutableDirectory(char* out, size_t size) {
+  if (size < 2) return false;
+  ssize_t length = readlink("/proc/self/exe", out, size - 1);
+  if (length <= 0 || static_cast<size_t>(length) >= size - 1) return false;
+  out[length] = '\0';
+  char* slash = strrchr(out, '/');
+  if (slash == nullptr) return false;
+  slash[1] = '\0';
+  return true;
+}
+
+void* OpenLibrary(const char* path, char* error, size_t errorSize) {
+  void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) snprintf(error, errorSize, "cannot load: %s", dlerror());
+  return library;
+}
+
+void* FindSymbol(void* library, const char* name) { return dlsym(library, name); }
+
+void CloseLibrary(void* library) { dlclose(library); }
+
+}  // namespace buslog_host

@@ -1,0 +1,124 @@
+// Frame header, choice of body, and the generic form.
+#include "format/frame.h"
+
+#include "format/bodies.h"
+
+namespace buslog {
+namespace {
+
+// Kind codes and their letters; compared as whole 32-bit values.
+struct KindLetter {
+  uint32_t kindCode;
+  char letter;
+};
+constexpr KindLetter kKindLetters[] = {
+    {0x3030, 'O'}, {0x3031, 'I'}, {0x3033, 'P'}, {0x3131, 'E'}, {0xFFFB, 'M'},
+};
+
+constexpr uint32_t kBusCan = 4;
+constexpr uint32_t kBusLin = 12;
+constexpr uint32_t kBusCxpi = 40;
+constexpr uint32_t kBusPortIn = 0;
+constexpr uint32_t kBusPortOut = 0x83;
+constexpr uint32_t kBusNumbered = 128;
+constexpr uint32_t kKindPort = 0x3033;
+constexpr uint32_t kKindEnvironment = 0x3131;
+constexpr uint32_t kKindMarker = 0xFFFB;
+
+constexpr uint32_t kBusNameWidth = 8;
+constexpr uint32_t kChannelWidth = 2;
+
+char FindKindLetter(uint32_t kindCode) {
+  for (const KindLetter& kind : kKindLetters) {
+    if (kind.kindCode == kindCode) return kind.letter;
+  }
+  return '\0';
+}
+
+// The bus name of a record, or nullptr if the record is not recognised.
+const char* FindBusName(uint32_t kindCode, uint32_t busCode) {
+  if (busCode == kBusCan) return "CAN";
+  if (busCode == kBusLin) return "LIN";
+  if (busCode == kBusCxpi) return "CXPI";
+  if (kindCode == kKindPort) {
+    if (busCode == kBusPortIn) return "P/I";
+    if (busCode == kBusPortOut) return "P/O";
+    return nullptr;
+  }
+  if (kindCode == kKindEnvironment) return "Env";
+  if (kindCode == kKindMarker) return "Marker";
+  return nullptr;
+}
+
+bool HasNumberedChannel(uint32_t busCode) {
+  return busCode == kBusCan || busCode == kBusLin || busCode == kBusCxpi || busCode == kBusNumbered;
+}
+
+// "%2s" of the channel text: "-" or "%d" of channel + 1 (taken in 32 bits),
+// right-aligned in two characters. A number that needs more is printed
+// whole rather than cut, so the header grows instead of lying.
+void PutChannelText(TextSink& sink, uint32_t busCode, int32_t channel) {
+  char scratch[12];
+  TextSink text = MakeSink(scratch, scratch + sizeof scratch);
+  if (HasNumberedChannel(busCode)) {
+    PutSignedDecimal(text, static_cast<int32_t>(static_cast<uint32_t>(channel) + 1u));
+  } else {
+    PutChar(text, '-');
+  }
+  uint32_t length = static_cast<uint32_t>(text.next - scratch);
+  for (uint32_t pad = length; pad < kChannelWidth; ++pad) PutChar(sink, ' ');
+  PutBytes(sink, scratch, length);
+}
+
+}  // namespace
+
+bool FormatFrame(TextSink& sink, const FrameRecord& record) {
+  char letter = FindKindLetter(record.kindCode);
+  if (letter == '\0') return false;
+  const char* busName = FindBusName(record.kindCode, record.busCode);
+  if (busName == nullptr) return false;
+
+  // ",%c,%-8s,%2s,%s" of kind letter, bus name, channel text, status text.
+  PutChar(sink, ',');
+  PutChar(sink, letter);
+  PutChar(sink, ',');
+  uint32_t nameLength = static_cast<uint32_t>(strlen(busName));
+  PutBytes(sink, busName, nameLength);
+  for (uint32_t pad = nameLength; pad < kBusNameWidth; ++pad) PutChar(sink, ' ');
+  PutChar(sink, ',');
+  PutChannelText(sink, record.busCode, record.channel);
+  PutChar(sink, ',');
+  PutText(sink, record.statusFlag == 0 ? "OK" : "NG");
+
+  if (record.busCode == kBusCan) {
+    FormatCanFrame(sink, record.dataLength, record.data);
+  } else if (record.busCode == kBusLin) {
+    FormatLinFrame(sink, record.dataLength, record.data);
+  } else if (record.busCode == kBusCxpi) {
+    FormatCxpiFrame(sink, record.dataLength, record.data);
+  } else if (record.kindCode == kKindPort) {
+    FormatPortBody(sink, record.data);
+  } else if (record.kindCode == kKindEnvironment) {
+    FormatEnvironmentBody(sink, record.data);
+  } else {
+    FormatMarkerBody(sink, static_cast<int32_t>(record.dataLength), record.data);
+  }
+  return true;
+}
+
+void FormatGenericRecord(TextSink& sink, const FrameRecord& record) {
+  // ",%04X,%02X,%02X,%X", each argument as a 32-bit unsigned value.
+  PutChar(sink, ',');
+  PutHex(sink, record.kindCode, 4);
+  PutChar(sink, ',');
+  PutHex(sink, record.busCode, 2);
+  PutChar(sink, ',');
+  PutHex(sink, static_cast<uint32_t>(record.channel), 2);
+  PutChar(sink, ',');
+  PutHex(sink, static_cast<uint32_t>(record.statusFlag), 1);
+  for (uint32_t i = 0; i < record.dataLength && !SinkFull(sink); ++i) {
+    PutCommaHexByte(sink, record.data[i]);
+  }
+}
+
+}  // namespace buslog

@@ -1,0 +1,54 @@
+// Log file control.
+#include "output/log_file.h"
+
+#include <cstring>
+
+namespace buslog {
+
+void InitBaseDirectory(LogFile& log, const void* module) {
+  PlatformFindModuleDirectory(module, log.baseDirectory);
+}
+
+void OpenLogFile(LogFile& log, uint32_t count, const uint8_t* name) {
+  log.openResult = 0;
+  if (log.handle != kNoFile) {
+    log.openResult = 3;
+    return;
+  }
+  if (count == 0) {
+    log.openResult = 1;
+    return;
+  }
+  uint64_t baseLength = strlen(log.baseDirectory);
+  if (baseLength + count + 1 > kMaxPath) {
+    log.openResult = 1;
+    return;
+  }
+  // Without a known directory the log would land wherever the working
+  // directory happens to be; refuse instead.
+  if (baseLength == 0) {
+    log.openResult = 2;
+    return;
+  }
+  char path[kPathBufferSize] = {};
+  memcpy(path, log.baseDirectory, baseLength);
+  memcpy(path + baseLength, name, count);
+  log.handle = PlatformCreateLogFile(path, log.shareRead != 0);
+  if (log.handle == kNoFile) log.openResult = 2;
+}
+
+void SetShareMode(LogFile& log, uint32_t count, const void* values) {
+  if (count < 1) return;
+  uint32_t choice;
+  memcpy(&choice, values, sizeof choice);
+  log.shareModeResult = 0;
+  log.shareRead = choice != 0 ? 1 : 0;
+}
+
+void CloseLogFile(LogFile& log) {
+  if (log.handle == kNoFile) return;
+  PlatformCloseFile(log.handle);
+  log.handle = kNoFile;
+}
+
+}  // namespace buslog

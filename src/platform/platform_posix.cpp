@@ -1,0 +1,57 @@
+// POSIX half of the platform layer: open/write/close on a descriptor, with
+// O_DSYNC standing in for write-through, and the module's own file from
+// dladdr.
+#include "platform/platform.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+namespace buslog {
+
+uint32_t PlatformFindModuleDirectory(const void* module, char* directory) {
+  directory[0] = '\0';
+  Dl_info info = {};
+  if (dladdr(module, &info) == 0 || info.dli_fname == nullptr) return 0;
+  // dli_fname is the name the module was loaded by, possibly relative to the
+  // working directory of that moment; resolve it now, while that still holds.
+  char resolved[PATH_MAX];
+  if (realpath(info.dli_fname, resolved) == nullptr) return 0;
+  const char* lastSeparator = strrchr(resolved, '/');
+  if (lastSeparator == nullptr) return 0;
+  size_t length = static_cast<size_t>(lastSeparator - resolved) + 1;
+  if (length > kMaxPath) return 0;
+  memcpy(directory, resolved, length);
+  directory[length] = '\0';
+  return static_cast<uint32_t>(length);
+}
+
+FileHandle PlatformCreateLogFile(const char* path, bool shareRead) {
+  // Sharing is a Windows notion; POSIX readers are never locked out.
+  (void)shareRead;
+  int fd;
+  do {
+    fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_DSYNC | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? kNoFile : static_cast<FileHandle>(fd);
+}
+
+bool PlatformWriteAll(FileHandle file, const char* bytes, uint32_t count) {
+  int fd = static_cast<int>(file);
+  while (count > 0) {
+    ssize_t written = write(fd, bytes, count);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    count -= static_cast<uint32_t>(written);
+  }
+  return true;
+}
+
+void PlatformCloseFile(FileHandle file) { close(static_cast<int>(file)); }
+
+}  // namespace buslog

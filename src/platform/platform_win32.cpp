@@ -1,0 +1,53 @@
+// Windows half of the platform layer: the ANSI file API and the module's own
+// file name from GetModuleFileNameA.
+#include "platform/platform.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+namespace buslog {
+
+uint32_t PlatformFindModuleDirectory(const void* module, char* directory) {
+  directory[0] = '\0';
+  char fileName[kPathBufferSize] = {};
+  DWORD length = GetModuleFileNameA(static_cast<HMODULE>(const_cast<void*>(module)), fileName,
+                                    kPathBufferSize);
+  // A result of 0 is a failure; a full buffer means the name was cut.
+  // _splitpath takes no buffer sizes: a path of at most 258 bytes keeps its
+  // directory part within the 257 bytes below.
+  if (length == 0 || length >= kMaxPath - 1) return 0;
+
+  char drive[4] = {};
+  char dir[257] = {};
+  _splitpath(fileName, drive, dir, nullptr, nullptr);
+  size_t driveLength = strlen(drive);
+  size_t dirLength = strlen(dir);
+  if (dirLength == 0 || driveLength + dirLength > kMaxPath) return 0;
+  memcpy(directory, drive, driveLength);
+  memcpy(directory + driveLength, dir, dirLength + 1);
+  return static_cast<uint32_t>(driveLength + dirLength);
+}
+
+FileHandle PlatformCreateLogFile(const char* path, bool shareRead) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, shareRead ? FILE_SHARE_READ : 0, nullptr,
+                            CREATE_ALWAYS, FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr);
+  return reinterpret_cast<FileHandle>(file);
+}
+
+bool PlatformWriteAll(FileHandle file, const char* bytes, uint32_t count) {
+  HANDLE handle = reinterpret_cast<HANDLE>(file);
+  while (count > 0) {
+    DWORD written = 0;
+    if (!WriteFile(handle, bytes, count, &written, nullptr)) return false;
+    // A successful call that wrote nothing would loop for ever.
+    if (written == 0 || written > count) return false;
+    bytes += written;
+    count -= written;
+  }
+  return true;
+}
+
+void PlatformCloseFile(FileHandle file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
+
+}  // namespace buslog
