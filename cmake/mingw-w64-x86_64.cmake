@@ -1,10 +1,11 @@
-# Cross-build for 64-bit Windows with mingw-w64; the Windows programs of the
+# Cross-build for 64-bit Windows with mingw-w64 (its POSIX thread model, which
+# GoogleTest needs for std::mutex); the Windows programs of the
 # build (tests, host) run under Wine, which CTest prepends to their command.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)

@@ -34,7 +34,7 @@ TEST_F(SharingTest, ShareModeLetsOthersReadWhileTheLogIsOpen) {
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
   char bytes[32] = {};
   DWORD read = 0;
-  EXPECT_TRUE(ReadFile(reader, bytes, sizeof bytes, &read, nullptr));
+  EXPECT_TRUE(::ReadFile(reader, bytes, sizeof bytes, &read, nullptr));
   EXPECT_EQ(std::string(bytes, read), "visible\r\n");
   CloseHandle(reader);
   Close();
