@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the module, the host and the tests for both platforms:
+#   build/posix     libbuslog.so, buslog-host, tests
+#   build/windows   buslog.dll, buslog-host.exe, tests (run under Wine)
+# With --sanitize also build/posix-asan, the same built with AddressSanitizer
+# and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc 2>/dev/null || echo 2)
+configure_and_build() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+  cmake --build "$dir" -j "$jobs" -- --no-print-directory >"$dir.build.log" 2>&1 || { cat "$dir.build.log"; return 1; }
+  echo "built $dir"
+}
+
+mkdir -p build
+configure_and_build build/posix -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure_and_build build/windows -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+if [ "${1:-}" = --sanitize ]; then
+  configure_and_build build/posix-asan -DCMAKE_BUILD_TYPE=Debug -DBUSLOG_SANITIZE=ON
+fi

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building and testing buslog needs on a Debian machine:
+# CMake and g++, mingw-w64 for the Windows DLL, Wine to run it, GoogleTest
+# sources, clang and its fuzzer runtime, Google Benchmark. Packages already there are left alone, so a second run is quick.
+set -euo pipefail
+
+packages=(
+  cmake make g++ binutils
+  googletest
+  g++-mingw-w64-x86-64 wine64
+  clang libclang-rt-14-dev libbenchmark-dev
+)
+packages+=("$@")
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+echo "installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
