@@ -1,6 +1,7 @@
 // Loads the buslog module at run time the way a bus tool does (LoadLibraryA
 // and GetProcAddress on Windows, dlopen and dlsym on POSIX), by its path,
-// and finds its nine exports. Used by the host program and the tests.
+// and finds its nine exports; also the few other system calls a host needs.
+// Used by the host program and the tests.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +33,12 @@ bool LoadModule(const char* path, LoadedModule* module, char* error, size_t erro
 // Unloads a module that LoadModule loaded; the module closes a log file that
 // is still open. Safe to call on a module that is not loaded.
 void UnloadModule(LoadedModule* module);
+
+// Writes the absolute form of `path` into `out`; false if it cannot.
+bool AbsolutePath(const char* path, char* out, size_t size);
+
+// True when standard error is a terminal (for progress lines).
+bool StderrIsTerminal();
 
 // The system's own calls, one half per platform.
 void* OpenLibrary(const char* path, char* error, size_t errorSize);

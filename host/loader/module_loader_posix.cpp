@@ -1,5 +1,7 @@
 // POSIX half of the module loader: dlopen, dlsym, dlclose.
 #include <dlfcn.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -22,6 +24,15 @@ bool ExecutableDirectory(char* out, size_t size) {
   slash[1] = '\0';
   return true;
 }
+
+bool AbsolutePath(const char* path, char* out, size_t size) {
+  char resolved[PATH_MAX];
+  if (realpath(path, resolved) == nullptr || strlen(resolved) >= size) return false;
+  memcpy(out, resolved, strlen(resolved) + 1);
+  return true;
+}
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 void* OpenLibrary(const char* path, char* error, size_t errorSize) {
   void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);

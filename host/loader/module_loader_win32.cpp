@@ -1,5 +1,6 @@
 // Windows half of the module loader: LoadLibraryA, GetProcAddress,
 // FreeLibrary.
+#include <io.h>
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
@@ -21,6 +22,13 @@ bool ExecutableDirectory(char* out, size_t size) {
   slash[1] = '\0';
   return true;
 }
+
+bool AbsolutePath(const char* path, char* out, size_t size) {
+  DWORD length = GetFullPathNameA(path, static_cast<DWORD>(size), out, nullptr);
+  return length != 0 && length < size;
+}
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 void* OpenLibrary(const char* path, char* error, size_t errorSize) {
   HMODULE library = LoadLibraryA(path);

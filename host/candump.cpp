@@ -1,0 +1,211 @@
+// candump log lines.
+#include "candump.h"
+
+#include <cstring>
+
+namespace buslog_host {
+namespace {
+
+struct Cursor {
+  const char* next;
+  const char* end;
+};
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool AtEnd(const Cursor& at) { return at.next == at.end; }
+
+void SkipBlanks(Cursor* at) {
+  while (!AtEnd(*at) && (*at->next == ' ' || *at->next == '\t')) ++at->next;
+}
+
+// Reads decimal digits into a value of at most `maxDigits` digits.
+bool ReadDecimal(Cursor* at, uint64_t* value, int maxDigits, int* digits) {
+  *value = 0;
+  *digits = 0;
+  while (!AtEnd(*at) && *at->next >= '0' && *at->next <= '9') {
+    if (*digits == maxDigits) return false;
+    *value = *value * 10 + static_cast<uint64_t>(*at->next - '0');
+    ++*digits;
+    ++at->next;
+  }
+  return *digits > 0;
+}
+
+// "(seconds.fraction)": the fraction is taken to microseconds, padded or
+// cut after six digits.
+const char* ParseTimeStamp(Cursor* at, CandumpFrame* frame) {
+  if (AtEnd(*at) || *at->next != '(') return "no time stamp";
+  ++at->next;
+  int digits = 0;
+  if (!ReadDecimal(at, &frame->seconds, 19, &digits)) return "bad time stamp";
+  if (AtEnd(*at) || *at->next != '.') return "bad time stamp";
+  ++at->next;
+  uint32_t micros = 0;
+  int fractionDigits = 0;
+  while (!AtEnd(*at) && *at->next >= '0' && *at->next <= '9') {
+    if (fractionDigits < 6) micros = micros * 10 + static_cast<uint32_t>(*at->next - '0');
+    ++fractionDigits;
+    ++at->next;
+  }
+  if (fractionDigits == 0) return "bad time stamp";
+  for (int pad = fractionDigits; pad < 6; ++pad) micros *= 10;
+  frame->micros = micros;
+  if (AtEnd(*at) || *at->next != ')') return "bad time stamp";
+  ++at->next;
+  return nullptr;
+}
+
+const char* ParseInterface(Cursor* at, CandumpFrame* frame) {
+  SkipBlanks(at);
+  const char* start = at->next;
+  while (!AtEnd(*at) && *at->next != ' ' && *at->next != '\t') {
+    unsigned char c = static_cast<unsigned char>(*at->next);
+    if (c < 0x21 || c > 0x7E) return "bad interface name";
+    ++at->next;
+  }
+  if (at->next == start) return "no interface";
+  frame->interfaceName = start;
+  frame->interfaceLength = static_cast<size_t>(at->next - start);
+  return nullptr;
+}
+
+// Hex byte pairs, optionally separated by dots, up to `maxBytes`.
+const char* ParseDataBytes(Cursor* at, uint8_t* data, uint32_t maxBytes, uint8_t* count) {
+  uint32_t n = 0;
+  while (!AtEnd(*at) && *at->next != ' ' && *at->next != '\t' && *at->next != '_') {
+    if (*at->next == '.') {
+      ++at->next;
+      continue;
+    }
+    if (at->end - at->next < 2) return "odd number of data digits";
+    int high = HexValue(at->next[0]);
+    int low = HexValue(at->next[1]);
+    if (high < 0 || low < 0) return "bad data byte";
+    if (n == maxBytes) return "too many data bytes";
+    data[n++] = static_cast<uint8_t>(high << 4 | low);
+    at->next += 2;
+  }
+  *count = static_cast<uint8_t>(n);
+  return nullptr;
+}
+
+// CAN FD lengths and their length codes 9 to 15.
+constexpr uint8_t kFdLengths[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 20, 24, 32, 48, 64};
+
+bool FdLengthCode(uint8_t length, uint8_t* code) {
+  for (uint8_t i = 0; i < 16; ++i) {
+    if (kFdLengths[i] == length) {
+      *code = i;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* ParseFrame(Cursor* at, CandumpFrame* frame) {
+  SkipBlanks(at);
+  const char* idStart = at->next;
+  uint32_t id = 0;
+  while (!AtEnd(*at) && *at->next != '#') {
+    int digit = HexValue(*at->next);
+    if (digit < 0 || at->next - idStart >= 8) return "bad identifier";
+    id = id << 4 | static_cast<uint32_t>(digit);
+    ++at->next;
+  }
+  size_t idDigits = static_cast<size_t>(at->next - idStart);
+  if (AtEnd(*at)) return "no '#' in frame";
+  ++at->next;  // '#'
+  if (idDigits == 3) {
+    if (id > 0x7FF) return "standard identifier above 7FF";
+    frame->extended = false;
+  } else if (idDigits == 8) {
+    frame->extended = true;
+    if (id & ~(kCanErrorFlag | 0x1FFFFFFFu)) return "identifier flags other than the error flag";
+  } else {
+    return "identifier must have 3 or 8 digits";
+  }
+  frame->kind = (frame->extended && (id & kCanErrorFlag)) ? CanFrameKind::kError : CanFrameKind::kData;
+  frame->id = id & 0x1FFFFFFFu;
+  frame->fdFlags = 0;
+
+  if (!AtEnd(*at) && *at->next == '#') {
+    ++at->next;
+    if (frame->kind == CanFrameKind::kError) return "CAN FD error frame";
+    if (AtEnd(*at)) return "no CAN FD flags";
+    int flags = HexValue(*at->next);
+    if (flags < 0) return "bad CAN FD flags";
+    ++at->next;
+    frame->kind = CanFrameKind::kFd;
+    frame->fdFlags = static_cast<uint8_t>(flags);
+    if (const char* error = ParseDataBytes(at, frame->data, kMaxCanData, &frame->length)) return error;
+    if (!FdLengthCode(frame->length, &frame->dlc)) return "not a CAN FD length";
+    return nullptr;
+  }
+  if (!AtEnd(*at) && (*at->next == 'R' || *at->next == 'r')) {
+    ++at->next;
+    if (frame->kind == CanFrameKind::kError) return "remote error frame";
+    frame->kind = CanFrameKind::kRemote;
+    frame->length = 0;
+    if (!AtEnd(*at) && *at->next >= '0' && *at->next <= '9') {
+      frame->length = static_cast<uint8_t>(*at->next - '0');
+      ++at->next;
+      if (frame->length > 8) return "remote length above 8";
+    }
+    frame->dlc = frame->length;
+    return nullptr;
+  }
+  if (const char* error = ParseDataBytes(at, frame->data, 8, &frame->length)) return error;
+  frame->dlc = frame->length;
+  if (!AtEnd(*at) && *at->next == '_') {
+    // "_X": the length code of an 8-byte classic frame, 9 to F.
+    ++at->next;
+    int code = AtEnd(*at) ? -1 : HexValue(*at->next);
+    if (code < 9 || frame->length != 8) return "bad length code";
+    frame->dlc = static_cast<uint8_t>(code);
+    ++at->next;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const char* ParseCandumpLine(const char* line, size_t length, CandumpFrame* frame) {
+  Cursor at = {line, line + length};
+  SkipBlanks(&at);
+  if (const char* error = ParseTimeStamp(&at, frame)) return error;
+  if (const char* error = ParseInterface(&at, frame)) return error;
+  if (const char* error = ParseFrame(&at, frame)) return error;
+  SkipBlanks(&at);
+  // A direction mark may follow: R for received, T for transmitted.
+  if (!AtEnd(at) && (*at.next == 'R' || *at.next == 'T')) {
+    ++at.next;
+    SkipBlanks(&at);
+  }
+  if (!AtEnd(at)) return "unexpected text after the frame";
+  return nullptr;
+}
+
+uint32_t BuildCanRecord(const CandumpFrame& frame, uint8_t* record) {
+  uint32_t size = 0;
+  uint32_t dataBytes = frame.kind == CanFrameKind::kRemote ? 0 : frame.length;
+  if (frame.extended) {
+    record[size++] = static_cast<uint8_t>(0x80 | ((frame.id >> 24) & 0x1F));
+    record[size++] = static_cast<uint8_t>(frame.id >> 16);
+    record[size++] = static_cast<uint8_t>(frame.id >> 8);
+    record[size++] = static_cast<uint8_t>(frame.id);
+  } else {
+    record[size++] = static_cast<uint8_t>((frame.id >> 8) & 0x07);
+    record[size++] = static_cast<uint8_t>(frame.id);
+  }
+  record[size++] = static_cast<uint8_t>(frame.dlc & 0x0F);
+  memcpy(record + size, frame.data, dataBytes);
+  return size + dataBytes;
+}
+
+}  // namespace buslog_host

@@ -1,0 +1,49 @@
+// The candump log format of can-utils, one frame per line:
+//   (1436509052.249713) can0 123#DEADBEEF        standard data frame
+//   (1436509052.249713) can0 12345678#01         extended (8 digits)
+//   (1436509052.249713) can0 123#                no data
+//   (1436509052.249713) can0 123#R  or  123#R4   remote frame, length 4
+//   (1436509052.249713) can0 123##1112233        CAN FD, flags 1, data
+//   (1436509052.249713) can0 20000004#0000...    error frame (error flag)
+//   (1436509052.249713) can0 123#1122334455667788_C   8 bytes with DLC 12
+// An optional direction mark (R or T) after the frame is accepted and
+// ignored. Data bytes may be separated by dots.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace buslog_host {
+
+enum class CanFrameKind { kData, kRemote, kFd, kError };
+
+constexpr uint32_t kCanErrorFlag = 0x20000000;
+constexpr uint32_t kMaxCanData = 64;
+// Leading bytes of an extended CAN record plus the most data of a frame.
+constexpr uint32_t kMaxCanRecord = 5 + kMaxCanData;
+
+struct CandumpFrame {
+  uint64_t seconds;
+  uint32_t micros;
+  const char* interfaceName;  // points into the parsed line
+  size_t interfaceLength;
+  CanFrameKind kind;
+  bool extended;    // 29-bit identifier (error frames are extended)
+  uint32_t id;      // identifier without flags; for errors the error class
+  uint8_t length;   // data bytes (for remote frames: the requested length)
+  uint8_t dlc;      // length code printed in the record
+  uint8_t fdFlags;  // CAN FD flags digit (BRS 1, ESI 2)
+  uint8_t data[kMaxCanData];
+};
+
+// Parses one line (without its line end). Returns nullptr on success, or a
+// short reason such as "bad identifier" when the line is not a frame.
+const char* ParseCandumpLine(const char* line, size_t length, CandumpFrame* frame);
+
+// Lays out `frame` as a CAN record in the module's byte order: standard
+// (id10..8, id7..0, length code, data) or extended (0x80|id28..24, id23..16,
+// id15..8, id7..0, length code, data). Writes at most kMaxCanRecord bytes
+// and returns how many.
+uint32_t BuildCanRecord(const CandumpFrame& frame, uint8_t* record);
+
+}  // namespace buslog_host

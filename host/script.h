@@ -1,0 +1,55 @@
+// Call scripts: one export call per line, the way an integrator writes down
+// what a host did. The format:
+//
+//   # a comment; blank lines are ignored
+//   ShareMode 1                 32-bit values: decimal, -decimal or 0x hex
+//   ShareMode                   no value (count 0)
+//   Open "demo.log"             text in double quotes; escapes \\ \" \n \r
+//   Open                        \t \0 and \xHH; no text gives count 0
+//   PutFrameId 123
+//   PutTimeStamp 1 234567
+//   PutError 0x1F
+//   PutString ",free text"
+//   PutFrame 0x3031 4 0 0 01 23 02 AA BB
+//                               kind, bus, channel, status, then data:
+//                               hex bytes, AA*100 for a run of one byte,
+//                               "text" for its bytes; len=N sets the data
+//                               length below the bytes given (a marker
+//                               may also take a negative length)
+//   Write
+//   Close
+//   expect Open 0               the latest result of Open, ShareMode or
+//   expect ShareMode 1          Write must be this value
+//   expect Write 0
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "buslog.h"
+
+namespace buslog_host {
+
+enum class ScriptStatus {
+  kOk,                 // done (or a blank or comment line)
+  kMalformed,          // the line is not a call; nothing was called
+  kExpectationFailed,  // an expect line did not hold
+};
+
+struct ScriptState {
+  bool haveOpen, haveShareMode, haveWrite;
+  uint8_t openResult;
+  uint32_t shareModeResult;
+  uint8_t writeResult;
+  uint64_t calls;
+  uint64_t linesWritten;   // Write calls with result 0
+  uint64_t writeFailures;  // Write calls with result 1
+  char lastLogName[256];   // name of the latest Open that gave 0
+};
+
+// Runs one script line against the module. On kMalformed or
+// kExpectationFailed, `message` says why.
+ScriptStatus RunScriptLine(const BuslogApi& api, const char* line, size_t length, ScriptState* state,
+                           char* message, size_t messageSize);
+
+}  // namespace buslog_host
