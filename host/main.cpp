@@ -120,12 +120,15 @@ const char* OpenResultText(uint8_t result) {
   }
 }
 
-void ShareIfAsked(const Options& options, const Host& host) {
-  if (!options.share) return;
+// With --share, calls ShareMode with 1 and returns true with its result.
+bool ShareIfAsked(const Options& options, const Host& host, uint32_t* result) {
+  if (!options.share) return false;
   uint32_t choice = 1;
   int32_t count;
   void* cell;
   host.module.api.ShareMode(1, &choice, &count, &cell);
+  *result = *static_cast<uint32_t*>(cell);
+  return true;
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
@@ -145,7 +148,8 @@ int Replay(const Options& options, const Host& host, const char* trace, const ch
   FILE* file = OpenInput(trace);
   if (file == nullptr) return 1;
   const BuslogApi& api = host.module.api;
-  ShareIfAsked(options, host);
+  uint32_t shareResult;
+  ShareIfAsked(options, host, &shareResult);
   int32_t count;
   void* cell;
   api.Open(static_cast<uint32_t>(strlen(logName)), logName, &count, &cell);
@@ -200,9 +204,10 @@ int RunScript(const Options& options, const Host& host, const char* script) {
     fprintf(stderr, "buslog-host: out of memory\n");
     return 1;
   }
-  ShareIfAsked(options, host);
   static ScriptState state;
   state = ScriptState{};
+  // The script's expectations see the host's own ShareMode call.
+  state.haveShareMode = ShareIfAsked(options, host, &state.shareModeResult);
   uint64_t malformed = 0;
   uint64_t failedExpectations = 0;
   bool stopped = false;

@@ -1,0 +1,32 @@
+# Runs buslog-host once and checks what a user would: its exit status, what
+# it said on standard error, and the log it wrote, byte for byte.
+#   -DHOST=program -DEMULATOR=wine-or-empty -DARGS=a|b|c -DEXIT=0
+#   -DLOG=path -DEXPECTED=file|ABSENT -DSTDERR=regex -DREQUIRE=path
+string(REPLACE "|" ";" args "${ARGS}")
+if(REQUIRE AND NOT EXISTS "${REQUIRE}")
+  message("SKIPPED: ${REQUIRE} is not here")
+  return()
+endif()
+if(LOG)
+  file(REMOVE "${LOG}")
+endif()
+execute_process(COMMAND ${EMULATOR} ${HOST} ${args}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+message("${err}")
+if(NOT "${status}" STREQUAL "${EXIT}")
+  message(FATAL_ERROR "exit status ${status}, expected ${EXIT}")
+endif()
+if(STDERR AND NOT err MATCHES "${STDERR}")
+  message(FATAL_ERROR "standard error does not match: ${STDERR}")
+endif()
+if(EXPECTED STREQUAL "ABSENT")
+  if(EXISTS "${LOG}")
+    message(FATAL_ERROR "${LOG} was created")
+  endif()
+elseif(EXPECTED)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${LOG}" "${EXPECTED}" RESULT_VARIABLE differ)
+  if(differ)
+    execute_process(COMMAND diff "${EXPECTED}" "${LOG}")
+    message(FATAL_ERROR "${LOG} differs from ${EXPECTED}")
+  endif()
+endif()
