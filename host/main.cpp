@@ -91,7 +91,18 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       fprintf(stderr, "buslog-host: cannot find this program's directory; use --module\n");
       return false;
     }
+    // Beside this program in a build or on Windows; in lib/ of an install.
     if (!JoinPath(options->module, sizeof options->module, dir, ModuleFileName())) return false;
+    char installed[kPathSize];
+    FILE* probe = fopen(options->module, "rb");
+    if (probe != nullptr) {
+      fclose(probe);
+    } else if (JoinPath(installed, sizeof installed, dir, "../lib/") &&
+               JoinPath(options->module, sizeof options->module, installed, ModuleFileName())) {
+      probe = fopen(options->module, "rb");
+      if (probe != nullptr) fclose(probe);
+      if (probe == nullptr) JoinPath(options->module, sizeof options->module, dir, ModuleFileName());
+    }
   }
   return true;
 }
