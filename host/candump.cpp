@@ -11,12 +11,22 @@ struct Cursor {
   const char* end;
 };
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+// Hexadecimal digit values, -1 for every other byte: one lookup per digit
+// on the replay's hot path.
+struct HexTable {
+  int8_t value[256];
+};
+constexpr HexTable MakeHexTable() {
+  HexTable table = {};
+  for (int c = 0; c < 256; ++c) table.value[c] = -1;
+  for (int c = '0'; c <= '9'; ++c) table.value[c] = static_cast<int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) table.value[c] = static_cast<int8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) table.value[c] = static_cast<int8_t>(c - 'A' + 10);
+  return table;
 }
+constexpr HexTable kHex = MakeHexTable();
+
+inline int HexValue(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
 
 bool AtEnd(const Cursor& at) { return at.next == at.end; }
 
@@ -39,7 +49,32 @@ bool ReadDecimal(Cursor* at, uint64_t* value, int maxDigits, int* digits) {
 
 // "(seconds.fraction)": the fraction is taken to microseconds, padded or
 // cut after six digits.
+// True when the `count` bytes at `text` are all decimal digits; adds their
+// value to `*value` * 10^count.
+bool TakeDigits(const char* text, int count, uint64_t* value) {
+  uint64_t result = *value;
+  for (int i = 0; i < count; ++i) {
+    unsigned digit = static_cast<unsigned char>(text[i]) - static_cast<unsigned>('0');
+    if (digit > 9) return false;
+    result = result * 10 + digit;
+  }
+  *value = result;
+  return true;
+}
+
 const char* ParseTimeStamp(Cursor* at, CandumpFrame* frame) {
+  // candump writes "(%010lu.%06lu)": take that shape in one step.
+  constexpr int kShape = 1 + 10 + 1 + 6 + 1;
+  const char* p = at->next;
+  uint64_t seconds = 0;
+  uint64_t fraction = 0;
+  if (at->end - p >= kShape && p[0] == '(' && p[11] == '.' && p[18] == ')' && TakeDigits(p + 1, 10, &seconds) &&
+      TakeDigits(p + 12, 6, &fraction)) {
+    frame->seconds = seconds;
+    frame->micros = static_cast<uint32_t>(fraction);
+    at->next += kShape;
+    return nullptr;
+  }
   if (AtEnd(*at) || *at->next != '(') return "no time stamp";
   ++at->next;
   int digits = 0;
@@ -78,19 +113,21 @@ const char* ParseInterface(Cursor* at, CandumpFrame* frame) {
 // Hex byte pairs, optionally separated by dots, up to `maxBytes`.
 const char* ParseDataBytes(Cursor* at, uint8_t* data, uint32_t maxBytes, uint8_t* count) {
   uint32_t n = 0;
-  while (!AtEnd(*at) && *at->next != ' ' && *at->next != '\t' && *at->next != '_') {
-    if (*at->next == '.') {
+  while (!AtEnd(*at)) {
+    int high = HexValue(*at->next);
+    if (high < 0) {
+      if (*at->next != '.') break;
       ++at->next;
       continue;
     }
     if (at->end - at->next < 2) return "odd number of data digits";
-    int high = HexValue(at->next[0]);
     int low = HexValue(at->next[1]);
-    if (high < 0 || low < 0) return "bad data byte";
+    if (low < 0) return "bad data byte";
     if (n == maxBytes) return "too many data bytes";
     data[n++] = static_cast<uint8_t>(high << 4 | low);
     at->next += 2;
   }
+  if (!AtEnd(*at) && *at->next != ' ' && *at->next != '\t' && *at->next != '_') return "bad data byte";
   *count = static_cast<uint8_t>(n);
   return nullptr;
 }

@@ -35,20 +35,23 @@ char FindKindLetter(uint32_t kindCode) {
   return '\0';
 }
 
-// The bus name of a record, or nullptr if the record is not recognised.
+// The bus name of a record, blank-padded to its 8 characters and with the
+// comma behind it (",%-8s,"), or nullptr if the record is not recognised.
 const char* FindBusName(uint32_t kindCode, uint32_t busCode) {
-  if (busCode == kBusCan) return "CAN";
-  if (busCode == kBusLin) return "LIN";
-  if (busCode == kBusCxpi) return "CXPI";
+  if (busCode == kBusCan) return ",CAN     ,";
+  if (busCode == kBusLin) return ",LIN     ,";
+  if (busCode == kBusCxpi) return ",CXPI    ,";
   if (kindCode == kKindPort) {
-    if (busCode == kBusPortIn) return "P/I";
-    if (busCode == kBusPortOut) return "P/O";
+    if (busCode == kBusPortIn) return ",P/I     ,";
+    if (busCode == kBusPortOut) return ",P/O     ,";
     return nullptr;
   }
-  if (kindCode == kKindEnvironment) return "Env";
-  if (kindCode == kKindMarker) return "Marker";
+  if (kindCode == kKindEnvironment) return ",Env     ,";
+  if (kindCode == kKindMarker) return ",Marker  ,";
   return nullptr;
 }
+constexpr uint32_t kBusNameField = 1 + kBusNameWidth + 1;
+static_assert(sizeof(",Marker  ,") - 1 == kBusNameField, "bus names are padded to 8 characters");
 
 bool HasNumberedChannel(uint32_t busCode) {
   return busCode == kBusCan || busCode == kBusLin || busCode == kBusCxpi || busCode == kBusNumbered;
@@ -81,14 +84,9 @@ bool FormatFrame(TextSink& sink, const FrameRecord& record) {
   // ",%c,%-8s,%2s,%s" of kind letter, bus name, channel text, status text.
   PutChar(sink, ',');
   PutChar(sink, letter);
-  PutChar(sink, ',');
-  uint32_t nameLength = static_cast<uint32_t>(strlen(busName));
-  PutBytes(sink, busName, nameLength);
-  for (uint32_t pad = nameLength; pad < kBusNameWidth; ++pad) PutChar(sink, ' ');
-  PutChar(sink, ',');
+  PutBytes(sink, busName, kBusNameField);
   PutChannelText(sink, record.busCode, record.channel);
-  PutChar(sink, ',');
-  PutText(sink, record.statusFlag == 0 ? "OK" : "NG");
+  PutBytes(sink, record.statusFlag == 0 ? ",OK" : ",NG", 3);
 
   if (record.busCode == kBusCan) {
     FormatCanFrame(sink, record.dataLength, record.data);

@@ -1,5 +1,6 @@
-// Number conversions of the bounded writer. Each builds its digits in a
-// scratch of one field and appends them whole through PutBytes.
+// Number conversions of the bounded writer. Each writes its digits straight
+// into the sink when they fit, and otherwise builds them in a scratch of one
+// field and appends as many as fit through PutBytes.
 #include "output/text_sink.h"
 
 namespace buslog {
@@ -10,22 +11,36 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 // Longest text of a 32-bit value: 10 decimal digits and a sign.
 constexpr uint32_t kNumberScratch = 12;
 
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+uint32_t DecimalDigits(uint32_t value) {
+  uint32_t digits = 1;
+  for (uint32_t bound = 10; digits < 10 && value >= bound; bound *= 10) ++digits;
+  return digits;
+}
+
 }  // namespace
 
 void PutHex(TextSink& sink, uint32_t value, uint32_t minDigits) {
+  uint32_t digits = 1;
+  while (digits < 8 && (value >> (4 * digits)) != 0) ++digits;
+  if (digits < minDigits) digits = minDigits < 8 ? minDigits : 8;
   char scratch[kNumberScratch];
-  char* first = scratch + kNumberScratch;
-  uint32_t digits = 0;
-  do {
-    *--first = kHexDigits[value & 0xF];
+  // Straight into the line when it has room, else through the scratch.
+  bool direct = SinkRoom(sink) >= digits;
+  char* last = direct ? sink.next + digits : scratch + digits;
+  for (char* at = last; at != last - digits;) {
+    *--at = kHexDigits[value & 0xF];
     value >>= 4;
-    ++digits;
-  } while (value != 0);
-  while (digits < minDigits && digits < 8) {
-    *--first = '0';
-    ++digits;
   }
-  PutBytes(sink, first, digits);
+  if (direct) {
+    sink.next = last;
+  } else {
+    PutBytes(sink, scratch, digits);
+  }
 }
 
 void PutCommaHexByte(TextSink& sink, uint8_t byte) {
@@ -41,19 +56,32 @@ void PutCommaHexByte(TextSink& sink, uint8_t byte) {
 }
 
 void PutDecimal(TextSink& sink, uint32_t value, uint32_t minDigits) {
+  uint32_t digits = DecimalDigits(value);
+  if (digits < minDigits) digits = minDigits < 10 ? minDigits : 10;
   char scratch[kNumberScratch];
-  char* first = scratch + kNumberScratch;
-  uint32_t digits = 0;
-  do {
-    *--first = static_cast<char>('0' + value % 10);
-    value /= 10;
-    ++digits;
-  } while (value != 0);
-  while (digits < minDigits && digits < 10) {
-    *--first = '0';
-    ++digits;
+  bool direct = SinkRoom(sink) >= digits;
+  char* first = direct ? sink.next : scratch;
+  char* at = first + digits;
+  // Two digits a step, from the right; the leading positions become zeros.
+  while (value >= 100) {
+    const char* pair = kDigitPairs + 2 * (value % 100);
+    value /= 100;
+    *--at = pair[1];
+    *--at = pair[0];
   }
-  PutBytes(sink, first, digits);
+  if (value >= 10) {
+    const char* pair = kDigitPairs + 2 * value;
+    *--at = pair[1];
+    *--at = pair[0];
+  } else {
+    *--at = static_cast<char>('0' + value);
+  }
+  while (at != first) *--at = '0';
+  if (direct) {
+    sink.next = first + digits;
+  } else {
+    PutBytes(sink, scratch, digits);
+  }
 }
 
 void PutSignedDecimal(TextSink& sink, int32_t value) {
