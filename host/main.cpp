@@ -3,6 +3,7 @@
 // showing a demo of both with the samples that ship beside it.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "line_reader.h"
@@ -25,7 +26,9 @@ const char kUsage[] =
     "                  always puts it beside itself\n"
     "  --share         call ShareMode with 1 before the log is opened\n"
     "  --strict        stop at the first malformed line, with exit status 1\n"
-    "  --quiet         no progress line\n";
+    "  --quiet         no progress line\n"
+    "  --report-every N  say \"written N\" on standard error each N lines the module\n"
+    "                  wrote (for crash tests)\n";
 
 struct Options {
   const char* command;
@@ -35,6 +38,7 @@ struct Options {
   bool share;
   bool strict;
   bool quiet;
+  unsigned long long reportEvery;
 };
 
 struct Host {
@@ -64,6 +68,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->strict = true;
     } else if (strcmp(arg, "--quiet") == 0) {
       options->quiet = true;
+    } else if (strcmp(arg, "--report-every") == 0 && hasValue) {
+      options->reportEvery = strtoull(argv[++i], nullptr, 10);
     } else if (arg[0] == '-' && arg[1] == '-') {
       fprintf(stderr, "buslog-host: unknown option %s\n%s", arg, kUsage);
       return false;
@@ -172,7 +178,7 @@ int Replay(const Options& options, const Host& host, const char* trace, const ch
     return 1;
   }
 
-  ReplayOptions replayOptions = {options.strict, !options.quiet && StderrIsTerminal(), trace};
+  ReplayOptions replayOptions = {options.strict, !options.quiet && StderrIsTerminal(), options.reportEvery, trace};
   ReplayTotals t;
   auto started = std::chrono::steady_clock::now();
   bool complete = ReplayTrace(api, file, replayOptions, &t);

@@ -151,6 +151,9 @@ bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options
     api.Write(0, nullptr, &resultCount, &cell);
     if (*static_cast<uint8_t*>(cell) == 0) {
       ++totals->written;
+      if (options.reportEvery != 0 && totals->written % options.reportEvery == 0) {
+        fprintf(stderr, "written %llu\n", static_cast<unsigned long long>(totals->written));
+      }
     } else {
       ++totals->writeFailures;
       if (writeWarnings++ < kMaxWarnings) {

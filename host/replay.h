@@ -23,6 +23,7 @@ namespace buslog_host {
 struct ReplayOptions {
   bool strict;    // stop at the first malformed line
   bool progress;  // show a progress line on standard error
+  uint64_t reportEvery;  // if not 0: say "written N" each N lines written
   const char* traceName;
 };
 

@@ -12,6 +12,16 @@ namespace fs = std::filesystem;
 
 using ExportsTest = ModuleTest;
 
+// Loads a copy of the module from a folder of its own below the test's.
+void LoadCopyIn(const fs::path& dir, buslog_host::LoadedModule* copy) {
+  fs::create_directories(dir);
+  fs::path module = dir / buslog_host::ModuleFileName();
+  fs::copy_file(fs::path(ModuleDirectory()) / buslog_host::ModuleFileName(), module,
+                fs::copy_options::overwrite_existing);
+  char error[256] = "";
+  ASSERT_TRUE(buslog_host::LoadModule(module.string().c_str(), copy, error, sizeof error)) << error;
+}
+
 TEST_F(ExportsTest, CallsBelowTheirThresholdAddNothing) {
   std::string line = WriteOneLine([&] {
     PutFrameId({});
@@ -83,12 +93,9 @@ TEST_F(ExportsTest, UnloadClosesTheLogAndDropsThePendingLine) {
 TEST_F(ExportsTest, LoadAndUnloadWithoutCallsCreatesNoFile) {
   // A directory of its own, holding nothing but the module.
   fs::path dir = fs::path(ModuleDirectory()) / "quiet";
-  fs::create_directories(dir);
-  fs::path module = dir / buslog_host::ModuleFileName();
-  fs::copy_file(LogPath(buslog_host::ModuleFileName()), module, fs::copy_options::overwrite_existing);
   buslog_host::LoadedModule quiet = {};
-  char error[256] = "";
-  ASSERT_TRUE(buslog_host::LoadModule(module.string().c_str(), &quiet, error, sizeof error)) << error;
+  LoadCopyIn(dir, &quiet);
+  ASSERT_NE(quiet.library, nullptr);
   buslog_host::UnloadModule(&quiet);
   size_t entries = 0;
   for (const auto& entry : fs::directory_iterator(dir)) {
@@ -100,12 +107,9 @@ TEST_F(ExportsTest, LoadAndUnloadWithoutCallsCreatesNoFile) {
 
 TEST_F(ExportsTest, LogLandsBesideTheModuleWhereverItIsCopied) {
   fs::path dir = fs::path(ModuleDirectory()) / "elsewhere";
-  fs::create_directories(dir);
-  fs::path module = dir / buslog_host::ModuleFileName();
-  fs::copy_file(LogPath(buslog_host::ModuleFileName()), module, fs::copy_options::overwrite_existing);
   buslog_host::LoadedModule copy = {};
-  char error[256] = "";
-  ASSERT_TRUE(buslog_host::LoadModule(module.string().c_str(), &copy, error, sizeof error)) << error;
+  LoadCopyIn(dir, &copy);
+  ASSERT_NE(copy.library, nullptr);
   int32_t count = -1;
   void* cell = nullptr;
   copy.api.Open(9, "there.log", &count, &cell);

@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Nothing lost when the host dies: replays a trace with buslog-host, kills it
+# with SIGKILL at random moments, and checks after every kill that the log
+# holds only whole lines, that they are exactly the first lines a full run
+# writes, and that there are at least as many as the host had seen written
+# (it says "written N" every 100 lines). Natively, and with the Windows
+# build under Wine, where the kill ends the process as TerminateProcess
+# does. The log is on the disk, write-through.
+#   scripts/crash-test.sh [--ci] [RUNS]      (default 10 runs a platform)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+[ "${1:-}" = --ci ] && shift
+runs=${1:-10}
+# The native log syncs every line to the disk (a few thousand lines a
+# second); Wine writes without syncing, far faster, so it gets a longer trace
+# to be killed in the middle of.
+frames=20000
+wineFrames=1000000
+
+work=$PWD/build/crash-test
+rm -rf "$work"
+mkdir -p "$work"
+cc -O2 -o "$work/make_trace" bench/make_trace.c
+"$work/make_trace" "$frames" "$work/trace.log"
+"$work/make_trace" "$wineFrames" "$work/trace-wine.log"
+
+export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all
+failures=0
+
+# crash_runs NAME RUNNER HOST MODULE TRACE FRAMES EARLIEST
+# (RUNNER is empty or Wine's loader; kills come 0 to 2.5 s after EARLIEST)
+crash_runs() {
+  local name=$1 runner=$2 host=$3 module=$4 trace=$5 count=$6 earliest=$7
+  local full="$work/$name-full" dir="$work/$name"
+  mkdir -p "$full" "$dir"
+  cp "$host" "$module" "$full/"
+  cp "$host" "$module" "$dir/"
+  local program
+  program=$(basename "$host")
+  $runner "$full/$program" replay "$trace" --name crash.log --quiet 2>/dev/null
+  local reference="$full/crash.log"
+  local referenceLines
+  referenceLines=$(wc -l <"$reference")
+  [ "$referenceLines" -eq "$count" ] || { echo "$name: full run wrote $referenceLines lines"; return 1; }
+
+  local i delay pid size lines reported midway=0
+  for i in $(seq "$runs"); do
+    rm -f "$dir/crash.log" "$dir/stderr"
+    $runner "$dir/$program" replay "$trace" --name crash.log --quiet --report-every 100 \
+      2>"$dir/stderr" &
+    pid=$!
+    delay=$(awk -v seed="$RANDOM$i" -v base="$earliest" 'BEGIN { srand(seed); printf "%.2f", base + rand() * 2.5 }')
+    sleep "$delay"
+    local killed=no status=0
+    if kill -0 "$pid" 2>/dev/null; then
+      kill -9 "$pid" 2>/dev/null && killed=yes
+    fi
+    wait "$pid" 2>/dev/null || status=$?
+    reported=$( (grep -a -o 'written [0-9]*' "$dir/stderr" || true) | tail -n 1 | cut -d' ' -f2)
+    reported=${reported:-0}
+    if [ ! -f "$dir/crash.log" ]; then
+      size=0
+    else
+      size=$(stat -c %s "$dir/crash.log")
+    fi
+    lines=0
+    [ "$size" -gt 0 ] && lines=$(wc -l <"$dir/crash.log")
+    local verdict=ok
+    if [ "$size" -gt 0 ]; then
+      # A byte prefix of the full run that ends at a line end is whole lines,
+      # the first ones, in order.
+      cmp -s -n "$size" "$dir/crash.log" "$reference" || verdict="not a prefix of the full run"
+      [ "$(tail -c 2 "$dir/crash.log" | od -An -tx1 | tr -d ' \n')" = 0d0a ] || verdict="last line not whole"
+    fi
+    [ "$lines" -ge "$reported" ] || verdict="only $lines lines, host had seen $reported written"
+    if [ "$killed" = no ]; then
+      # It ended by itself: then it must have succeeded with the whole log.
+      if [ "$status" -ne 0 ] || ! cmp -s "$dir/crash.log" "$reference"; then
+        verdict="ended before the kill with status $status and another log"
+      fi
+    else
+      midway=$((midway + 1))
+    fi
+    printf '%s run %2d: killed (%s) after %ss, %7d lines in the log, %7d reported written: %s\n' \
+      "$name" "$i" "$killed" "$delay" "$lines" "$reported" "$verdict"
+    [ "$verdict" = ok ] || failures=$((failures + 1))
+  done
+  if [ "$midway" -eq 0 ]; then
+    echo "$name: no run was killed while it was writing"
+    failures=$((failures + 1))
+  fi
+}
+
+crash_runs posix "" build/posix/bin/buslog-host build/posix/bin/libbuslog.so "$work/trace.log" "$frames" 0.05
+if [ -f build/windows/bin/buslog-host.exe ]; then
+  # A persistent wineserver keeps each start short; Wine still takes a
+  # moment to start the program, so the kills come later.
+  /usr/lib/wine/wineserver -p30 2>/dev/null || true
+  trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+  crash_runs windows /usr/lib/wine/wine64 build/windows/bin/buslog-host.exe build/windows/bin/buslog.dll \
+    "$work/trace-wine.log" "$wineFrames" 1.0
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "crash test: $failures runs lost or tore lines"
+  exit 1
+fi
+echo "crash test: every killed run left whole lines, a prefix of the full run, none of those reported lost"
