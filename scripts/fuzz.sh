@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Fuzzes the nine exports: builds build/fuzz with clang (libFuzzer,
+# AddressSanitizer, UndefinedBehaviorSanitizer over the module's own code)
+# and runs the exports fuzzer on a copy of the seed corpus in fuzz/corpus/.
+# Proves that no call sequence a host can make crashes the module, reads or
+# writes out of bounds, or breaks the line, write and result invariants the
+# fuzzer checks after every call.
+#   fuzz.sh --ci        60 seconds, as scripts/test.sh runs it
+#   fuzz.sh [SECONDS]   that long (default 600)
+# Exits non-zero if the fuzzer finds a crash; the reproducer is left in
+# build/fuzz/artifacts/. Installs nothing (scripts/install-deps.sh does).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=600
+if [ "${1:-}" = --ci ]; then
+  seconds=60
+elif [ -n "${1:-}" ]; then
+  seconds=$1
+fi
+
+dir=build/fuzz
+jobs=$(nproc 2>/dev/null || echo 2)
+mkdir -p "$dir"
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+  -DBUSLOG_FUZZ=ON -DBUSLOG_BUILD_TESTS=OFF -DBUSLOG_SANITIZE=ON >"$dir.configure.log" 2>&1 ||
+  { cat "$dir.configure.log"; exit 1; }
+cmake --build "$dir" --target exports_fuzzer -j "$jobs" -- --no-print-directory >"$dir.build.log" 2>&1 ||
+  { cat "$dir.build.log"; exit 1; }
+
+# The fuzzer adds what it finds to its working corpus; the seeds stay as
+# they are.
+corpus=$dir/corpus-run
+artifacts=$dir/artifacts
+rm -rf "$corpus"
+mkdir -p "$corpus" "$artifacts"
+cp fuzz/corpus/* "$corpus"/
+log=$dir/fuzz.log
+
+echo "fuzzing the exports for ${seconds}s (log: $log)"
+status=0
+"$dir/bin/exports_fuzzer" -max_total_time="$seconds" -max_len=8192 -timeout=10 -print_final_stats=1 \
+  -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1 || status=$?
+
+if [ $status -ne 0 ]; then
+  tail -n 60 "$log"
+  echo "FAILED: the exports fuzzer stopped with status $status; reproducer in $artifacts/"
+  exit 1
+fi
+# The last progress line (#execs DONE cov ft corp ...) and the totals.
+grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1
+grep -E '^(Done [0-9]+ runs|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
+echo "OK: no crash"
