@@ -30,8 +30,12 @@ inline int HexValue(char c) { return kHex.value[static_cast<unsigned char>(c)]; 
 
 bool AtEnd(const Cursor& at) { return at.next == at.end; }
 
+// The loops below keep the cursor in a local: stores into the frame's bytes
+// could otherwise alias it and force a reload at every character.
 void SkipBlanks(Cursor* at) {
-  while (!AtEnd(*at) && (*at->next == ' ' || *at->next == '\t')) ++at->next;
+  const char* p = at->next;
+  while (p != at->end && (*p == ' ' || *p == '\t')) ++p;
+  at->next = p;
 }
 
 // Reads decimal digits into a value of at most `maxDigits` digits.
@@ -99,35 +103,41 @@ const char* ParseTimeStamp(Cursor* at, CandumpFrame* frame) {
 const char* ParseInterface(Cursor* at, CandumpFrame* frame) {
   SkipBlanks(at);
   const char* start = at->next;
-  while (!AtEnd(*at) && *at->next != ' ' && *at->next != '\t') {
-    unsigned char c = static_cast<unsigned char>(*at->next);
+  const char* p = start;
+  const char* end = at->end;
+  while (p != end && *p != ' ' && *p != '\t') {
+    unsigned char c = static_cast<unsigned char>(*p);
     if (c < 0x21 || c > 0x7E) return "bad interface name";
-    ++at->next;
+    ++p;
   }
-  if (at->next == start) return "no interface";
+  if (p == start) return "no interface";
+  at->next = p;
   frame->interfaceName = start;
-  frame->interfaceLength = static_cast<size_t>(at->next - start);
+  frame->interfaceLength = static_cast<size_t>(p - start);
   return nullptr;
 }
 
 // Hex byte pairs, optionally separated by dots, up to `maxBytes`.
 const char* ParseDataBytes(Cursor* at, uint8_t* data, uint32_t maxBytes, uint8_t* count) {
+  const char* p = at->next;
+  const char* end = at->end;
   uint32_t n = 0;
-  while (!AtEnd(*at)) {
-    int high = HexValue(*at->next);
+  while (p != end) {
+    int high = HexValue(*p);
     if (high < 0) {
-      if (*at->next != '.') break;
-      ++at->next;
+      if (*p != '.') break;
+      ++p;
       continue;
     }
-    if (at->end - at->next < 2) return "odd number of data digits";
-    int low = HexValue(at->next[1]);
+    if (end - p < 2) return "odd number of data digits";
+    int low = HexValue(p[1]);
     if (low < 0) return "bad data byte";
     if (n == maxBytes) return "too many data bytes";
     data[n++] = static_cast<uint8_t>(high << 4 | low);
-    at->next += 2;
+    p += 2;
   }
-  if (!AtEnd(*at) && *at->next != ' ' && *at->next != '\t' && *at->next != '_') return "bad data byte";
+  at->next = p;
+  if (p != end && *p != ' ' && *p != '\t' && *p != '_') return "bad data byte";
   *count = static_cast<uint8_t>(n);
   return nullptr;
 }
@@ -148,14 +158,16 @@ bool FdLengthCode(uint8_t length, uint8_t* code) {
 const char* ParseFrame(Cursor* at, CandumpFrame* frame) {
   SkipBlanks(at);
   const char* idStart = at->next;
+  const char* p = idStart;
   uint32_t id = 0;
-  while (!AtEnd(*at) && *at->next != '#') {
-    int digit = HexValue(*at->next);
-    if (digit < 0 || at->next - idStart >= 8) return "bad identifier";
+  while (p != at->end && *p != '#') {
+    int digit = HexValue(*p);
+    if (digit < 0 || p - idStart >= 8) return "bad identifier";
     id = id << 4 | static_cast<uint32_t>(digit);
-    ++at->next;
+    ++p;
   }
-  size_t idDigits = static_cast<size_t>(at->next - idStart);
+  at->next = p;
+  size_t idDigits = static_cast<size_t>(p - idStart);
   if (AtEnd(*at)) return "no '#' in frame";
   ++at->next;  // '#'
   if (idDigits == 3) {

@@ -33,16 +33,14 @@ void FormatCanFrame(TextSink& sink, uint32_t dataLength, const uint8_t* data) {
     headerBytes = kStandardHeaderBytes;
   } else {
     PutHex(sink, data[0] & 0x1Fu, 2);  // ",%X,%02X"
-    for (uint32_t i = 1; i < dataLength && i < 4; ++i) PutCommaHexByte(sink, data[i]);
+    PutCommaHexBytes(sink, data + 1, dataLength < 4 ? dataLength - 1 : 3);
     headerBytes = kExtendedHeaderBytes;
   }
   if (dataLength < headerBytes) return;
 
   PutChar(sink, ',');  // ",%X" of the length nibble
   PutHex(sink, data[headerBytes - 1] & 0x0Fu, 1);
-  for (uint32_t i = headerBytes; i < dataLength && !SinkFull(sink); ++i) {
-    PutCommaHexByte(sink, data[i]);
-  }
+  PutCommaHexBytes(sink, data + headerBytes, dataLength - headerBytes);
 }
 
 }  // namespace buslog

@@ -114,9 +114,7 @@ void FormatGenericRecord(TextSink& sink, const FrameRecord& record) {
   PutHex(sink, static_cast<uint32_t>(record.channel), 2);
   PutChar(sink, ',');
   PutHex(sink, static_cast<uint32_t>(record.statusFlag), 1);
-  for (uint32_t i = 0; i < record.dataLength && !SinkFull(sink); ++i) {
-    PutCommaHexByte(sink, record.data[i]);
-  }
+  PutCommaHexBytes(sink, record.data, record.dataLength);
 }
 
 }  // namespace buslog

@@ -8,7 +8,7 @@ namespace {
 
 // ",%02X" of bytes 3 to dataLength - 1, shared by both buses.
 void PutTrailingBytes(TextSink& sink, uint32_t dataLength, const uint8_t* data) {
-  for (uint32_t i = 3; i < dataLength && !SinkFull(sink); ++i) PutCommaHexByte(sink, data[i]);
+  if (dataLength > 3) PutCommaHexBytes(sink, data + 3, dataLength - 3);
 }
 
 }  // namespace

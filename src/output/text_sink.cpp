@@ -16,9 +16,13 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-uint32_t DecimalDigits(uint32_t value) {
-  uint32_t digits = 1;
-  for (uint32_t bound = 10; digits < 10 && value >= bound; bound *= 10) ++digits;
+constexpr uint32_t kPowersOfTen[10] = {1,      10,      100,      1000,      10000,
+                                       100000, 1000000, 10000000, 100000000, 1000000000};
+
+// Digits of "%0*u": at least `minDigits` (1 to 10), more as the value needs.
+uint32_t DecimalDigits(uint32_t value, uint32_t minDigits) {
+  uint32_t digits = minDigits < 1 ? 1 : (minDigits < 10 ? minDigits : 10);
+  while (digits < 10 && value >= kPowersOfTen[digits]) ++digits;
   return digits;
 }
 
@@ -55,9 +59,25 @@ void PutCommaHexByte(TextSink& sink, uint8_t byte) {
   PutBytes(sink, field, 3);
 }
 
+void PutCommaHexBytes(TextSink& sink, const uint8_t* bytes, uint32_t count) {
+  // Whole fields straight into the line; the sink's cursor lives in a local
+  // so that the byte stores need not reload it.
+  uint32_t whole = SinkRoom(sink) / 3;
+  uint32_t direct = count < whole ? count : whole;
+  char* next = sink.next;
+  for (uint32_t i = 0; i < direct; ++i) {
+    next[0] = ',';
+    next[1] = kHexDigits[bytes[i] >> 4];
+    next[2] = kHexDigits[bytes[i] & 0xF];
+    next += 3;
+  }
+  sink.next = next;
+  // At most one field is cut at the end of the room.
+  if (direct < count) PutCommaHexByte(sink, bytes[direct]);
+}
+
 void PutDecimal(TextSink& sink, uint32_t value, uint32_t minDigits) {
-  uint32_t digits = DecimalDigits(value);
-  if (digits < minDigits) digits = minDigits < 10 ? minDigits : 10;
+  uint32_t digits = DecimalDigits(value, minDigits);
   char scratch[kNumberScratch];
   bool direct = SinkRoom(sink) >= digits;
   char* first = direct ? sink.next : scratch;

@@ -45,6 +45,10 @@ void PutHex(TextSink& sink, uint32_t value, uint32_t minDigits);
 // Appends ",%02X" of `byte`: a comma and two upper-case hexadecimal digits.
 void PutCommaHexByte(TextSink& sink, uint8_t byte);
 
+// Appends ",%02X" of each of the `count` bytes at `bytes`, reading no more
+// of them than the sink has room for: ",11,22,33".
+void PutCommaHexBytes(TextSink& sink, const uint8_t* bytes, uint32_t count);
+
 // Appends `value` in decimal with at least `minDigits` digits, zero-padded:
 // the text of "%u" (minDigits 1), "%06u" or "%09u".
 void PutDecimal(TextSink& sink, uint32_t value, uint32_t minDigits);
