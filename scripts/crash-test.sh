@@ -4,8 +4,8 @@
 # holds only whole lines, that they are exactly the first lines a full run
 # writes, and that there are at least as many as the host had seen written
 # (it says "written N" every 100 lines). Natively, and with the Windows
-# build under Wine, where the kill ends the process as TerminateProcess
-# does. The log is on the disk, write-through.
+# build under Wine, where TerminateProcess ends the host. The log is on the
+# disk, write-through.
 #   scripts/crash-test.sh [--ci] [RUNS]      (default 10 runs a platform)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +15,7 @@ runs=${1:-10}
 # second); Wine writes without syncing, far faster, so it gets a longer trace
 # to be killed in the middle of.
 frames=20000
-wineFrames=1000000
+wineFrames=4000000
 
 work=$PWD/build/crash-test
 rm -rf "$work"
@@ -28,7 +28,8 @@ export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all
 failures=0
 
 # crash_runs NAME RUNNER HOST MODULE TRACE FRAMES EARLIEST
-# (RUNNER is empty or Wine's loader; kills come 0 to 2.5 s after EARLIEST)
+# (RUNNER is empty, or Wine's loader, which runs the launcher $terminate;
+# kills come 0 to 2.5 s after EARLIEST)
 crash_runs() {
   local name=$1 runner=$2 host=$3 module=$4 trace=$5 count=$6 earliest=$7
   local full="$work/$name-full" dir="$work/$name"
@@ -46,17 +47,29 @@ crash_runs() {
   local i delay pid size lines reported midway=0
   for i in $(seq "$runs"); do
     rm -f "$dir/crash.log" "$dir/stderr"
-    $runner "$dir/$program" replay "$trace" --name crash.log --quiet --report-every 100 \
-      2>"$dir/stderr" &
-    pid=$!
     delay=$(awk -v seed="$RANDOM$i" -v base="$earliest" 'BEGIN { srand(seed); printf "%.2f", base + rand() * 2.5 }')
-    sleep "$delay"
     local killed=no status=0
-    if kill -0 "$pid" 2>/dev/null; then
-      kill -9 "$pid" 2>/dev/null && killed=yes
+    if [ -z "$runner" ]; then
+      "$dir/$program" replay "$trace" --name crash.log --quiet --report-every 100 2>"$dir/stderr" &
+      pid=$!
+      sleep "$delay"
+      if kill -0 "$pid" 2>/dev/null; then
+        kill -9 "$pid" 2>/dev/null && killed=yes
+      fi
+      wait "$pid" 2>/dev/null || status=$?
+    else
+      # On Windows a dying host is TerminateProcess; a small launcher calls it.
+      local ms
+      ms=$(awk -v s="$delay" 'BEGIN { printf "%d", s * 1000 }')
+      $runner "$terminate" "$ms" "$dir/$program" replay "$trace" --name crash.log --quiet \
+        --report-every 100 >"$dir/launcher" 2>"$dir/stderr" || status=$?
+      case $status in
+        0) killed=yes ;;
+        3) status=$(sed -n 's/^ended by itself with exit code //p' "$dir/launcher") ;;
+      esac
     fi
-    wait "$pid" 2>/dev/null || status=$?
-    reported=$( (grep -a -o 'written [0-9]*' "$dir/stderr" || true) | tail -n 1 | cut -d' ' -f2)
+    # Windows programs end their stderr lines with CR LF.
+    reported=$( (tr -d '\r' <"$dir/stderr" | grep -a -E '^written [0-9]+$' || true) | tail -n 1 | cut -d' ' -f2)
     reported=${reported:-0}
     if [ ! -f "$dir/crash.log" ]; then
       size=0
@@ -97,6 +110,7 @@ if [ -f build/windows/bin/buslog-host.exe ]; then
   # moment to start the program, so the kills come later.
   /usr/lib/wine/wineserver -p30 2>/dev/null || true
   trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+  terminate=build/windows/bin/terminate_after.exe
   crash_runs windows /usr/lib/wine/wine64 build/windows/bin/buslog-host.exe build/windows/bin/buslog.dll \
     "$work/trace-wine.log" "$wineFrames" 1.0
 fi
