@@ -20,27 +20,29 @@ constexpr uint32_t kExtendedHeaderBytes = 5;
 
 void FormatCanFrame(TextSink& sink, uint32_t dataLength, const uint8_t* data) {
   if (dataLength == 0) return;
+  TextSink out = sink;
   uint32_t flags = kFlagValue[data[0] >> 5];
   bool extended = (flags & 1) != 0;
 
-  PutChar(sink, ',');
-  PutHex(sink, flags, 1);
-  PutChar(sink, ',');
+  PutChar(out, ',');
+  PutHexDigit(out, flags);
+  PutChar(out, ',');
   uint32_t headerBytes;
   if (!extended) {
-    PutHex(sink, data[0] & 0x07u, 1);  // ",%X,%X"
-    if (dataLength > 1) PutCommaHexByte(sink, data[1]);
+    PutHexDigit(out, data[0] & 0x07u);  // ",%X,%X"
+    if (dataLength > 1) PutCommaHexByte(out, data[1]);
     headerBytes = kStandardHeaderBytes;
   } else {
-    PutHex(sink, data[0] & 0x1Fu, 2);  // ",%X,%02X"
-    PutCommaHexBytes(sink, data + 1, dataLength < 4 ? dataLength - 1 : 3);
+    PutHexByte(out, data[0] & 0x1Fu);  // ",%X,%02X"
+    PutCommaHexBytes(out, data + 1, dataLength < 4 ? dataLength - 1 : 3);
     headerBytes = kExtendedHeaderBytes;
   }
-  if (dataLength < headerBytes) return;
-
-  PutChar(sink, ',');  // ",%X" of the length nibble
-  PutHex(sink, data[headerBytes - 1] & 0x0Fu, 1);
-  PutCommaHexBytes(sink, data + headerBytes, dataLength - headerBytes);
+  if (dataLength >= headerBytes) {
+    PutChar(out, ',');  // ",%X" of the length nibble
+    PutHexDigit(out, data[headerBytes - 1]);
+    PutCommaHexBytes(out, data + headerBytes, dataLength - headerBytes);
+  }
+  sink = out;
 }
 
 }  // namespace buslog

@@ -61,16 +61,18 @@ bool HasNumberedChannel(uint32_t busCode) {
 // right-aligned in two characters. A number that needs more is printed
 // whole rather than cut, so the header grows instead of lying.
 void PutChannelText(TextSink& sink, uint32_t busCode, int32_t channel) {
-  char scratch[12];
-  TextSink text = MakeSink(scratch, scratch + sizeof scratch);
-  if (HasNumberedChannel(busCode)) {
-    PutSignedDecimal(text, static_cast<int32_t>(static_cast<uint32_t>(channel) + 1u));
-  } else {
-    PutChar(text, '-');
+  if (!HasNumberedChannel(busCode)) {
+    PutBytes(sink, " -", kChannelWidth);
+    return;
   }
-  uint32_t length = static_cast<uint32_t>(text.next - scratch);
-  for (uint32_t pad = length; pad < kChannelWidth; ++pad) PutChar(sink, ' ');
-  PutBytes(sink, scratch, length);
+  uint32_t number = static_cast<uint32_t>(channel) + 1u;
+  if (number < 100) {
+    const char text[kChannelWidth] = {number < 10 ? ' ' : kDigitPairs[2 * number], kDigitPairs[2 * number + 1]};
+    PutBytes(sink, text, kChannelWidth);
+    return;
+  }
+  // Three characters or more, or a minus sign and at least one digit: never padded.
+  PutSignedDecimal(sink, static_cast<int32_t>(number));
 }
 
 }  // namespace
@@ -82,11 +84,13 @@ bool FormatFrame(TextSink& sink, const FrameRecord& record) {
   if (busName == nullptr) return false;
 
   // ",%c,%-8s,%2s,%s" of kind letter, bus name, channel text, status text.
-  PutChar(sink, ',');
-  PutChar(sink, letter);
-  PutBytes(sink, busName, kBusNameField);
-  PutChannelText(sink, record.busCode, record.channel);
-  PutBytes(sink, record.statusFlag == 0 ? ",OK" : ",NG", 3);
+  TextSink out = sink;
+  const char kindField[2] = {',', letter};
+  PutBytes(out, kindField, sizeof kindField);
+  PutBytes(out, busName, kBusNameField);
+  PutChannelText(out, record.busCode, record.channel);
+  PutBytes(out, record.statusFlag == 0 ? ",OK" : ",NG", 3);
+  sink = out;
 
   if (record.busCode == kBusCan) {
     FormatCanFrame(sink, record.dataLength, record.data);
@@ -106,15 +110,17 @@ bool FormatFrame(TextSink& sink, const FrameRecord& record) {
 
 void FormatGenericRecord(TextSink& sink, const FrameRecord& record) {
   // ",%04X,%02X,%02X,%X", each argument as a 32-bit unsigned value.
-  PutChar(sink, ',');
-  PutHex(sink, record.kindCode, 4);
-  PutChar(sink, ',');
-  PutHex(sink, record.busCode, 2);
-  PutChar(sink, ',');
-  PutHex(sink, static_cast<uint32_t>(record.channel), 2);
-  PutChar(sink, ',');
-  PutHex(sink, static_cast<uint32_t>(record.statusFlag), 1);
-  PutCommaHexBytes(sink, record.data, record.dataLength);
+  TextSink out = sink;
+  PutChar(out, ',');
+  PutHex(out, record.kindCode, 4);
+  PutChar(out, ',');
+  PutHex(out, record.busCode, 2);
+  PutChar(out, ',');
+  PutHex(out, static_cast<uint32_t>(record.channel), 2);
+  PutChar(out, ',');
+  PutHex(out, static_cast<uint32_t>(record.statusFlag), 1);
+  PutCommaHexBytes(out, record.data, record.dataLength);
+  sink = out;
 }
 
 }  // namespace buslog

@@ -3,16 +3,6 @@
 
 namespace buslog {
 
-TextSink BeginField(LineBuffer& line) {
-  return MakeSink(line.bytes + line.length, line.bytes + kLineLimit);
-}
-
-void EndField(LineBuffer& line, const TextSink& sink) {
-  uint32_t written = static_cast<uint32_t>(sink.next - (line.bytes + line.length));
-  uint32_t length = line.length + written;
-  line.length = length < kLineLimit ? length : kLineLimit;
-}
-
 void AppendText(LineBuffer& line, const uint8_t* text, uint32_t count) {
   TextSink sink = BeginField(line);
   PutBytes(sink, text, count);

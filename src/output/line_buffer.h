@@ -24,11 +24,17 @@ struct LineBuffer {
 
 // Returns a sink over the room between the end of the pending line and the
 // line limit. Write one field into it, then hand it to EndField.
-TextSink BeginField(LineBuffer& line);
+inline TextSink BeginField(LineBuffer& line) {
+  return MakeSink(line.bytes + line.length, line.bytes + kLineLimit);
+}
 
 // The append rule: the field written into `sink` since BeginField becomes
 // part of the line, whose length is min(length + written, kLineLimit).
-void EndField(LineBuffer& line, const TextSink& sink);
+inline void EndField(LineBuffer& line, const TextSink& sink) {
+  uint32_t written = static_cast<uint32_t>(sink.next - (line.bytes + line.length));
+  uint32_t length = line.length + written;
+  line.length = length < kLineLimit ? length : kLineLimit;
+}
 
 // Appends `count` bytes of raw text as they are (NUL, CR and LF included),
 // as many as fit below the line limit. Adds no comma and no terminator.
