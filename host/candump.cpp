@@ -6,11 +6,6 @@
 namespace buslog_host {
 namespace {
 
-struct Cursor {
-  const char* next;
-  const char* end;
-};
-
 // Hexadecimal digit values, -1 for every other byte: one lookup per digit
 // on the replay's hot path.
 struct HexTable {
@@ -28,118 +23,138 @@ constexpr HexTable kHex = MakeHexTable();
 
 inline int HexValue(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
 
-bool AtEnd(const Cursor& at) { return at.next == at.end; }
+// The steps below take the next unread byte and the end of the line and
+// return where they stopped, or nullptr after naming the fault in *why.
+// Positions stay in locals: the stores into the frame's bytes would
+// otherwise force a reload of a cursor kept in memory at every byte.
 
-// The loops below keep the cursor in a local: stores into the frame's bytes
-// could otherwise alias it and force a reload at every character.
-void SkipBlanks(Cursor* at) {
-  const char* p = at->next;
-  while (p != at->end && (*p == ' ' || *p == '\t')) ++p;
-  at->next = p;
+const char* SkipBlanks(const char* p, const char* end) {
+  while (p != end && (*p == ' ' || *p == '\t')) ++p;
+  return p;
 }
 
-// Reads decimal digits into a value of at most `maxDigits` digits.
-bool ReadDecimal(Cursor* at, uint64_t* value, int maxDigits, int* digits) {
-  *value = 0;
-  *digits = 0;
-  while (!AtEnd(*at) && *at->next >= '0' && *at->next <= '9') {
-    if (*digits == maxDigits) return false;
-    *value = *value * 10 + static_cast<uint64_t>(*at->next - '0');
-    ++*digits;
-    ++at->next;
-  }
-  return *digits > 0;
+const char* Fail(const char** why, const char* reason) {
+  *why = reason;
+  return nullptr;
 }
 
-// "(seconds.fraction)": the fraction is taken to microseconds, padded or
-// cut after six digits.
-// True when the `count` bytes at `text` are all decimal digits; adds their
-// value to `*value` * 10^count.
-bool TakeDigits(const char* text, int count, uint64_t* value) {
-  uint64_t result = *value;
-  for (int i = 0; i < count; ++i) {
-    unsigned digit = static_cast<unsigned char>(text[i]) - static_cast<unsigned>('0');
-    if (digit > 9) return false;
-    result = result * 10 + digit;
-  }
-  *value = result;
+// The 8 bytes at `text` as one number, first byte lowest (one load on a
+// little-endian machine).
+uint64_t LoadEightBytes(const char* text) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(text);
+  return uint64_t{b[0]} | uint64_t{b[1]} << 8 | uint64_t{b[2]} << 16 | uint64_t{b[3]} << 24 | uint64_t{b[4]} << 32 |
+         uint64_t{b[5]} << 40 | uint64_t{b[6]} << 48 | uint64_t{b[7]} << 56;
+}
+
+// True when all 8 bytes of `chunk` (as LoadEightBytes gives them) are
+// decimal digits; `*value` becomes their number. Eight digits are taken
+// at once: pairs, then pairs of pairs, within the 64-bit word.
+bool TakeEightDigits(uint64_t chunk, uint32_t* value) {
+  constexpr uint64_t kHighNibbles = 0xF0F0F0F0F0F0F0F0u;
+  constexpr uint64_t kZeros = 0x3030303030303030u;
+  // '0' to '9' are 0x30 to 0x39: high nibble 3, and still 3 after adding 6.
+  if ((chunk & kHighNibbles) != kZeros || ((chunk + 0x0606060606060606u) & kHighNibbles) != kZeros) return false;
+  uint64_t digits = chunk - kZeros;
+  digits = digits * 10 + (digits >> 8);  // bytes 0, 2, 4, 6: two digits each
+  constexpr uint64_t kPairs = 0x000000FF000000FFu;
+  digits = ((digits & kPairs) * (100 + (1000000ull << 32)) + ((digits >> 16) & kPairs) * (1 + (10000ull << 32))) >> 32;
+  *value = static_cast<uint32_t>(digits);
   return true;
 }
 
-const char* ParseTimeStamp(Cursor* at, CandumpFrame* frame) {
-  // candump writes "(%010lu.%06lu)": take that shape in one step.
+bool IsDigit(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c) - '0') <= 9; }
+
+// "(seconds.fraction)": the fraction is taken to microseconds, padded or
+// cut after six digits.
+const char* ParseTimeStamp(const char* p, const char* end, CandumpFrame* frame, const char** why) {
+  // candump writes "(%010lu.%06lu)": that shape is taken in one step.
   constexpr int kShape = 1 + 10 + 1 + 6 + 1;
-  const char* p = at->next;
-  uint64_t seconds = 0;
-  uint64_t fraction = 0;
-  if (at->end - p >= kShape && p[0] == '(' && p[11] == '.' && p[18] == ')' && TakeDigits(p + 1, 10, &seconds) &&
-      TakeDigits(p + 12, 6, &fraction)) {
-    frame->seconds = seconds;
-    frame->micros = static_cast<uint32_t>(fraction);
-    at->next += kShape;
-    return nullptr;
+  if (end - p >= kShape && p[0] == '(' && p[11] == '.' && p[18] == ')' && IsDigit(p[1]) && IsDigit(p[2])) {
+    uint32_t low8 = 0;
+    uint32_t fraction = 0;
+    // The fraction's six digits are read with the two bytes before them,
+    // the last seconds digit and the point, taken as zeros.
+    uint64_t fractionChunk = (LoadEightBytes(p + 10) & ~uint64_t{0xFFFF}) | 0x3030u;
+    if (TakeEightDigits(LoadEightBytes(p + 3), &low8) && TakeEightDigits(fractionChunk, &fraction)) {
+      uint64_t high2 = static_cast<uint64_t>(p[1] - '0') * 10 + static_cast<uint64_t>(p[2] - '0');
+      frame->seconds = high2 * 100000000u + low8;
+      frame->micros = fraction;
+      return p + kShape;
+    }
   }
-  if (AtEnd(*at) || *at->next != '(') return "no time stamp";
-  ++at->next;
+  if (p == end || *p != '(') return Fail(why, "no time stamp");
+  ++p;
+  uint64_t seconds = 0;
   int digits = 0;
-  if (!ReadDecimal(at, &frame->seconds, 19, &digits)) return "bad time stamp";
-  if (AtEnd(*at) || *at->next != '.') return "bad time stamp";
-  ++at->next;
+  for (; p != end && IsDigit(*p); ++p) {
+    if (digits++ == 19) return Fail(why, "bad time stamp");
+    seconds = seconds * 10 + static_cast<uint64_t>(*p - '0');
+  }
+  if (digits == 0 || p == end || *p != '.') return Fail(why, "bad time stamp");
+  ++p;
   uint32_t micros = 0;
   int fractionDigits = 0;
-  while (!AtEnd(*at) && *at->next >= '0' && *at->next <= '9') {
-    if (fractionDigits < 6) micros = micros * 10 + static_cast<uint32_t>(*at->next - '0');
+  for (; p != end && IsDigit(*p); ++p) {
+    if (fractionDigits < 6) micros = micros * 10 + static_cast<uint32_t>(*p - '0');
     ++fractionDigits;
-    ++at->next;
   }
-  if (fractionDigits == 0) return "bad time stamp";
+  if (fractionDigits == 0 || p == end || *p != ')') return Fail(why, "bad time stamp");
   for (int pad = fractionDigits; pad < 6; ++pad) micros *= 10;
+  frame->seconds = seconds;
   frame->micros = micros;
-  if (AtEnd(*at) || *at->next != ')') return "bad time stamp";
-  ++at->next;
-  return nullptr;
+  return p + 1;
 }
 
-const char* ParseInterface(Cursor* at, CandumpFrame* frame) {
-  SkipBlanks(at);
-  const char* start = at->next;
-  const char* p = start;
-  const char* end = at->end;
-  while (p != end && *p != ' ' && *p != '\t') {
-    unsigned char c = static_cast<unsigned char>(*p);
-    if (c < 0x21 || c > 0x7E) return "bad interface name";
-    ++p;
-  }
-  if (p == start) return "no interface";
-  at->next = p;
+// What a byte is to an interface name: part of it, the blank that ends it,
+// or a byte no name has.
+enum NameByte : uint8_t { kNameChar, kNameEnd, kNotName };
+struct NameTable {
+  uint8_t kind[256];
+};
+constexpr NameTable MakeNameTable() {
+  NameTable table = {};
+  for (int c = 0; c < 256; ++c) table.kind[c] = (c >= 0x21 && c <= 0x7E) ? kNameChar : kNotName;
+  table.kind[static_cast<unsigned char>(' ')] = kNameEnd;
+  table.kind[static_cast<unsigned char>('\t')] = kNameEnd;
+  return table;
+}
+constexpr NameTable kName = MakeNameTable();
+
+const char* ParseInterface(const char* p, const char* end, CandumpFrame* frame, const char** why) {
+  p = SkipBlanks(p, end);
+  const char* start = p;
+  while (p != end && kName.kind[static_cast<unsigned char>(*p)] == kNameChar) ++p;
+  if (p != end && kName.kind[static_cast<unsigned char>(*p)] == kNotName) return Fail(why, "bad interface name");
+  if (p == start) return Fail(why, "no interface");
   frame->interfaceName = start;
   frame->interfaceLength = static_cast<size_t>(p - start);
-  return nullptr;
+  return p;
 }
 
 // Hex byte pairs, optionally separated by dots, up to `maxBytes`.
-const char* ParseDataBytes(Cursor* at, uint8_t* data, uint32_t maxBytes, uint8_t* count) {
-  const char* p = at->next;
-  const char* end = at->end;
+const char* ParseDataBytes(const char* p, const char* end, uint8_t* data, uint32_t maxBytes, uint8_t* count,
+                           const char** why) {
   uint32_t n = 0;
-  while (p != end) {
-    int high = HexValue(*p);
-    if (high < 0) {
-      if (*p != '.') break;
+  for (;;) {
+    // Pairs of digits one after another, the usual form.
+    while (end - p >= 2) {
+      int high = HexValue(p[0]);
+      int low = HexValue(p[1]);
+      if ((high | low) < 0) break;
+      if (n == maxBytes) return Fail(why, "too many data bytes");
+      data[n++] = static_cast<uint8_t>(high << 4 | low);
+      p += 2;
+    }
+    if (p != end && *p == '.') {
       ++p;
       continue;
     }
-    if (end - p < 2) return "odd number of data digits";
-    int low = HexValue(p[1]);
-    if (low < 0) return "bad data byte";
-    if (n == maxBytes) return "too many data bytes";
-    data[n++] = static_cast<uint8_t>(high << 4 | low);
-    p += 2;
+    if (p != end && HexValue(*p) >= 0) return Fail(why, end - p < 2 ? "odd number of data digits" : "bad data byte");
+    break;
   }
-  at->next = p;
-  if (p != end && *p != ' ' && *p != '\t' && *p != '_') return "bad data byte";
+  if (p != end && *p != ' ' && *p != '\t' && *p != '_') return Fail(why, "bad data byte");
   *count = static_cast<uint8_t>(n);
-  return nullptr;
+  return p;
 }
 
 // CAN FD lengths and their length codes 9 to 15.
@@ -155,88 +170,82 @@ bool FdLengthCode(uint8_t length, uint8_t* code) {
   return false;
 }
 
-const char* ParseFrame(Cursor* at, CandumpFrame* frame) {
-  SkipBlanks(at);
-  const char* idStart = at->next;
-  const char* p = idStart;
+const char* ParseFrame(const char* p, const char* end, CandumpFrame* frame, const char** why) {
+  p = SkipBlanks(p, end);
+  const char* idStart = p;
   uint32_t id = 0;
-  while (p != at->end && *p != '#') {
-    int digit = HexValue(*p);
-    if (digit < 0 || p - idStart >= 8) return "bad identifier";
-    id = id << 4 | static_cast<uint32_t>(digit);
-    ++p;
-  }
-  at->next = p;
+  for (int digit; p != end && (digit = HexValue(*p)) >= 0; ++p) id = id << 4 | static_cast<uint32_t>(digit);
   size_t idDigits = static_cast<size_t>(p - idStart);
-  if (AtEnd(*at)) return "no '#' in frame";
-  ++at->next;  // '#'
+  if (idDigits > 8 || (p != end && *p != '#')) return Fail(why, "bad identifier");
+  if (p == end) return Fail(why, "no '#' in frame");
+  ++p;  // '#'
   if (idDigits == 3) {
-    if (id > 0x7FF) return "standard identifier above 7FF";
+    if (id > 0x7FF) return Fail(why, "standard identifier above 7FF");
     frame->extended = false;
   } else if (idDigits == 8) {
     frame->extended = true;
-    if (id & ~(kCanErrorFlag | 0x1FFFFFFFu)) return "identifier flags other than the error flag";
+    if (id & ~(kCanErrorFlag | 0x1FFFFFFFu)) return Fail(why, "identifier flags other than the error flag");
   } else {
-    return "identifier must have 3 or 8 digits";
+    return Fail(why, "identifier must have 3 or 8 digits");
   }
   frame->kind = (frame->extended && (id & kCanErrorFlag)) ? CanFrameKind::kError : CanFrameKind::kData;
   frame->id = id & 0x1FFFFFFFu;
   frame->fdFlags = 0;
 
-  if (!AtEnd(*at) && *at->next == '#') {
-    ++at->next;
-    if (frame->kind == CanFrameKind::kError) return "CAN FD error frame";
-    if (AtEnd(*at)) return "no CAN FD flags";
-    int flags = HexValue(*at->next);
-    if (flags < 0) return "bad CAN FD flags";
-    ++at->next;
+  if (p != end && *p == '#') {
+    ++p;
+    if (frame->kind == CanFrameKind::kError) return Fail(why, "CAN FD error frame");
+    if (p == end) return Fail(why, "no CAN FD flags");
+    int flags = HexValue(*p);
+    if (flags < 0) return Fail(why, "bad CAN FD flags");
+    ++p;
     frame->kind = CanFrameKind::kFd;
     frame->fdFlags = static_cast<uint8_t>(flags);
-    if (const char* error = ParseDataBytes(at, frame->data, kMaxCanData, &frame->length)) return error;
-    if (!FdLengthCode(frame->length, &frame->dlc)) return "not a CAN FD length";
-    return nullptr;
+    p = ParseDataBytes(p, end, frame->data, kMaxCanData, &frame->length, why);
+    if (p == nullptr) return nullptr;
+    if (!FdLengthCode(frame->length, &frame->dlc)) return Fail(why, "not a CAN FD length");
+    return p;
   }
-  if (!AtEnd(*at) && (*at->next == 'R' || *at->next == 'r')) {
-    ++at->next;
-    if (frame->kind == CanFrameKind::kError) return "remote error frame";
+  if (p != end && (*p == 'R' || *p == 'r')) {
+    ++p;
+    if (frame->kind == CanFrameKind::kError) return Fail(why, "remote error frame");
     frame->kind = CanFrameKind::kRemote;
     frame->length = 0;
-    if (!AtEnd(*at) && *at->next >= '0' && *at->next <= '9') {
-      frame->length = static_cast<uint8_t>(*at->next - '0');
-      ++at->next;
-      if (frame->length > 8) return "remote length above 8";
+    if (p != end && IsDigit(*p)) {
+      frame->length = static_cast<uint8_t>(*p - '0');
+      ++p;
+      if (frame->length > 8) return Fail(why, "remote length above 8");
     }
     frame->dlc = frame->length;
-    return nullptr;
+    return p;
   }
-  if (const char* error = ParseDataBytes(at, frame->data, 8, &frame->length)) return error;
+  p = ParseDataBytes(p, end, frame->data, 8, &frame->length, why);
+  if (p == nullptr) return nullptr;
   frame->dlc = frame->length;
-  if (!AtEnd(*at) && *at->next == '_') {
+  if (p != end && *p == '_') {
     // "_X": the length code of an 8-byte classic frame, 9 to F.
-    ++at->next;
-    int code = AtEnd(*at) ? -1 : HexValue(*at->next);
-    if (code < 9 || frame->length != 8) return "bad length code";
+    ++p;
+    int code = p == end ? -1 : HexValue(*p);
+    if (code < 9 || frame->length != 8) return Fail(why, "bad length code");
     frame->dlc = static_cast<uint8_t>(code);
-    ++at->next;
+    ++p;
   }
-  return nullptr;
+  return p;
 }
 
 }  // namespace
 
 const char* ParseCandumpLine(const char* line, size_t length, CandumpFrame* frame) {
-  Cursor at = {line, line + length};
-  SkipBlanks(&at);
-  if (const char* error = ParseTimeStamp(&at, frame)) return error;
-  if (const char* error = ParseInterface(&at, frame)) return error;
-  if (const char* error = ParseFrame(&at, frame)) return error;
-  SkipBlanks(&at);
+  const char* end = line + length;
+  const char* why = nullptr;
+  const char* p = SkipBlanks(line, end);
+  if ((p = ParseTimeStamp(p, end, frame, &why)) == nullptr) return why;
+  if ((p = ParseInterface(p, end, frame, &why)) == nullptr) return why;
+  if ((p = ParseFrame(p, end, frame, &why)) == nullptr) return why;
+  p = SkipBlanks(p, end);
   // A direction mark may follow: R for received, T for transmitted.
-  if (!AtEnd(at) && (*at.next == 'R' || *at.next == 'T')) {
-    ++at.next;
-    SkipBlanks(&at);
-  }
-  if (!AtEnd(at)) return "unexpected text after the frame";
+  if (p != end && (*p == 'R' || *p == 'T')) p = SkipBlanks(p + 1, end);
+  if (p != end) return "unexpected text after the frame";
   return nullptr;
 }
 

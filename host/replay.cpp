@@ -19,15 +19,21 @@ constexpr uint64_t kMaxWarnings = 20;
 
 struct Channels {
   uint32_t count;
+  uint32_t last;  // the channel found last
   uint8_t lengths[kMaxChannels];
   char names[kMaxChannels][kMaxInterfaceName];
 };
 
 // The channel of an interface, numbered by first appearance; -1 when the
-// table is full.
+// table is full. Traces mostly repeat the interface of the line before.
 int32_t ChannelOf(Channels* channels, const char* name, size_t length) {
+  auto matches = [&](uint32_t i) {
+    return channels->lengths[i] == length && memcmp(channels->names[i], name, length) == 0;
+  };
+  if (channels->last < channels->count && matches(channels->last)) return static_cast<int32_t>(channels->last);
   for (uint32_t i = 0; i < channels->count; ++i) {
-    if (channels->lengths[i] == length && memcmp(channels->names[i], name, length) == 0) {
+    if (matches(i)) {
+      channels->last = i;
       return static_cast<int32_t>(i);
     }
   }
@@ -35,6 +41,7 @@ int32_t ChannelOf(Channels* channels, const char* name, size_t length) {
   uint32_t slot = channels->count++;
   memcpy(channels->names[slot], name, length);
   channels->lengths[slot] = static_cast<uint8_t>(length);
+  channels->last = slot;
   return static_cast<int32_t>(slot);
 }
 
@@ -56,6 +63,7 @@ bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options
   if (!OpenLineReader(&reader, trace)) return false;
   static Channels channels;
   channels.count = 0;
+  channels.last = 0;
 
   bool haveFirst = false;
   uint64_t firstMicros = 0;
@@ -76,9 +84,12 @@ bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options
       why = "line too long to be a frame";
       ++totals->tooLong;
     } else {
-      size_t start = 0;
-      while (start < length && (line[start] == ' ' || line[start] == '\t')) ++start;
-      if (start == length) continue;  // blank lines are not frames
+      // Blank lines are not frames; a frame's line starts with its time stamp.
+      if (length == 0 || line[0] == ' ' || line[0] == '\t') {
+        size_t start = 0;
+        while (start < length && (line[start] == ' ' || line[start] == '\t')) ++start;
+        if (start == length) continue;
+      }
       why = ParseCandumpLine(line, length, &frame);
     }
     if (why != nullptr) {

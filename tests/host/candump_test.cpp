@@ -84,6 +84,11 @@ TEST(CandumpTest, LinesThatAreNotFramesSayWhy) {
       {"this line is not a frame", "no time stamp"},
       {"(1436509052.249713)", "no interface"},
       {"(1436509052) can0 123#11", "bad time stamp"},
+      // The usual fixed-width shape with one byte that is not a digit.
+      {"(14365090x2.249713) can0 123#11", "bad time stamp"},
+      {"(143650905:.249713) can0 123#11", "bad time stamp"},
+      {"(1436509052.2497/3) can0 123#11", "bad time stamp"},
+      {"(1436509052.24971\xB3) can0 123#11", "bad time stamp"},
       {"(1.x) can0 123#11", "bad time stamp"},
       {"(1.0 can0 123#11", "bad time stamp"},
       {"(1.0) can0 123", "no '#' in frame"},
@@ -125,6 +130,15 @@ TEST(CandumpTest, TimeStampAndInterface) {
   const char shortFraction[] = "(7.25) can0 123#";
   ASSERT_EQ(ParseCandumpLine(shortFraction, strlen(shortFraction), &frame), nullptr);
   EXPECT_EQ(frame.micros, 250000u);
+  // candump's own fixed-width shape.
+  const char fixed[] = "(0123456789.012345) can0 123#";
+  ASSERT_EQ(ParseCandumpLine(fixed, strlen(fixed), &frame), nullptr);
+  EXPECT_EQ(frame.seconds, 123456789u);
+  EXPECT_EQ(frame.micros, 12345u);
+  const char largest[] = "(9999999999.999999) can0 123#";
+  ASSERT_EQ(ParseCandumpLine(largest, strlen(largest), &frame), nullptr);
+  EXPECT_EQ(frame.seconds, 9999999999u);
+  EXPECT_EQ(frame.micros, 999999u);
 }
 
 TEST(CandumpTest, NulBytesInsideALineAreNotFrames) {
