@@ -8,7 +8,7 @@
 #   scripts/replay-bench.sh [FRAMES] [DISK_FRAMES]
 # Defaults: 1,000,000 frames on tmpfs, the same on the disk. Prints frames
 # per second (best wall time of each whole program over REPEAT runs,
-# default 3; on the disk one run) and the ratios.
+# default 5; on the disk one run) and the ratios.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 frames=${1:-1000000}
@@ -26,12 +26,12 @@ disk="$PWD/$work/disk"
 trap 'rm -rf "$shm"' EXIT
 mkdir -p "$disk"
 
-# Runs a command REPEAT times (default 3) and prints its best wall time in seconds:
+# Runs a command REPEAT times (default 5) and prints its best wall time in seconds:
 # the least disturbed run of a noisy machine.
 
 seconds() {
   local best="" start end took
-  for _ in $(seq "${REPEAT:-3}"); do
+  for _ in $(seq "${REPEAT:-5}"); do
     start=$(date +%s.%N)
     "$@" >/dev/null 2>&1
     end=$(date +%s.%N)
