@@ -38,18 +38,19 @@ const char* Fail(const char** why, const char* reason) {
   return nullptr;
 }
 
-// The 8 bytes at `text` as one number, first byte lowest (one load on a
-// little-endian machine).
-uint64_t LoadEightBytes(const char* text) {
-  const unsigned char* b = reinterpret_cast<const unsigned char*>(text);
-  return uint64_t{b[0]} | uint64_t{b[1]} << 8 | uint64_t{b[2]} << 16 | uint64_t{b[3]} << 24 | uint64_t{b[4]} << 32 |
-         uint64_t{b[5]} << 40 | uint64_t{b[6]} << 48 | uint64_t{b[7]} << 56;
+// The 8 bytes at `text` as one number, first byte lowest: one load on the
+// little-endian machines the host is built for.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the time stamp reader assumes little-endian loads");
+inline uint64_t LoadEightBytes(const char* text) {
+  uint64_t chunk;
+  memcpy(&chunk, text, sizeof chunk);
+  return chunk;
 }
 
 // True when all 8 bytes of `chunk` (as LoadEightBytes gives them) are
 // decimal digits; `*value` becomes their number. Eight digits are taken
 // at once: pairs, then pairs of pairs, within the 64-bit word.
-bool TakeEightDigits(uint64_t chunk, uint32_t* value) {
+inline bool TakeEightDigits(uint64_t chunk, uint32_t* value) {
   constexpr uint64_t kHighNibbles = 0xF0F0F0F0F0F0F0F0u;
   constexpr uint64_t kZeros = 0x3030303030303030u;
   // '0' to '9' are 0x30 to 0x39: high nibble 3, and still 3 after adding 6.

@@ -27,8 +27,14 @@ struct Channels {
 // The channel of an interface, numbered by first appearance; -1 when the
 // table is full. Traces mostly repeat the interface of the line before.
 int32_t ChannelOf(Channels* channels, const char* name, size_t length) {
+  // Names are a few bytes long: compared here rather than by a call.
   auto matches = [&](uint32_t i) {
-    return channels->lengths[i] == length && memcmp(channels->names[i], name, length) == 0;
+    if (channels->lengths[i] != length) return false;
+    const char* known = channels->names[i];
+    for (size_t k = 0; k < length; ++k) {
+      if (known[k] != name[k]) return false;
+    }
+    return true;
   };
   if (channels->last < channels->count && matches(channels->last)) return static_cast<int32_t>(channels->last);
   for (uint32_t i = 0; i < channels->count; ++i) {

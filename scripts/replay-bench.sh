@@ -26,20 +26,15 @@ disk="$PWD/$work/disk"
 trap 'rm -rf "$shm"' EXIT
 mkdir -p "$disk"
 
-# Runs a command REPEAT times (default 5) and prints its best wall time in seconds:
-# the least disturbed run of a noisy machine.
-
-seconds() {
-  local best="" start end took
-  for _ in $(seq "${REPEAT:-5}"); do
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    took=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
-    best=$(awk -v a="$best" -v b="$took" 'BEGIN { if (a == "" || b < a) print b; else print a }')
-  done
-  echo "$best"
+# Wall time of one run of a command, in seconds.
+once() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
 }
+least() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b < a) print b; else print a }'; }
 rate() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.0f", n / s }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f %%", 100 * b / a }'; }
 
@@ -47,13 +42,22 @@ run_on() {
   local where=$1 dir=$2 n=$3 pycan=$4
   "$work/make_trace" "$n" "$dir/trace.log"
   cp build/posix/bin/libbuslog.so build/posix/bin/buslog-host "$dir/"
-  local host floor floorPlain l2a py=""
-  host=$(seconds "$dir/buslog-host" replay "$dir/trace.log" --name replay.log --quiet)
-  floor=$(seconds "$work/floor_writer" "$dir/replay.log" "$dir/floor.log" --dsync)
-  floorPlain=$(seconds "$work/floor_writer" "$dir/replay.log" "$dir/floor-plain.log")
+  local py=""
+  # The programs take turns, REPEAT rounds (default 5), and each keeps its
+  # best time: the least disturbed run of a noisy machine, and every program
+  # meets the same disturbances. The host goes first, writing the log that
+  # the floor writer then writes again.
+  local host="" floor="" floorPlain="" l2a=""
+  for _ in $(seq "${REPEAT:-5}"); do
+    host=$(least "$host" "$(once "$dir/buslog-host" replay "$dir/trace.log" --name replay.log --quiet)")
+    floor=$(least "$floor" "$(once "$work/floor_writer" "$dir/replay.log" "$dir/floor.log" --dsync)")
+    floorPlain=$(least "$floorPlain" "$(once "$work/floor_writer" "$dir/replay.log" "$dir/floor-plain.log")")
+    l2a=$(least "$l2a" "$(once log2asc -I "$dir/trace.log" -O "$dir/trace.asc" can0 can1)")
+    if [ "$pycan" = yes ]; then
+      py=$(least "$py" "$(once /usr/bin/can_logconvert "$dir/trace.log" "$dir/trace-pycan.asc")")
+    fi
+  done
   cmp -s "$dir/replay.log" "$dir/floor.log" || { echo "the floor writer wrote other bytes"; exit 1; }
-  l2a=$(seconds log2asc -I "$dir/trace.log" -O "$dir/trace.asc" can0 can1)
-  [ "$pycan" = yes ] && py=$(seconds /usr/bin/can_logconvert "$dir/trace.log" "$dir/trace-pycan.asc")
   local lines
   lines=$(wc -l <"$dir/replay.log")
   [ "$lines" -eq "$n" ] || { echo "replay wrote $lines lines, expected $n"; exit 1; }
