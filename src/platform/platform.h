@@ -35,7 +35,9 @@ FileHandle PlatformCreateLogFile(const char* path, bool shareRead);
 
 // Writes all `count` bytes, continuing after short and interrupted writes.
 // Returns false if the system reports failure or stops making progress;
-// then an unknown prefix of the bytes may have been written.
+// then the part already written is cut off the file again, so that the file
+// still ends where the line began (when the file allows it: a pipe does
+// not).
 bool PlatformWriteAll(FileHandle file, const char* bytes, uint32_t count);
 
 // Closes `file`. A failure is not reported: the handle is gone either way.

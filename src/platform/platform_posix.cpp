@@ -40,14 +40,31 @@ FileHandle PlatformCreateLogFile(const char* path, bool shareRead) {
   return fd < 0 ? kNoFile : static_cast<FileHandle>(fd);
 }
 
+namespace {
+
+// Cuts the last `count` bytes written off the file and moves the offset back
+// to the new end. Left as it is when the file cannot be cut.
+void TakeBack(int fd, uint32_t count) {
+  off_t end = lseek(fd, 0, SEEK_CUR);
+  if (end < static_cast<off_t>(count)) return;  // also when lseek failed
+  off_t start = end - static_cast<off_t>(count);
+  if (ftruncate(fd, start) == 0) lseek(fd, start, SEEK_SET);
+}
+
+}  // namespace
+
 bool PlatformWriteAll(FileHandle file, const char* bytes, uint32_t count) {
   int fd = static_cast<int>(file);
-  while (count > 0) {
-    ssize_t written = write(fd, bytes, count);
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t written = write(fd, bytes + done, count - done);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes += written;
-    count -= static_cast<uint32_t>(written);
+    if (written <= 0) {
+      // A part of a line would run into the next line: take it back.
+      if (done > 0) TakeBack(fd, done);
+      return false;
+    }
+    done += static_cast<uint32_t>(written);
   }
   return true;
 }

@@ -35,15 +35,34 @@ FileHandle PlatformCreateLogFile(const char* path, bool shareRead) {
   return reinterpret_cast<FileHandle>(file);
 }
 
+namespace {
+
+// Cuts the last `count` bytes written off the file and leaves the file
+// pointer at the new end. Left as it is when the file cannot be cut.
+void TakeBack(HANDLE handle, uint32_t count) {
+  LARGE_INTEGER distance;
+  distance.QuadPart = -static_cast<LONGLONG>(count);
+  if (!SetFilePointerEx(handle, distance, nullptr, FILE_CURRENT)) return;
+  if (SetEndOfFile(handle)) return;
+  distance.QuadPart = count;
+  SetFilePointerEx(handle, distance, nullptr, FILE_CURRENT);
+}
+
+}  // namespace
+
 bool PlatformWriteAll(FileHandle file, const char* bytes, uint32_t count) {
   HANDLE handle = reinterpret_cast<HANDLE>(file);
-  while (count > 0) {
+  uint32_t done = 0;
+  while (done < count) {
     DWORD written = 0;
-    if (!WriteFile(handle, bytes, count, &written, nullptr)) return false;
     // A successful call that wrote nothing would loop for ever.
-    if (written == 0 || written > count) return false;
-    bytes += written;
-    count -= written;
+    if (!WriteFile(handle, bytes + done, count - done, &written, nullptr) || written == 0 ||
+        written > count - done) {
+      // A part of a line would run into the next line: take it back.
+      if (done > 0) TakeBack(handle, done);
+      return false;
+    }
+    done += written;
   }
   return true;
 }

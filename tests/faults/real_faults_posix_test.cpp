@@ -266,8 +266,9 @@ TEST_F(RealFaultsTest, FileSizeLimitCutsAWriteShortThenRefusesIt) {
   AddText("third");
   EXPECT_EQ(WriteLine(), 0);
   CloseLog();
-  // The cut prefix stays; the failed line is not carried into the next.
-  EXPECT_EQ(ReadWhole(directory_ + "limited.log"), "first\r\nsecon" "third\r\n");
+  // The cut part is taken back and the failed line is not carried into the
+  // next: the file holds whole lines only.
+  EXPECT_EQ(ReadWhole(directory_ + "limited.log"), "first\r\nthird\r\n");
 }
 
 TEST_F(RealFaultsTest, DiskFullFailsEveryWriteAndDropsTheLines) {
