@@ -9,10 +9,13 @@
 #include <string>
 
 #include "buslog.h"
+#include "faults/direct_calls.h"
 #include "faults/fake_platform.h"
 #include "plugin/module_state.h"
 
 namespace {
+
+using namespace buslog_direct;
 
 using buslog_fake::Fake;
 using buslog_fake::OpenFileCount;
@@ -35,42 +38,6 @@ class FakeFaultsTest : public ::testing::Test {
   void StartModule() {
     buslog::ResetModule();
     buslog::InitBaseDirectory(buslog::g_module.log, nullptr);
-  }
-
-  uint8_t OpenLog(const std::string& name) {
-    int32_t resultCount = -1;
-    void* cell = nullptr;
-    Open(static_cast<uint32_t>(name.size()), name.data(), &resultCount, &cell);
-    EXPECT_EQ(resultCount, 1);
-    EXPECT_EQ(cell, &buslog::g_module.log.openResult);
-    return *static_cast<uint8_t*>(cell);
-  }
-
-  uint8_t WriteLine() {
-    int32_t resultCount = -1;
-    void* cell = nullptr;
-    Write(0, nullptr, &resultCount, &cell);
-    EXPECT_EQ(resultCount, 1);
-    EXPECT_EQ(cell, &buslog::g_module.line.writeResult);
-    return *static_cast<uint8_t*>(cell);
-  }
-
-  void CloseLog() {
-    int32_t resultCount = -1;
-    Close(0, nullptr, &resultCount);
-    EXPECT_EQ(resultCount, 0);
-  }
-
-  void AddText(const std::string& text) {
-    int32_t resultCount = -1;
-    PutString(static_cast<uint32_t>(text.size()), text.data(), &resultCount);
-    EXPECT_EQ(resultCount, 0);
-  }
-
-  void AddFrameNumber(uint32_t number) {
-    int32_t resultCount = -1;
-    PutFrameId(1, &number, &resultCount);
-    EXPECT_EQ(resultCount, 0);
   }
 
   // Content of the fake file created n-th (from 0).

@@ -27,9 +27,12 @@
 #include <thread>
 
 #include "buslog.h"
+#include "faults/direct_calls.h"
 #include "plugin/module_state.h"
 
 namespace {
+
+using namespace buslog_direct;
 
 namespace fs = std::filesystem;
 
@@ -89,32 +92,6 @@ class RealFaultsTest : public ::testing::Test {
   static void UseDirectory(const std::string& dir) {
     ASSERT_LT(dir.size(), sizeof buslog::g_module.log.baseDirectory);
     memcpy(buslog::g_module.log.baseDirectory, dir.c_str(), dir.size() + 1);
-  }
-
-  static uint8_t OpenLog(const std::string& name) {
-    int32_t resultCount = -1;
-    void* cell = nullptr;
-    Open(static_cast<uint32_t>(name.size()), name.data(), &resultCount, &cell);
-    EXPECT_EQ(resultCount, 1);
-    return *static_cast<uint8_t*>(cell);
-  }
-
-  static uint8_t WriteLine() {
-    int32_t resultCount = -1;
-    void* cell = nullptr;
-    Write(0, nullptr, &resultCount, &cell);
-    EXPECT_EQ(resultCount, 1);
-    return *static_cast<uint8_t*>(cell);
-  }
-
-  static void CloseLog() {
-    int32_t resultCount = -1;
-    Close(0, nullptr, &resultCount);
-  }
-
-  static void AddText(const std::string& text) {
-    int32_t resultCount = -1;
-    PutString(static_cast<uint32_t>(text.size()), text.data(), &resultCount);
   }
 
   // Opens a good log, writes one line and checks the file holds just it.
