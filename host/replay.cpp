@@ -72,7 +72,8 @@ bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options
   channels.last = 0;
 
   bool haveFirst = false;
-  uint64_t firstMicros = 0;
+  uint64_t firstSeconds = 0;
+  uint32_t firstMicros = 0;
   uint64_t warnings = 0;
   uint64_t writeWarnings = 0;
   uint32_t frameNumber = 0;
@@ -122,14 +123,23 @@ bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options
       continue;
     }
 
-    uint64_t micros = frame.seconds * 1000000u + frame.micros;
+    // Time since the first frame, kept as seconds and microseconds: no
+    // division on the way, and no overflow for the largest time stamps.
     if (!haveFirst) {
       haveFirst = true;
-      firstMicros = micros;
+      firstSeconds = frame.seconds;
+      firstMicros = frame.micros;
     }
-    uint64_t sinceFirst = 0;
-    if (micros >= firstMicros) {
-      sinceFirst = micros - firstMicros;
+    uint64_t secondsSince = 0;
+    uint32_t microsSince = 0;
+    if (frame.seconds > firstSeconds || (frame.seconds == firstSeconds && frame.micros >= firstMicros)) {
+      secondsSince = frame.seconds - firstSeconds;
+      if (frame.micros >= firstMicros) {
+        microsSince = frame.micros - firstMicros;
+      } else {
+        --secondsSince;
+        microsSince = frame.micros + 1000000u - firstMicros;
+      }
     } else {
       ++totals->timeWentBack;
     }
@@ -138,8 +148,8 @@ bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options
     void* cell;
     uint32_t values[2] = {++frameNumber, 0};
     api.PutFrameId(1, values, &resultCount);
-    values[0] = static_cast<uint32_t>(sinceFirst / 1000000u);
-    values[1] = static_cast<uint32_t>(sinceFirst % 1000000u);
+    values[0] = static_cast<uint32_t>(secondsSince);
+    values[1] = microsSince;
     api.PutTimeStamp(2, values, &resultCount);
     uint32_t recordSize = BuildCanRecord(frame, record);
     int32_t status = frame.kind == CanFrameKind::kError ? 1 : 0;
