@@ -21,20 +21,25 @@ struct Channels {
   uint32_t count;
   uint32_t last;  // the channel found last
   uint8_t lengths[kMaxChannels];
+  uint64_t keys[kMaxChannels];  // NameKey of each name
   char names[kMaxChannels][kMaxInterfaceName];
 };
+
+uint64_t NameKey(const char* name, size_t length) {
+  uint64_t key = 0;
+  for (size_t k = 0; k < length && k < 8; ++k) key = key << 8 | static_cast<unsigned char>(name[k]);
+  return key;
+}
 
 // The channel of an interface, numbered by first appearance; -1 when the
 // table is full. Traces mostly repeat the interface of the line before.
 int32_t ChannelOf(Channels* channels, const char* name, size_t length) {
-  // Names are a few bytes long: compared here rather than by a call.
+  // Names are compared by their first 8 bytes taken as one number, and
+  // only longer names by the rest of their bytes.
+  uint64_t key = NameKey(name, length);
   auto matches = [&](uint32_t i) {
-    if (channels->lengths[i] != length) return false;
-    const char* known = channels->names[i];
-    for (size_t k = 0; k < length; ++k) {
-      if (known[k] != name[k]) return false;
-    }
-    return true;
+    return channels->keys[i] == key && channels->lengths[i] == length &&
+           (length <= 8 || memcmp(channels->names[i] + 8, name + 8, length - 8) == 0);
   };
   if (channels->last < channels->count && matches(channels->last)) return static_cast<int32_t>(channels->last);
   for (uint32_t i = 0; i < channels->count; ++i) {
@@ -46,6 +51,7 @@ int32_t ChannelOf(Channels* channels, const char* name, size_t length) {
   if (channels->count == kMaxChannels) return -1;
   uint32_t slot = channels->count++;
   memcpy(channels->names[slot], name, length);
+  channels->keys[slot] = key;
   channels->lengths[slot] = static_cast<uint8_t>(length);
   channels->last = slot;
   return static_cast<int32_t>(slot);
