@@ -19,7 +19,6 @@ constexpr uint64_t kMaxWarnings = 20;
 
 struct Channels {
   uint32_t count;
-  uint32_t last;  // the channel found last
   uint8_t lengths[kMaxChannels];
   uint64_t keys[kMaxChannels];  // NameKey of each name
   char names[kMaxChannels][kMaxInterfaceName];
@@ -32,7 +31,7 @@ uint64_t NameKey(const char* name, size_t length) {
 }
 
 // The channel of an interface, numbered by first appearance; -1 when the
-// table is full. Traces mostly repeat the interface of the line before.
+// table is full.
 int32_t ChannelOf(Channels* channels, const char* name, size_t length) {
   // Names are compared by their first 8 bytes taken as one number, and
   // only longer names by the rest of their bytes.
@@ -41,19 +40,14 @@ int32_t ChannelOf(Channels* channels, const char* name, size_t length) {
     return channels->keys[i] == key && channels->lengths[i] == length &&
            (length <= 8 || memcmp(channels->names[i] + 8, name + 8, length - 8) == 0);
   };
-  if (channels->last < channels->count && matches(channels->last)) return static_cast<int32_t>(channels->last);
   for (uint32_t i = 0; i < channels->count; ++i) {
-    if (matches(i)) {
-      channels->last = i;
-      return static_cast<int32_t>(i);
-    }
+    if (matches(i)) return static_cast<int32_t>(i);
   }
   if (channels->count == kMaxChannels) return -1;
   uint32_t slot = channels->count++;
   memcpy(channels->names[slot], name, length);
   channels->keys[slot] = key;
   channels->lengths[slot] = static_cast<uint8_t>(length);
-  channels->last = slot;
   return static_cast<int32_t>(slot);
 }
 
@@ -75,7 +69,6 @@ bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options
   if (!OpenLineReader(&reader, trace)) return false;
   static Channels channels;
   channels.count = 0;
-  channels.last = 0;
 
   bool haveFirst = false;
   uint64_t firstSeconds = 0;
