@@ -98,19 +98,39 @@ inline void PutCommaHexByte(TextSink& sink, uint8_t byte) {
   PutHexByte(sink, byte);
 }
 
+// ",%02X" of every byte value and one more byte, as one 32-bit word each.
+struct CommaHexTable {
+  uint32_t fields[256];
+};
+constexpr CommaHexTable MakeCommaHexTable() {
+  CommaHexTable table = {};
+  for (uint32_t byte = 0; byte < 256; ++byte) {
+    uint32_t high = static_cast<unsigned char>(kHexDigits[byte >> 4]);
+    uint32_t low = static_cast<unsigned char>(kHexDigits[byte & 0xF]);
+    table.fields[byte] = ',' | high << 8 | low << 16;  // lowest byte first
+  }
+  return table;
+}
+inline constexpr CommaHexTable kCommaHex = MakeCommaHexTable();
+
+// Stores ",%02X" of `byte` at `at` with one 4-byte move and returns the
+// end of the field. The fourth byte is a zero that the next field or the
+// line end overwrites: the caller has made sure of room for 4 bytes.
+inline char* StoreCommaHexByte(char* at, uint8_t byte) {
+  memcpy(at, &kCommaHex.fields[byte], 4);
+  return at + 3;
+}
+
 // Appends ",%02X" of each of the `count` bytes at `bytes`, reading no more
 // of them than the sink has room for: ",11,22,33".
 inline void PutCommaHexBytes(TextSink& sink, const uint8_t* bytes, uint32_t count) {
-  // Whole fields straight into the line; at most one field is cut at the
-  // end of the room.
-  uint32_t whole = SinkRoom(sink) / 3;
+  // Whole fields straight into the line, each stored with the spare byte
+  // behind it inside the room; at most one field is cut at the end.
+  uint32_t room = SinkRoom(sink);
+  uint32_t whole = room == 0 ? 0 : (room - 1) / 3;
   uint32_t direct = count < whole ? count : whole;
   char* next = sink.next;
-  for (uint32_t i = 0; i < direct; ++i) {
-    next[0] = ',';
-    StoreHexByte(next + 1, bytes[i]);
-    next += 3;
-  }
+  for (uint32_t i = 0; i < direct; ++i) next = StoreCommaHexByte(next, bytes[i]);
   sink.next = next;
   if (direct < count) PutCommaHexByte(sink, bytes[direct]);
 }
