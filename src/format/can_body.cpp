@@ -16,34 +16,6 @@ constexpr uint32_t kFlagValue[8] = {0, 4, 2, 6, 1, 5, 3, 7};
 constexpr uint32_t kStandardHeaderBytes = 3;
 constexpr uint32_t kExtendedHeaderBytes = 5;
 
-// The body of a record that has room for 3 bytes per data byte and 3 more:
-// the longest body (extended, 3 * length + 2) plus the spare byte of
-// StoreCommaHexByte. Every store below stays inside that room.
-char* StoreCanFrame(char* at, uint32_t flags, bool extended, uint32_t dataLength, const uint8_t* data) {
-  at[0] = ',';
-  at[1] = kHexDigits[flags];
-  at[2] = ',';
-  uint32_t headerBytes;
-  if (!extended) {
-    at[3] = kHexDigits[data[0] & 0x07u];
-    at += 4;
-    headerBytes = kStandardHeaderBytes;
-  } else {
-    StoreHexByte(at + 3, data[0] & 0x1Fu);
-    at += 5;
-    headerBytes = kExtendedHeaderBytes;
-  }
-  uint32_t idBytes = dataLength < headerBytes - 1 ? dataLength : headerBytes - 1;
-  for (uint32_t i = 1; i < idBytes; ++i) at = StoreCommaHexByte(at, data[i]);
-  if (dataLength >= headerBytes) {
-    at[0] = ',';
-    at[1] = kHexDigits[data[headerBytes - 1] & 0xFu];
-    at += 2;
-    for (uint32_t i = headerBytes; i < dataLength; ++i) at = StoreCommaHexByte(at, data[i]);
-  }
-  return at;
-}
-
 }  // namespace
 
 void FormatCanFrame(TextSink& sink, uint32_t dataLength, const uint8_t* data) {
@@ -51,11 +23,6 @@ void FormatCanFrame(TextSink& sink, uint32_t dataLength, const uint8_t* data) {
   TextSink out = sink;
   uint32_t flags = kFlagValue[data[0] >> 5];
   bool extended = (flags & 1) != 0;
-  if (SinkRoom(out) / 3 > dataLength) {
-    sink.next = StoreCanFrame(out.next, flags, extended, dataLength, data);
-    return;
-  }
-  // Too little room for all of it: field by field, cut at the end.
 
   PutChar(out, ',');
   PutHexDigit(out, flags);
