@@ -63,40 +63,6 @@ inline bool TakeEightDigits(uint64_t chunk, uint32_t* value) {
   return true;
 }
 
-// Per-byte tests on 8 bytes at once. Each gives the top bit of every byte
-// that passes; bytes with their own top bit set never pass. Adding to the
-// low 7 bits of a byte never carries into the next one.
-constexpr uint64_t kTopBits = 0x8080808080808080u;
-constexpr uint64_t Spread(uint8_t byte) { return byte * 0x0101010101010101u; }
-
-// Bytes from `low` to `high` (both below 0x80).
-inline uint64_t BytesInRange(uint64_t chunk, uint8_t low, uint8_t high) {
-  uint64_t low7 = chunk & ~kTopBits;
-  return (low7 + Spread(static_cast<uint8_t>(0x80 - low))) & ~(low7 + Spread(static_cast<uint8_t>(0x7F - high))) &
-         ~chunk & kTopBits;
-}
-
-// How many of the bytes, from the first, passed a test.
-inline unsigned LeadingPassed(uint64_t passed) {
-  uint64_t failed = ~passed & kTopBits;
-  return failed == 0 ? 8 : static_cast<unsigned>(__builtin_ctzll(failed)) / 8;
-}
-
-// The 8 bytes from `p` as one number, zeros for those past `end`; false
-// when the line (from `line`) is shorter than 8 bytes. Near the end of the
-// line the 8 bytes before `end` are loaded and those before `p` shifted
-// out, so nothing outside the line is read.
-inline bool LoadChunk(const char* line, const char* p, const char* end, uint64_t* chunk) {
-  ptrdiff_t left = end - p;
-  if (left >= 8) {
-    *chunk = LoadEightBytes(p);
-    return true;
-  }
-  if (end - line < 8) return false;
-  *chunk = left == 0 ? 0 : LoadEightBytes(end - 8) >> (8 * (8 - left));
-  return true;
-}
-
 bool IsDigit(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c) - '0') <= 9; }
 
 // "(seconds.fraction)": the fraction is taken to microseconds, padded or
@@ -155,28 +121,14 @@ constexpr NameTable MakeNameTable() {
 }
 constexpr NameTable kName = MakeNameTable();
 
-const char* ParseInterface(const char* line, const char* p, const char* end, CandumpFrame* frame, const char** why) {
+const char* ParseInterface(const char* p, const char* end, CandumpFrame* frame, const char** why) {
   p = SkipBlanks(p, end);
   const char* start = p;
-  uint64_t key = 0;
-  uint64_t chunk;
-  if (LoadChunk(line, p, end, &chunk)) {
-    // A name of up to 7 bytes ends inside the first 8.
-    unsigned run = LeadingPassed(BytesInRange(chunk, 0x21, 0x7E));
-    key = run == 8 ? chunk : chunk & ((uint64_t{1} << (8 * run)) - 1);
-    p += run;
-    if (run == 8) {
-      while (p != end && kName.kind[static_cast<unsigned char>(*p)] == kNameChar) ++p;
-    }
-  } else {
-    while (p != end && kName.kind[static_cast<unsigned char>(*p)] == kNameChar) ++p;
-    memcpy(&key, start, static_cast<size_t>(p - start));
-  }
+  while (p != end && kName.kind[static_cast<unsigned char>(*p)] == kNameChar) ++p;
   if (p != end && kName.kind[static_cast<unsigned char>(*p)] == kNotName) return Fail(why, "bad interface name");
   if (p == start) return Fail(why, "no interface");
   frame->interfaceName = start;
   frame->interfaceLength = static_cast<size_t>(p - start);
-  frame->interfaceKey = key;
   return p;
 }
 
@@ -289,7 +241,7 @@ const char* ParseCandumpLine(const char* line, size_t length, CandumpFrame* fram
   const char* why = nullptr;
   const char* p = SkipBlanks(line, end);
   if ((p = ParseTimeStamp(p, end, frame, &why)) == nullptr) return why;
-  if ((p = ParseInterface(line, p, end, frame, &why)) == nullptr) return why;
+  if ((p = ParseInterface(p, end, frame, &why)) == nullptr) return why;
   if ((p = ParseFrame(p, end, frame, &why)) == nullptr) return why;
   p = SkipBlanks(p, end);
   // A direction mark may follow: R for received, T for transmitted.

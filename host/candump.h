@@ -27,7 +27,6 @@ struct CandumpFrame {
   uint32_t micros;
   const char* interfaceName;  // points into the parsed line
   size_t interfaceLength;
-  uint64_t interfaceKey;      // the name's first 8 bytes as one number, zeros beyond it
   CanFrameKind kind;
   bool extended;    // 29-bit identifier (error frames are extended)
   uint32_t id;      // identifier without flags; for errors the error class

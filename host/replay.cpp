@@ -20,15 +20,22 @@ constexpr uint64_t kMaxWarnings = 20;
 struct Channels {
   uint32_t count;
   uint8_t lengths[kMaxChannels];
-  uint64_t keys[kMaxChannels];  // interfaceKey of each name
+  uint64_t keys[kMaxChannels];  // NameKey of each name
   char names[kMaxChannels][kMaxInterfaceName];
 };
 
+uint64_t NameKey(const char* name, size_t length) {
+  uint64_t key = 0;
+  for (size_t k = 0; k < length && k < 8; ++k) key = key << 8 | static_cast<unsigned char>(name[k]);
+  return key;
+}
+
 // The channel of an interface, numbered by first appearance; -1 when the
 // table is full.
-int32_t ChannelOf(Channels* channels, const char* name, size_t length, uint64_t key) {
+int32_t ChannelOf(Channels* channels, const char* name, size_t length) {
   // Names are compared by their first 8 bytes taken as one number, and
   // only longer names by the rest of their bytes.
+  uint64_t key = NameKey(name, length);
   auto matches = [&](uint32_t i) {
     return channels->keys[i] == key && channels->lengths[i] == length &&
            (length <= 8 || memcmp(channels->names[i] + 8, name + 8, length - 8) == 0);
@@ -103,7 +110,7 @@ bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options
     ++totals->framesRead;
 
     int32_t channel = frame.interfaceLength <= kMaxInterfaceName
-                          ? ChannelOf(&channels, frame.interfaceName, frame.interfaceLength, frame.interfaceKey)
+                          ? ChannelOf(&channels, frame.interfaceName, frame.interfaceLength)
                           : -1;
     if (channel < 0) {
       ++totals->tooManyChannels;
