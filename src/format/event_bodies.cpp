@@ -32,6 +32,7 @@ void PutPortFields(TextSink& out, const uint8_t* data) {
     PutChar(out, PinCharacter((firstMask & bit) != 0, (secondMask & bit) != 0));
   }
 }
+
 void PutEnvironmentFields(TextSink& out, const uint8_t* data) {
   PutChar(out, ',');
   // The name ends only at its zero byte; stop reading once nothing more of
@@ -48,6 +49,7 @@ void PutEnvironmentFields(TextSink& out, const uint8_t* data) {
   PutBytes(out, name + 3, valueLength);
   PutChar(out, '"');
 }
+
 void PutMarkerFields(TextSink& out, int32_t dataLength, const uint8_t* data) {
   PutChar(out, ',');
   for (int32_t i = 0; i < dataLength && !SinkFull(out) && data[i] != 0; ++i) {
