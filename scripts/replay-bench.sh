@@ -6,9 +6,10 @@
 # replay's log with one write() each and no formatting (the floor of a
 # one-write-per-line design; O_DSYNC like the module's log).
 #   scripts/replay-bench.sh [FRAMES] [DISK_FRAMES]
-# Defaults: 1,000,000 frames on tmpfs, the same on the disk. Prints frames
-# per second (best wall time of each whole program over REPEAT runs,
-# default 5; on the disk one run) and the ratios.
+# Defaults: 1,000,000 frames on tmpfs, the same on the disk. Prints each
+# whole program's wall time (best and median over ROUNDS rounds, default 9;
+# on the disk DISK_ROUNDS, default 3), frames per second, and the host's
+# speed against each program, round by round.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 frames=${1:-1000000}
@@ -34,27 +35,34 @@ once() {
   end=$(date +%s.%N)
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
 }
-least() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b < a) print b; else print a }'; }
+# Least and median of a list of numbers.
+least() { tr ' ' '\n' <<<"$1" | grep . | sort -n | head -1; }
+median() { tr ' ' '\n' <<<"$1" | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 rate() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.0f", n / s }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f %%", 100 * b / a }'; }
+# The host's speed as a share of another program's, in per cent, for each
+# round: the other program's time over the host's time in that round.
+shares() {
+  paste -d' ' <(tr ' ' '\n' <<<"$1" | grep .) <(tr ' ' '\n' <<<"$2" | grep .) |
+    awk '{ printf "%.0f ", 100 * $2 / $1 }'
+}
 
 run_on() {
-  local where=$1 dir=$2 n=$3 pycan=$4
+  local where=$1 dir=$2 n=$3 rounds=$4 pycan=$5
   "$work/make_trace" "$n" "$dir/trace.log"
   cp build/posix/bin/libbuslog.so build/posix/bin/buslog-host "$dir/"
-  local py=""
-  # The programs take turns, REPEAT rounds (default 5), and each keeps its
-  # best time: the least disturbed run of a noisy machine, and every program
-  # meets the same disturbances. The host goes first, writing the log that
-  # the floor writer then writes again.
-  local host="" floor="" floorPlain="" l2a=""
-  for _ in $(seq "${REPEAT:-5}"); do
-    host=$(least "$host" "$(once "$dir/buslog-host" replay "$dir/trace.log" --name replay.log --quiet)")
-    floor=$(least "$floor" "$(once "$work/floor_writer" "$dir/replay.log" "$dir/floor.log" --dsync)")
-    floorPlain=$(least "$floorPlain" "$(once "$work/floor_writer" "$dir/replay.log" "$dir/floor-plain.log")")
-    l2a=$(least "$l2a" "$(once log2asc -I "$dir/trace.log" -O "$dir/trace.asc" can0 can1)")
-    if [ "$pycan" = yes ]; then
-      py=$(least "$py" "$(once /usr/bin/can_logconvert "$dir/trace.log" "$dir/trace-pycan.asc")")
+  # The programs take turns, round after round, so that each round's
+  # programs meet the same state of the machine; a round compares the host
+  # with the others by their times in that round. The host goes first,
+  # writing the log that the floor writer then writes again. python-can is
+  # slow and far behind: it runs in the first round only.
+  local host="" floor="" floorPlain="" l2a="" py=""
+  for round in $(seq "$rounds"); do
+    host+="$(once "$dir/buslog-host" replay "$dir/trace.log" --name replay.log --quiet) "
+    floor+="$(once "$work/floor_writer" "$dir/replay.log" "$dir/floor.log" --dsync) "
+    floorPlain+="$(once "$work/floor_writer" "$dir/replay.log" "$dir/floor-plain.log") "
+    l2a+="$(once log2asc -I "$dir/trace.log" -O "$dir/trace.asc" can0 can1) "
+    if [ "$pycan" = yes ] && [ "$round" -eq 1 ]; then
+      py="$(once /usr/bin/can_logconvert "$dir/trace.log" "$dir/trace-pycan.asc")"
     fi
   done
   cmp -s "$dir/replay.log" "$dir/floor.log" || { echo "the floor writer wrote other bytes"; exit 1; }
@@ -62,19 +70,34 @@ run_on() {
   lines=$(wc -l <"$dir/replay.log")
   [ "$lines" -eq "$n" ] || { echo "replay wrote $lines lines, expected $n"; exit 1; }
   echo
-  echo "== $where: $n frames ($dir)"
-  printf '%-40s %10s %14s %12s\n' "program" "seconds" "frames/s" "host ratio"
-  printf '%-40s %10s %14s %12s\n' "buslog-host replay (module, O_DSYNC)" "$host" "$(rate "$n" "$host")" "100 %"
-  printf '%-40s %10s %14s %12s\n' "one write per line, O_DSYNC (floor)" "$floor" "$(rate "$n" "$floor")" \
-    "$(ratio "$host" "$floor")"
-  printf '%-40s %10s %14s %12s\n' "one write per line, no sync" "$floorPlain" "$(rate "$n" "$floorPlain")" \
-    "$(ratio "$host" "$floorPlain")"
-  printf '%-40s %10s %14s %12s\n' "log2asc (buffered, no sync)" "$l2a" "$(rate "$n" "$l2a")" "$(ratio "$host" "$l2a")"
+  echo "== $where: $n frames, $rounds rounds ($dir)"
+  printf '%-38s %8s %8s %12s %22s\n' "program" "best s" "median s" "frames/s" "host's speed, %"
+  row() {
+    local name=$1 times=$2 share=""
+    if [ -n "${3:-}" ]; then
+      local s
+      s=$(shares "$host" "$times")
+      share="$(median "$s") (from $(least "$s") to $(tr ' ' '\n' <<<"$s" | grep . | sort -n | tail -1))"
+    fi
+    printf '%-38s %8s %8s %12s %22s\n' "$name" "$(least "$times")" "$(median "$times")" \
+      "$(rate "$n" "$(median "$times")")" "$share"
+  }
+  row "buslog-host replay (module, O_DSYNC)" "$host"
+  row "one write per line, O_DSYNC (floor)" "$floor" share
+  # Against programs that do not sync, a share means something only where
+  # syncing costs nothing.
+  local others=""
+  [ "$where" = tmpfs ] && others=share
+  row "one write per line, no sync" "$floorPlain" "$others"
+  row "log2asc (buffered, no sync)" "$l2a" "$others"
   if [ -n "$py" ]; then
-    printf '%-40s %10s %14s %12s\n' "python-can can_logconvert" "$py" "$(rate "$n" "$py")" "$(ratio "$host" "$py")"
+    printf '%-38s %8s %8s %12s %22s\n' "python-can can_logconvert" "$py" "$py" "$(rate "$n" "$py")" \
+      "$(awk -v a="$(median "$host")" -v b="$py" 'BEGIN { printf "%.0f", 100 * b / a }')"
   fi
-  echo "(host ratio: the program's time as a share of the host's; above 100 % the program is slower)"
+  echo "(frames/s from the median round; host's speed: the median over the rounds of the"
+  echo " program's time over the host's time in the same round, and its range; above 100"
+  echo " the host is faster)"
 }
 
-run_on tmpfs "$shm" "$frames" yes
-REPEAT=1 run_on disk "$disk" "$diskFrames" no
+run_on tmpfs "$shm" "$frames" "${ROUNDS:-9}" yes
+run_on disk "$disk" "$diskFrames" "${DISK_ROUNDS:-3}" no
