@@ -35,8 +35,9 @@ once() {
   end=$(date +%s.%N)
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
 }
-# Least and median of a list of numbers.
+# Least, greatest and median of a list of numbers.
 least() { tr ' ' '\n' <<<"$1" | grep . | sort -n | head -1; }
+greatest() { tr ' ' '\n' <<<"$1" | grep . | sort -n | tail -1; }
 median() { tr ' ' '\n' <<<"$1" | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 rate() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.0f", n / s }'; }
 # The host's speed as a share of another program's, in per cent, for each
@@ -77,7 +78,7 @@ run_on() {
     if [ -n "${3:-}" ]; then
       local s
       s=$(shares "$host" "$times")
-      share="$(median "$s") (from $(least "$s") to $(tr ' ' '\n' <<<"$s" | grep . | sort -n | tail -1))"
+      share="$(median "$s") (from $(least "$s") to $(greatest "$s"))"
     fi
     printf '%-38s %8s %8s %12s %22s\n' "$name" "$(least "$times")" "$(median "$times")" \
       "$(rate "$n" "$(median "$times")")" "$share"
