@@ -263,13 +263,7 @@ uint32_t BuildCanRecord(const CandumpFrame& frame, uint8_t* record) {
     record[size++] = static_cast<uint8_t>(frame.id);
   }
   record[size++] = static_cast<uint8_t>(frame.dlc & 0x0F);
-  // A classic frame's 8 bytes are copied whole whatever its length: one
-  // move, no branch on the length. Bytes past the length are not counted.
-  if (dataBytes <= 8) {
-    memcpy(record + size, frame.data, 8);
-  } else {
-    memcpy(record + size, frame.data, dataBytes);
-  }
+  memcpy(record + size, frame.data, dataBytes);
   return size + dataBytes;
 }
 
