@@ -245,6 +245,7 @@ const char* ParseCandumpLine(const char* line, size_t length, CandumpFrame* fram
   if ((p = ParseFrame(p, end, frame, &why)) == nullptr) return why;
   p = SkipBlanks(p, end);
   // A direction mark may follow: R for received, T for transmitted.
+  frame->transmitted = p != end && *p == 'T';
   if (p != end && (*p == 'R' || *p == 'T')) p = SkipBlanks(p + 1, end);
   if (p != end) return "unexpected text after the frame";
   return nullptr;

@@ -6,8 +6,9 @@
 //   (1436509052.249713) can0 123##1112233        CAN FD, flags 1, data
 //   (1436509052.249713) can0 20000004#0000...    error frame (error flag)
 //   (1436509052.249713) can0 123#1122334455667788_C   8 bytes with DLC 12
-// An optional direction mark (R or T) after the frame is accepted and
-// ignored. Data bytes may be separated by dots.
+// An optional direction mark after the frame says who sent it: T a frame this
+// node transmitted, R (or none) a frame it received. Data bytes may be
+// separated by dots.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +34,7 @@ struct CandumpFrame {
   uint8_t length;   // data bytes (for remote frames: the requested length)
   uint8_t dlc;      // length code printed in the record
   uint8_t fdFlags;  // CAN FD flags digit (BRS 1, ESI 2)
+  bool transmitted; // candump's T mark: this node sent the frame
   uint8_t data[kMaxCanData];
 };
 

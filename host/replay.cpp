@@ -11,6 +11,7 @@ namespace buslog_host {
 namespace {
 
 constexpr uint32_t kKindIn = BUSLOG_KIND_IN;
+constexpr uint32_t kKindOut = BUSLOG_KIND_OUT;
 constexpr uint32_t kBusCan = BUSLOG_BUS_CAN;
 constexpr uint32_t kMaxChannels = 256;
 constexpr size_t kMaxInterfaceName = 64;
@@ -152,7 +153,7 @@ bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options
     api.PutTimeStamp(2, values, &resultCount);
     uint32_t recordSize = BuildCanRecord(frame, record);
     int32_t status = frame.kind == CanFrameKind::kError ? 1 : 0;
-    api.PutFrame(kKindIn, kBusCan, channel, status, recordSize, record, &resultCount);
+    api.PutFrame(frame.transmitted ? kKindOut : kKindIn, kBusCan, channel, status, recordSize, record, &resultCount);
     switch (frame.kind) {
       case CanFrameKind::kData:
         ++totals->dataFrames;

@@ -1,7 +1,8 @@
 // Replaying a candump trace through the module, one log line per frame:
 //   PutFrameId    running frame number from 1
 //   PutTimeStamp  seconds and microseconds since the trace's first frame
-//   PutFrame      kind 0x3031 (I), bus 4 (CAN), channel by each interface's
+//   PutFrame      kind 0x3031 (I), or 0x3030 (O) for a frame candump marked
+//                 T (sent by this node), bus 4 (CAN), channel by each interface's
 //                 first appearance (first is 0), the CAN record
 //   Write
 // Frames the CAN record cannot show alone get one more field:

@@ -67,6 +67,7 @@ TEST(CandumpTest, FramesAndTheirRecords) {
     EXPECT_EQ(frame.length, row.length);
     EXPECT_EQ(frame.dlc, row.dlc);
     EXPECT_EQ(frame.fdFlags, row.fdFlags);
+    EXPECT_EQ(frame.transmitted, strstr(row.line, " T") != nullptr);
     EXPECT_EQ(HexOf(frame.data, row.kind == K::kRemote ? 0 : frame.length), row.data);
     uint8_t record[kMaxCanRecord];
     uint32_t size = BuildCanRecord(frame, record);
