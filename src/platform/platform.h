@@ -1,8 +1,8 @@
 // The few system services the module needs: find the directory of its own
 // file, create the log file and make its name durable (or remove it again),
-// write a whole buffer to it, close it. Two halves
-// implement this header, platform_win32.cpp and platform_posix.cpp, in the
-// same order; the build picks one. No system header is seen above this layer.
+// write a whole buffer to it, close it. Two halves implement this header,
+// platform_win32.cpp and platform_posix.cpp, in the same order; the build
+// picks one. No system header is seen above this layer.
 #pragma once
 
 #include <cstdint>
