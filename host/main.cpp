@@ -118,7 +118,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
 bool LoadHost(const Options& options, Host* host) {
   char error[512];
   if (!LoadModule(options.module, &host->module, error, sizeof error)) {
-    fprintf(stderr, "buslog-host: %s: %s\n", options.module, error);
+    Message("buslog-host: %s: %s\n", options.module, error);
     return false;
   }
   host->moduleDirectory[0] = '\0';
@@ -337,7 +337,7 @@ void ShowLog(const Host& host, const char* name) {
 int Demo(const Options& options, const Host& host) {
   char samples[kPathSize];
   if (!FindSamples(samples, sizeof samples)) {
-    fprintf(stderr, "buslog-host: the samples (demo.candump, demo.script) are not beside this program\n");
+    Message("buslog-host: the samples (demo.candump, demo.script) are not beside this program\n");
     return 1;
   }
   char trace[kPathSize];
