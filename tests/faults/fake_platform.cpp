@@ -62,7 +62,9 @@ bool PlatformSyncNewEntry(const char* path, FileHandle file) {
   fake.syncedEntries.push_back(path);
   buslog_fake::FakeFile* target = buslog_fake::OpenFile(file, "PlatformSyncNewEntry");
   if (target == nullptr) return false;
-  if (target->path != path) fake.misuse.push_back("PlatformSyncNewEntry of " + std::string(path) + " with the handle of " + target->path);
+  if (target->path != path) {
+    fake.misuse.push_back("PlatformSyncNewEntry of " + std::string(path) + " with the handle of " + target->path);
+  }
   return !fake.knobs.entrySyncFails;
 }
 
