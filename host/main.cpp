@@ -233,33 +233,37 @@ int RunScript(const Options& options, const Host& host, const char* script) {
   size_t length;
   bool tooLong;
   char message[512];
-  // A failed Write is judged at the next line that is not blank: an
-  // expect Write 1 there makes it a failure on purpose.
-  auto judgeFailedWrite = [&] {
-    if (failedWriteLine == 0) return;
-    if (!state.writeFailureSettled) {
-      state.writeFailureSettled = true;
-      ++failedWrites;
-      Message("%s:%llu: error: Write result 1, the line was not written (no log open, or the write failed)\n",
-              script, failedWriteLine);
-      if (options.strict) stopped = true;
-    }
-    failedWriteLine = 0;
+  auto reportFailedWrite = [&] {
+    ++failedWrites;
+    Message("%s:%llu: error: Write result 1, the line was not written (no log open, or the write failed)\n",
+            script, failedWriteLine);
+    if (options.strict) stopped = true;
   };
   while (!stopped && NextLine(&reader, &line, &length, &tooLong)) {
-    uint64_t writesBefore = state.writeFailures;
+    uint64_t writesBefore = state.linesWritten + state.writeFailures;
+    uint64_t failuresBefore = state.writeFailures;
+    uint64_t expectedBefore = state.expectedWriteFailures;
     ScriptStatus status = ScriptStatus::kMalformed;
     if (tooLong) {
-      char excerpt[kExcerptSize];
-      QuoteExcerpt(excerpt, sizeof excerpt, line, length);
-      snprintf(message, sizeof message, "line too long (starts %s)", excerpt);
+      snprintf(message, sizeof message, "line too long (more than %llu bytes)",
+               static_cast<unsigned long long>(kMaxLineLength));
     } else {
       status = RunScriptLine(host.module.api, line, length, &state, message, sizeof message);
     }
     if (status == ScriptStatus::kBlank) continue;
     unsigned long long lineNumber = static_cast<unsigned long long>(reader.lineNumber);
-    judgeFailedWrite();
-    if (state.writeFailures != writesBefore) failedWriteLine = lineNumber;
+    // A failed Write is judged at the next line that is not blank: only an
+    // expect Write 1 there makes it a failure on purpose.
+    if (failedWriteLine != 0) {
+      if (state.expectedWriteFailures == expectedBefore) {
+        reportFailedWrite();
+        // No later expectation may claim it (unless this line was a Write
+        // of its own, which expectations now refer to).
+        if (state.linesWritten + state.writeFailures == writesBefore) state.writeFailureSettled = true;
+      }
+      failedWriteLine = 0;
+    }
+    if (state.writeFailures != failuresBefore) failedWriteLine = lineNumber;
     if (status == ScriptStatus::kOk) continue;
     if (status == ScriptStatus::kMalformed) {
       ++malformed;
@@ -270,7 +274,7 @@ int RunScript(const Options& options, const Host& host, const char* script) {
     }
     if (options.strict) stopped = true;
   }
-  if (!stopped) judgeFailedWrite();
+  if (failedWriteLine != 0) reportFailedWrite();
   bool readError = reader.readError;
   CloseLineReader(&reader);
   fclose(file);
