@@ -1,6 +1,7 @@
 // buslog-host: loads the buslog module the way a bus tool does and drives
 // its exports, replaying a candump trace, running a call script, or
 // showing a demo of both with the samples that ship beside it.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 
 #include "line_reader.h"
 #include "loader/module_loader.h"
+#include "message.h"
 #include "replay.h"
 #include "script.h"
 
@@ -116,7 +118,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
 bool LoadHost(const Options& options, Host* host) {
   char error[512];
   if (!LoadModule(options.module, &host->module, error, sizeof error)) {
-    fprintf(stderr, "buslog-host: %s: %s\n", options.module, error);
+    Message("buslog-host: %s: %s\n", options.module, error);
     return false;
   }
   host->moduleDirectory[0] = '\0';
@@ -154,10 +156,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 FILE* OpenInput(const char* path) {
   FILE* file = fopen(path, "rb");
-  if (file == nullptr) {
-    fprintf(stderr, "buslog-host: %s: ", path);
-    perror(nullptr);
-  }
+  if (file == nullptr) Message("buslog-host: %s: %s\n", path, strerror(errno));
   return file;
 }
 
@@ -218,7 +217,7 @@ int RunScript(const Options& options, const Host& host, const char* script) {
   LineReader reader;
   if (!OpenLineReader(&reader, file)) {
     fclose(file);
-    fprintf(stderr, "buslog-host: out of memory\n");
+    Message("buslog-host: out of memory\n");
     return 1;
   }
   static ScriptState state;
@@ -227,47 +226,82 @@ int RunScript(const Options& options, const Host& host, const char* script) {
   state.haveShareMode = ShareIfAsked(options, host, &state.shareModeResult);
   uint64_t malformed = 0;
   uint64_t failedExpectations = 0;
+  uint64_t failedWrites = 0;          // failed Writes the script did not expect
+  unsigned long long failedWriteLine = 0;  // a failed Write not judged yet
   bool stopped = false;
   const char* line;
   size_t length;
   bool tooLong;
-  char message[256];
-  while (NextLine(&reader, &line, &length, &tooLong)) {
-    ScriptStatus status = tooLong ? ScriptStatus::kMalformed
-                                  : RunScriptLine(host.module.api, line, length, &state, message, sizeof message);
-    if (tooLong) snprintf(message, sizeof message, "line too long");
-    if (status == ScriptStatus::kOk) continue;
+  char message[512];
+  auto reportFailedWrite = [&] {
+    ++failedWrites;
+    Message("%s:%llu: error: Write result 1, the line was not written (no log open, or the write failed)\n",
+            script, failedWriteLine);
+    if (options.strict) stopped = true;
+  };
+  while (!stopped && NextLine(&reader, &line, &length, &tooLong)) {
+    uint64_t writesBefore = state.linesWritten + state.writeFailures;
+    uint64_t failuresBefore = state.writeFailures;
+    uint64_t expectedBefore = state.expectedWriteFailures;
+    ScriptStatus status = ScriptStatus::kMalformed;
+    if (tooLong) {
+      snprintf(message, sizeof message, "line too long (more than %llu bytes)",
+               static_cast<unsigned long long>(kMaxLineLength));
+    } else {
+      status = RunScriptLine(host.module.api, line, length, &state, message, sizeof message);
+    }
+    if (status == ScriptStatus::kBlank) continue;
     unsigned long long lineNumber = static_cast<unsigned long long>(reader.lineNumber);
+    // A failed Write is judged at the next line that is not blank: only an
+    // expect Write 1 there makes it a failure on purpose.
+    if (failedWriteLine != 0) {
+      if (state.expectedWriteFailures == expectedBefore) {
+        reportFailedWrite();
+        // No later expectation may claim it (unless this line was a Write
+        // of its own, which expectations now refer to).
+        if (state.linesWritten + state.writeFailures == writesBefore) state.writeFailureSettled = true;
+      }
+      failedWriteLine = 0;
+    }
+    if (state.writeFailures != failuresBefore) failedWriteLine = lineNumber;
+    if (status == ScriptStatus::kOk) continue;
     if (status == ScriptStatus::kMalformed) {
       ++malformed;
-      fprintf(stderr, "%s:%llu: warning: %s; line skipped\n", script, lineNumber, message);
-      if (options.strict) stopped = true;
+      Message("%s:%llu: warning: %s; line skipped\n", script, lineNumber, message);
     } else {
       ++failedExpectations;
-      fprintf(stderr, "%s:%llu: error: %s\n", script, lineNumber, message);
-      if (options.strict) stopped = true;
+      Message("%s:%llu: error: %s\n", script, lineNumber, message);
     }
-    if (stopped) break;
+    if (options.strict) stopped = true;
   }
+  if (failedWriteLine != 0) reportFailedWrite();
   bool readError = reader.readError;
   CloseLineReader(&reader);
   fclose(file);
 
-  fprintf(stderr,
-          "buslog-host: script %s\n"
-          "  calls           %llu\n"
-          "  lines written   %llu\n"
-          "  write failures  %llu\n"
-          "  skipped         %llu (malformed)\n"
-          "  expectations    %llu failed\n",
-          script, static_cast<unsigned long long>(state.calls), static_cast<unsigned long long>(state.linesWritten),
-          static_cast<unsigned long long>(state.writeFailures), static_cast<unsigned long long>(malformed),
-          static_cast<unsigned long long>(failedExpectations));
-  if (state.lastLogName[0] != '\0') {
-    fprintf(stderr, "  log             %s%s\n", host.moduleDirectory, state.lastLogName);
+  char onPurpose[128] = "";
+  if (state.expectedWriteFailures > 0) {
+    snprintf(onPurpose, sizeof onPurpose, "  refused Writes  %llu, as the script expected (expect Write 1)\n",
+             static_cast<unsigned long long>(state.expectedWriteFailures));
   }
-  if (readError) fprintf(stderr, "buslog-host: %s: read error\n", script);
-  return (stopped || failedExpectations > 0 || readError) ? 1 : 0;
+  char logLine[kPathSize + 300] = "";
+  if (state.lastLogName[0] != '\0') {
+    snprintf(logLine, sizeof logLine, "  log             %s%s\n", host.moduleDirectory, state.lastLogName);
+  }
+  Message(
+      "buslog-host: script %s\n"
+      "  calls           %llu\n"
+      "  lines written   %llu\n"
+      "  write failures  %llu\n"
+      "%s"
+      "  skipped         %llu (malformed)\n"
+      "  expectations    %llu failed\n"
+      "%s",
+      script, static_cast<unsigned long long>(state.calls), static_cast<unsigned long long>(state.linesWritten),
+      static_cast<unsigned long long>(failedWrites), onPurpose, static_cast<unsigned long long>(malformed),
+      static_cast<unsigned long long>(failedExpectations), logLine);
+  if (readError) Message("buslog-host: %s: read error\n", script);
+  return (stopped || failedExpectations > 0 || failedWrites > 0 || readError) ? 1 : 0;
 }
 
 bool FindSamples(char* dir, size_t size) {
@@ -307,7 +341,7 @@ void ShowLog(const Host& host, const char* name) {
 int Demo(const Options& options, const Host& host) {
   char samples[kPathSize];
   if (!FindSamples(samples, sizeof samples)) {
-    fprintf(stderr, "buslog-host: the samples (demo.candump, demo.script) are not beside this program\n");
+    Message("buslog-host: the samples (demo.candump, demo.script) are not beside this program\n");
     return 1;
   }
   char trace[kPathSize];
@@ -316,6 +350,10 @@ int Demo(const Options& options, const Host& host) {
       !JoinPath(script, sizeof script, samples, "demo.script")) {
     return 1;
   }
+  // Both samples hold one fault on purpose, to show how it is reported.
+  Message(
+      "buslog-host demo: replaying demo.candump, whose line 9 is not a frame (a warning, on purpose), and\n"
+      "  running demo.script, whose last Write comes after Close (refused, as the script expects)\n");
   int status = Replay(options, host, trace, "demo-can.log");
   status |= RunScript(options, host, script);
   ShowLog(host, "demo-can.log");

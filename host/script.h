@@ -21,6 +21,10 @@
 //   expect Open 0               the latest result of Open, ShareMode or
 //   expect ShareMode 1          Write must be this value
 //   expect Write 0
+//
+// A Write that fails (result 1) is an error of the script, unless the line
+// right after it (comments and blank lines aside) is `expect Write 1`: then
+// the script says that the failure is on purpose.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +35,8 @@
 namespace buslog_host {
 
 enum class ScriptStatus {
-  kOk,                 // done (or a blank or comment line)
+  kOk,                 // done
+  kBlank,              // a blank or comment line: nothing to do
   kMalformed,          // the line is not a call; nothing was called
   kExpectationFailed,  // an expect line did not hold
 };
@@ -44,11 +49,13 @@ struct ScriptState {
   uint64_t calls;
   uint64_t linesWritten;   // Write calls with result 0
   uint64_t writeFailures;  // Write calls with result 1
+  uint64_t expectedWriteFailures;  // of them, followed by an expect Write 1 that held
+  bool writeFailureSettled;  // the latest Write did not fail, or its failure was judged
   char lastLogName[256];   // name of the latest Open that gave 0
 };
 
 // Runs one script line against the module. On kMalformed or
-// kExpectationFailed, `message` says why.
+// kExpectationFailed, `message` says why, quoting the offending text.
 ScriptStatus RunScriptLine(const BuslogApi& api, const char* line, size_t length, ScriptState* state,
                            char* message, size_t messageSize);
 

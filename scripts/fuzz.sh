@@ -5,8 +5,12 @@
 # Proves that no call sequence a host can make crashes the module, reads or
 # writes out of bounds, or breaks the line, write and result invariants the
 # fuzzer checks after every call.
-#   fuzz.sh --ci        60 seconds, as scripts/test.sh runs it
-#   fuzz.sh [SECONDS]   that long (default 600)
+# Then fuzzes the host's inputs the same way: the candump parser with the
+# line reader, and the call-script parser driving the module's objects,
+# seeded from samples/, tests/host/traces/ and tests/host/scripts/.
+#   fuzz.sh --ci        60 seconds for the exports, 20 for each host input,
+#                       as scripts/test.sh runs it
+#   fuzz.sh [SECONDS]   that long each (default 600)
 # Exits non-zero if the fuzzer finds a crash; the reproducer is left in
 # build/fuzz/artifacts/. Installs nothing (scripts/install-deps.sh does).
 set -euo pipefail
@@ -51,3 +55,31 @@ fi
 grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1 || true
 grep -E '^(Done [0-9]+ runs|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
 echo "OK: no crash"
+
+# The host's inputs: any bytes as a trace or as a call script.
+hostSeconds=$seconds
+[ "${1:-}" = --ci ] && hostSeconds=20
+cmake --build "$dir" --target candump_fuzzer script_fuzzer -j "$jobs" -- --no-print-directory >"$dir.build.log" 2>&1 ||
+  { cat "$dir.build.log"; exit 1; }
+for input in candump script; do
+  corpus=$dir/$input-corpus-run
+  rm -rf "$corpus"
+  mkdir -p "$corpus"
+  if [ $input = candump ]; then
+    cp samples/*.candump tests/host/traces/* "$corpus"/
+  else
+    cp samples/*.script tests/host/scripts/* "$corpus"/
+  fi
+  log=$dir/$input-fuzz.log
+  echo "fuzzing the $input parser for ${hostSeconds}s (log: $log)"
+  status=0
+  "$dir/bin/${input}_fuzzer" -max_total_time="$hostSeconds" -max_len=4096 -timeout=10 -print_final_stats=1 \
+    -artifact_prefix="$artifacts/$input-" "$corpus" >"$log" 2>&1 || status=$?
+  if [ $status -ne 0 ]; then
+    tail -n 60 "$log"
+    echo "FAILED: the $input fuzzer stopped with status $status; reproducer in $artifacts/"
+    exit 1
+  fi
+  grep -E '^Done [0-9]+ runs' "$log" || true
+done
+echo "OK: no crash in the host's parsers"

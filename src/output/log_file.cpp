@@ -33,8 +33,20 @@ void OpenLogFile(LogFile& log, uint32_t count, const uint8_t* name) {
   char path[kPathBufferSize] = {};
   memcpy(path, log.baseDirectory, baseLength);
   memcpy(path + baseLength, name, count);
-  log.handle = PlatformCreateLogFile(path, log.shareRead != 0);
-  if (log.handle == kNoFile) log.openResult = 2;
+  FileHandle file = PlatformCreateLogFile(path, log.shareRead != 0);
+  if (file == kNoFile) {
+    log.openResult = 2;
+    return;
+  }
+  // Lines written to a file whose name is lost in a power cut are lost with
+  // it: a file that cannot be made durable is not kept.
+  if (!PlatformSyncNewEntry(path, file)) {
+    PlatformCloseFile(file);
+    PlatformRemoveFile(path);
+    log.openResult = 2;
+    return;
+  }
+  log.handle = file;
 }
 
 void SetShareMode(LogFile& log, uint32_t count, const void* values) {

@@ -22,8 +22,9 @@ void InitBaseDirectory(LogFile& log, const void* module);
 
 // Creates the log file named by the `count` bytes at `name` in the base
 // directory and keeps it open. Sets openResult: 0 open; 1 empty name or
-// base directory plus name longer than kMaxPath; 2 not created (also when
-// the base directory is unknown); 3 a log file is open already, unchanged.
+// base directory plus name longer than kMaxPath; 2 not created, or created
+// but its name could not be made durable (then it is removed again), or the
+// base directory is unknown; 3 a log file is open already, unchanged.
 void OpenLogFile(LogFile& log, uint32_t count, const uint8_t* name);
 
 // With at least one value, chooses shared reading for the next Open (value

@@ -1,7 +1,8 @@
 // The few system services the module needs: find the directory of its own
-// file, create the log file, write a whole buffer to it, close it. Two halves
-// implement this header, platform_win32.cpp and platform_posix.cpp, in the
-// same order; the build picks one. No system header is seen above this layer.
+// file, create the log file and make its name durable (or remove it again),
+// write a whole buffer to it, close it. Two halves implement this header,
+// platform_win32.cpp and platform_posix.cpp, in the same order; the build
+// picks one. No system header is seen above this layer.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,17 @@ uint32_t PlatformFindModuleDirectory(const void* module, char* directory);
 // they are refused (Windows only: POSIX has no mandatory sharing).
 // Returns kNoFile on failure.
 FileHandle PlatformCreateLogFile(const char* path, bool shareRead);
+
+// Makes the file just created at `path` as `file` durable as a file: after
+// a power cut it is still there under its name, not only the lines written
+// to it. Returns false if the system could not do so; the caller then closes
+// and removes the file. Where a system cannot sync what is there at all (a
+// device, a file system without directory sync) there is nothing more to
+// do, and that counts as done.
+bool PlatformSyncNewEntry(const char* path, FileHandle file);
+
+// Removes the file at `path` (closed before). A failure is not reported.
+void PlatformRemoveFile(const char* path);
 
 // Writes all `count` bytes, continuing after short and interrupted writes.
 // Returns false if the system reports failure or stops making progress;

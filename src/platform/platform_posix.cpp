@@ -40,6 +40,37 @@ FileHandle PlatformCreateLogFile(const char* path, bool shareRead) {
   return fd < 0 ? kNoFile : static_cast<FileHandle>(fd);
 }
 
+bool PlatformSyncNewEntry(const char* path, FileHandle file) {
+  (void)file;
+  // O_DSYNC makes each write durable with what is needed to read it back,
+  // but the file's name is an entry in its directory, and that entry is the
+  // directory's data: only a sync of the directory itself puts it on the
+  // disk. Once, after the create, is enough; the entry does not change.
+  char directory[kPathBufferSize];
+  size_t length = strlen(path);
+  const char* lastSeparator = strrchr(path, '/');
+  if (length > kMaxPath) return false;
+  if (lastSeparator == nullptr) {
+    memcpy(directory, ".", 2);
+  } else {
+    size_t directoryLength = static_cast<size_t>(lastSeparator - path) + 1;
+    memcpy(directory, path, directoryLength);
+    directory[directoryLength] = '\0';
+  }
+  int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool synced = fsync(fd) == 0;
+  // EINVAL: this file system cannot sync a directory at all (fsync(2) says
+  // so for objects that do not support synchronization; some FUSE and
+  // network file systems, /proc). There is nothing more the module can do
+  // there, so the file is kept, as durable as that file system makes it.
+  if (!synced && errno == EINVAL) synced = true;
+  close(fd);
+  return synced;
+}
+
+void PlatformRemoveFile(const char* path) { unlink(path); }
+
 namespace {
 
 // Cuts the last `count` bytes written off the file and moves the offset back

@@ -30,10 +30,36 @@ uint32_t PlatformFindModuleDirectory(const void* module, char* directory) {
 }
 
 FileHandle PlatformCreateLogFile(const char* path, bool shareRead) {
+  // FILE_FLAG_WRITE_THROUGH: WriteFile returns only once its data is on the
+  // disk; the cache may keep a copy for reading but is not flushed lazily.
+  // CREATE_ALWAYS makes a new empty file, or empties an existing one. NTFS
+  // logs the metadata of the create (the file record and its name in the
+  // directory) in its journal, so that a crash leaves the volume consistent,
+  // but that does not make the create itself durable: the CreateFile
+  // documentation warns that even with write-through and no buffering at
+  // all "the file metadata may still be cached", for example when creating
+  // an empty file, and names FlushFileBuffers as the way to make sure it
+  // reaches the disk. PlatformSyncNewEntry does that once, right after this
+  // create. (NTFS keeps the file's name in the file's own record too; the
+  // documentation names no flush of a directory for programs to use.)
   HANDLE file = CreateFileA(path, GENERIC_WRITE, shareRead ? FILE_SHARE_READ : 0, nullptr,
                             CREATE_ALWAYS, FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr);
   return reinterpret_cast<FileHandle>(file);
 }
+
+bool PlatformSyncNewEntry(const char* path, FileHandle file) {
+  (void)path;
+  HANDLE handle = reinterpret_cast<HANDLE>(file);
+  // FlushFileBuffers writes the file's data and metadata out of the cache
+  // and has the device flush its own cache (so documented for NTFS, ReFS,
+  // FAT and exFAT). Devices and pipes (NUL, COM1, \\.\pipe\...) hold no
+  // metadata, and a pipe's flush would wait for its reader: nothing to do
+  // there.
+  if (GetFileType(handle) != FILE_TYPE_DISK) return true;
+  return FlushFileBuffers(handle) != 0;
+}
+
+void PlatformRemoveFile(const char* path) { DeleteFileA(path); }
 
 namespace {
 

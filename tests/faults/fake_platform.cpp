@@ -53,8 +53,33 @@ FileHandle PlatformCreateLogFile(const char* path, bool shareRead) {
   ++fake.createCalls;
   fake.createdPaths.push_back(path);
   if (fake.knobs.refuseCreate) return kNoFile;
-  fake.files.push_back(buslog_fake::FakeFile{path, shareRead, true, ""});
+  fake.files.push_back(buslog_fake::FakeFile{path, shareRead, true, "", false});
   return buslog_fake::kFirstHandle + static_cast<FileHandle>(fake.files.size()) - 1;
+}
+
+bool PlatformSyncNewEntry(const char* path, FileHandle file) {
+  buslog_fake::FakePlatform& fake = Fake();
+  fake.syncedEntries.push_back(path);
+  buslog_fake::FakeFile* target = buslog_fake::OpenFile(file, "PlatformSyncNewEntry");
+  if (target == nullptr) return false;
+  if (target->path != path) {
+    fake.misuse.push_back("PlatformSyncNewEntry of " + std::string(path) + " with the handle of " + target->path);
+  }
+  return !fake.knobs.entrySyncFails;
+}
+
+void PlatformRemoveFile(const char* path) {
+  buslog_fake::FakePlatform& fake = Fake();
+  bool found = false;
+  for (buslog_fake::FakeFile& file : fake.files) {
+    if (file.path != path || file.removed) continue;
+    // Removing a file that is still open works on POSIX only: the module
+    // closes it first.
+    if (file.open) fake.misuse.push_back("PlatformRemoveFile of open " + file.path);
+    file.removed = true;
+    found = true;
+  }
+  if (!found) fake.misuse.push_back("PlatformRemoveFile of " + std::string(path) + ", never created");
 }
 
 bool PlatformWriteAll(FileHandle file, const char* bytes, uint32_t count) {

@@ -19,6 +19,7 @@ struct Knobs {
   int failingWrites = 0;                        // so many next writes report failure...
   uint32_t bytesBeforeFailure = 0;              // ...after storing this prefix of the bytes
   bool closeFails = false;                      // the system reports a failed close
+  bool entrySyncFails = false;                  // PlatformSyncNewEntry reports failure
 };
 
 struct FakeFile {
@@ -26,6 +27,7 @@ struct FakeFile {
   bool shareRead;
   bool open;
   std::string content;
+  bool removed;  // PlatformRemoveFile was called with its path
 };
 
 struct FakePlatform {
@@ -35,6 +37,7 @@ struct FakePlatform {
   std::vector<FakeFile> files;            // handle h is files[h - kFirstHandle]
   std::vector<std::string> writeRequests; // the bytes of every PlatformWriteAll call
   int failedCloses = 0;
+  std::vector<std::string> syncedEntries;  // every path PlatformSyncNewEntry was asked for
   std::vector<std::string> misuse;        // calls with a handle that was not open
 };
 

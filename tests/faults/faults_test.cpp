@@ -112,6 +112,52 @@ INSTANTIATE_TEST_SUITE_P(
         FailedWriteCase{"ThreeInARow", 3, 2, "first\r\n000000000000007,kept\r\n"}),
     [](const ::testing::TestParamInfo<FailedWriteCase>& testCase) { return std::string(testCase.param.name); });
 
+// The new file's name is made durable once, before Open reports 0. When the
+// system cannot do that, the file is closed and removed again and Open says
+// 2; the module then goes on as after a refused create.
+struct EntrySyncCase {
+  const char* name;
+  bool syncFails;
+  uint8_t openResult;
+  bool removed;
+};
+
+class EntrySyncTest : public FakeFaultsTest, public ::testing::WithParamInterface<EntrySyncCase> {};
+
+TEST_P(EntrySyncTest, OpenKeepsOnlyAFileWhoseNameIsDurable) {
+  const EntrySyncCase& c = GetParam();
+  Fake().knobs.entrySyncFails = c.syncFails;
+  EXPECT_EQ(OpenLog("new.log"), c.openResult);
+  EXPECT_EQ(Fake().syncedEntries, std::vector<std::string>{"/fake/logs/new.log"});
+  ASSERT_EQ(Fake().files.size(), 1u);
+  EXPECT_EQ(Fake().files[0].removed, c.removed);
+  EXPECT_EQ(OpenFileCount(), c.removed ? 0 : 1);
+  EXPECT_EQ(buslog::g_module.log.handle == buslog::kNoFile, c.removed);
+
+  AddText("line");
+  EXPECT_EQ(WriteLine(), c.removed ? 1 : 0);
+  if (c.removed) {
+    EXPECT_TRUE(Fake().writeRequests.empty()) << "a write reached the removed file";
+  }
+
+  Fake().knobs.entrySyncFails = false;
+  EXPECT_EQ(OpenLog("next.log"), c.removed ? BUSLOG_OPEN_OK : BUSLOG_OPEN_BUSY);
+  // Each created file is synced once, and nothing else is.
+  EXPECT_EQ(Fake().syncedEntries.size(), Fake().files.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PowerLoss, EntrySyncTest,
+    ::testing::Values(EntrySyncCase{"Synced", false, BUSLOG_OPEN_OK, false},
+                      EntrySyncCase{"SyncFails", true, BUSLOG_OPEN_FAILED, true}),
+    [](const ::testing::TestParamInfo<EntrySyncCase>& testCase) { return std::string(testCase.param.name); });
+
+TEST_F(FakeFaultsTest, RefusedCreateSyncsNothing) {
+  Fake().knobs.refuseCreate = true;
+  EXPECT_EQ(OpenLog("refused.log"), BUSLOG_OPEN_FAILED);
+  EXPECT_TRUE(Fake().syncedEntries.empty());
+}
+
 TEST_F(FakeFaultsTest, FailedCloseLeavesNoHandleBehind) {
   ASSERT_EQ(OpenLog("first.log"), BUSLOG_OPEN_OK);
   AddText("one");
