@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing buslog needs on a Debian machine:
 # CMake and g++, mingw-w64 for the Windows DLL, Wine to run it, GoogleTest
-# sources, clang and its fuzzer runtime, Google Benchmark. Packages already there are left alone, so a second run is quick.
+# sources, clang and its fuzzer runtime, Google Benchmark, and Python with
+# python-can, pytest, venv, pip and setuptools for the python-can package.
+# Packages already there are left alone, so a second run is quick.
 set -euo pipefail
 
 packages=(
@@ -9,6 +11,7 @@ packages=(
   googletest
   g++-mingw-w64-x86-64 wine64
   clang libclang-rt-14-dev libbenchmark-dev
+  python3 python3-can python3-pytest python3-venv python3-pip python3-setuptools
 )
 packages+=("$@")
 
