@@ -6,7 +6,9 @@ BUSLOG_HOST names buslog-host, by default the one beside the module.
 """
 
 import os
+import pathlib
 import shutil
+import tempfile
 
 import pytest
 
@@ -51,3 +53,17 @@ def module_copy(module_path, tmp_path):
 def _module_from_environment(module_path, monkeypatch):
     # Writers opened by can.Logger find the module through the environment.
     monkeypatch.setenv("BUSLOG_MODULE", module_path)
+
+
+@pytest.fixture
+def memory_path(tmp_path):
+    """A folder on tmpfs where there is one (/dev/shm), else on the disk:
+    for tests of many lines whose point is not the disk's sync."""
+    if not os.path.isdir("/dev/shm") or not os.access("/dev/shm", os.W_OK):
+        yield tmp_path
+        return
+    folder = tempfile.mkdtemp(prefix="buslog-test-", dir="/dev/shm")
+    try:
+        yield pathlib.Path(folder)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
