@@ -26,8 +26,9 @@ fi
 venv=build/python-venv
 rm -rf "$venv" build/python-src
 cp -r python build/python-src
+rm -rf build/python-src/build build/python-src/*.egg-info
 "$python" -m venv --system-site-packages "$venv"
-"$venv/bin/pip" install --quiet --no-index --no-build-isolation build/python-src
+"$venv/bin/pip" install --quiet --no-index --no-build-isolation --no-cache-dir build/python-src
 
 status=0
 PYTHONDONTWRITEBYTECODE=1 BUSLOG_MODULE="$module" \

@@ -25,6 +25,7 @@ the message's dlc 9 to 15 when it carries 8 bytes (candump's "_X").
 import ctypes
 import os
 import shutil
+import struct
 import tempfile
 import threading
 
@@ -77,6 +78,27 @@ def _fits(directory, name):
     return len(os.fsencode(directory)) + 1 + len(name) <= MAX_PATH_BYTES
 
 
+def _special_frame(msg, fd_code_for, fd_suffix):
+    """Data, nibble, extended, suffix and status of an error, remote or
+    CAN FD frame's record."""
+    data = msg.data
+    size = len(data)
+    if size > 64:
+        raise ValueError(f"a CAN frame carries at most 64 data bytes, not {size}")
+    if msg.is_error_frame:
+        nibble = size if size <= 8 else 8
+        if size == 8 and 8 < msg.dlc <= 15:
+            nibble = msg.dlc
+        return data, nibble, True, None, 1
+    if msg.is_remote_frame:
+        return b"", msg.dlc & 0x0F, msg.is_extended_id, b",RTR", 0
+    nibble = fd_code_for[size]
+    if FD_LENGTHS[nibble] != size:
+        data = bytes(data) + bytes(FD_LENGTHS[nibble] - size)
+    flags = (1 if msg.bitrate_switch else 0) | (2 if msg.error_state_indicator else 0)
+    return data, nibble, msg.is_extended_id, fd_suffix[flags], 0
+
+
 class BuslogWriter(MessageWriter):
     """Logs CAN messages through the buslog module into `file`, one durable
     line per message.
@@ -109,31 +131,13 @@ class BuslogWriter(MessageWriter):
         # Reached from the module's own directory, which the module knows
         # with its links resolved.
         self._log_path = os.path.join(os.path.realpath(directory), name)
-        self._open(buslog_module, share_read)
-
-        module = self._module
-        self._lock = module.lock
-        self._frame_id = module._put_frame_id
-        self._time_stamp = module._put_time_stamp
-        self._frame = module._put_frame
-        self._string = module._put_string
-        self._error = module._put_error
-        self._write = module._write
-        self._id_value = (ctypes.c_uint32 * 1)()
-        self._time_values = (ctypes.c_uint32 * 2)()
-        self._error_value = (ctypes.c_uint32 * 1)()
-        self._count = ctypes.c_int32()
-        self._count_ref = ctypes.byref(self._count)
-        self._cell_pointer = ctypes.c_void_p()
-        self._cell_pointer_ref = ctypes.byref(self._cell_pointer)
-        self._cell_address = None
-        self._cell = None
-        self._frame_number = 0
-        self._first_micros = None
         self._channels = {}
         self._named_channels = 0
-        self._open_log = True
-        self._broken = None
+        self._open(buslog_module, share_read)
+
+        self._stopped = False
+        # The instance's own attribute is found before the method below.
+        self.on_message_received = self._line_writer()
 
     # -- opening -----------------------------------------------------------
 
@@ -200,6 +204,125 @@ class BuslogWriter(MessageWriter):
 
     # -- writing -----------------------------------------------------------
 
+    def _line_writer(self):
+        """The writer's on_message_received: a closure over everything a
+        line needs, as a python-can writer's call is the hot path (local
+        and closure variables are the cheapest names Python has)."""
+        module = self._module
+        acquire = module.lock.acquire
+        release = module.lock.release
+        # The field exports return at once and run with the GIL held;
+        # Write, which waits for the device, lets other threads run.
+        put_frame_id = module._fast.PutFrameId
+        put_time_stamp = module._fast.PutTimeStamp
+        put_frame = module._fast.PutFrame
+        put_string = module._fast.PutString
+        put_error = module._fast.PutError
+        write = module._write
+        # Argument values as the exports read them: 32-bit words, little-endian.
+        pack_one = struct.Struct("<I").pack
+        pack_two = struct.Struct("<II").pack
+        zero_time = pack_two(0, 0)
+        count = ctypes.byref(ctypes.c_int32())
+        cell_pointer = ctypes.c_void_p()
+        cell_pointer_ref = ctypes.byref(cell_pointer)
+        c_uint8_at = ctypes.c_uint8.from_address
+        path = self.path
+        channels = self._channels
+        channel_of = self._channel_of
+        # Standard record headers (identifier and nibble) already built.
+        headers = {}
+        fd_code_for = _FD_CODE_FOR
+        kind_in, kind_out, bus_can = KIND_IN, KIND_OUT, BUS_CAN
+        fd_suffix = _FD_SUFFIX
+        frame_number = 0
+        first_micros = None
+        cell = None
+        # True from a line's first field to its Write: an exception in
+        # between (a KeyboardInterrupt) leaves a part line in the module.
+        interrupted = False
+
+        def on_message_received(msg):
+            nonlocal frame_number, first_micros, cell, interrupted
+            micros = round(msg.timestamp * 1000000.0)
+            channel = msg.channel
+            identifier = msg.arbitration_id
+            data = msg.data
+            suffix = None
+            status = 0
+            if not (msg.is_error_frame or msg.is_remote_frame or msg.is_fd):
+                size = len(data)
+                if size <= 8:
+                    nibble = size
+                    if size == 8 and msg.dlc > 8:
+                        nibble = msg.dlc if msg.dlc <= 15 else 8
+                elif size <= 64:
+                    nibble = 8
+                else:
+                    raise ValueError(f"a CAN frame carries at most 64 data bytes, not {size}")
+                extended = msg.is_extended_id
+            else:
+                data, nibble, extended, suffix, status = _special_frame(msg, fd_code_for, fd_suffix)
+            if extended:
+                if status:  # an error frame's class
+                    identifier &= 0x1FFFFFFF
+                elif not 0 <= identifier <= 0x1FFFFFFF:
+                    raise ValueError(f"extended identifier {identifier:#x} does not fit in 29 bits")
+                record = bytes((0x80 | identifier >> 24, identifier >> 16 & 0xFF, identifier >> 8 & 0xFF,
+                                identifier & 0xFF, nibble)) + data
+            else:
+                key = identifier << 4 | nibble
+                header = headers.get(key)
+                if header is None:
+                    if not 0 <= identifier <= 0x7FF:
+                        raise ValueError(f"standard identifier {identifier:#x} does not fit in 11 bits")
+                    header = headers[key] = bytes((identifier >> 8, identifier & 0xFF, nibble))
+                record = header + data
+            kind = kind_in if msg.is_rx else kind_out
+
+            acquire()
+            try:
+                if self._stopped:
+                    raise ValueError(f"the .buslog writer of {path!r} was stopped")
+                if interrupted:
+                    raise WriteError(f"a line to {path!r} was interrupted before its end; stop this writer")
+                if first_micros is None:
+                    first_micros = micros
+                since = micros - first_micros
+                try:
+                    number = channels[channel]
+                except (KeyError, TypeError):
+                    number = channel_of(channel)
+                frame_number = (frame_number + 1) & 0xFFFFFFFF
+                interrupted = True
+                put_frame_id(1, pack_one(frame_number), count)
+                if since > 0:
+                    seconds = since // 1000000
+                    put_time_stamp(2, pack_two(seconds if seconds <= 0xFFFFFFFF else 0xFFFFFFFF,
+                                               since - seconds * 1000000), count)
+                else:
+                    put_time_stamp(2, zero_time, count)
+                put_frame(kind, bus_can, number, status, len(record), record, count)
+                if suffix is not None:
+                    put_string(len(suffix), suffix, count)
+                elif status:
+                    put_error(1, pack_one(identifier), count)
+                write(0, None, count, cell_pointer_ref)
+                interrupted = False
+                if cell is None:  # the Write result's cell stays where it is
+                    cell = c_uint8_at(cell_pointer.value)
+                if cell.value:
+                    raise WriteError(f"the buslog module could not write frame {frame_number} to {path!r}")
+            finally:
+                release()
+
+        return on_message_received
+
+    def on_message_received(self, msg):
+        """Writes the message's line: on the device when this returns.
+        Raises WriteError when the module could not write it."""
+        self.on_message_received(msg)  # the instance's line writer
+
     def _channel_of(self, channel):
         """The module channel of a message's channel, numbering a new name."""
         try:
@@ -216,94 +339,6 @@ class BuslogWriter(MessageWriter):
         self._channels[channel] = number
         return number
 
-    def on_message_received(self, msg):
-        micros = round(msg.timestamp * 1000000.0)
-        channel = msg.channel
-        identifier = msg.arbitration_id
-        data = msg.data
-        size = len(data)
-        status = 0
-        suffix = None
-        if size > 64:
-            raise ValueError(f"a CAN frame carries at most 64 data bytes, not {size}")
-        if msg.is_error_frame:
-            identifier &= 0x1FFFFFFF
-            extended = True
-            status = 1
-            nibble = size if size <= 8 else 8
-            if size == 8 and 8 < msg.dlc <= 15:
-                nibble = msg.dlc
-        elif msg.is_remote_frame:
-            extended = msg.is_extended_id
-            nibble = msg.dlc & 0x0F
-            data = b""
-            suffix = b",RTR"
-        elif msg.is_fd:
-            extended = msg.is_extended_id
-            nibble = _FD_CODE_FOR[size]
-            if FD_LENGTHS[nibble] != size:
-                data = bytes(data) + bytes(FD_LENGTHS[nibble] - size)
-            suffix = _FD_SUFFIX[(1 if msg.bitrate_switch else 0) | (2 if msg.error_state_indicator else 0)]
-        else:
-            extended = msg.is_extended_id
-            nibble = size if size <= 8 else 8
-            if size == 8 and 8 < msg.dlc <= 15:
-                nibble = msg.dlc
-        if extended:
-            if not 0 <= identifier <= 0x1FFFFFFF:
-                raise ValueError(f"extended identifier {identifier:#x} does not fit in 29 bits")
-            record = bytes((0x80 | identifier >> 24, identifier >> 16 & 0xFF, identifier >> 8 & 0xFF,
-                            identifier & 0xFF, nibble)) + data
-        else:
-            if not 0 <= identifier <= 0x7FF:
-                raise ValueError(f"standard identifier {identifier:#x} does not fit in 11 bits")
-            record = bytes((identifier >> 8, identifier & 0xFF, nibble)) + data
-
-        kind = KIND_IN if msg.is_rx else KIND_OUT
-        count = self._count_ref
-        with self._lock:
-            if not self._open_log:
-                raise ValueError(f"the .buslog writer of {self.path!r} was stopped")
-            if self._broken is not None:
-                raise self._broken
-            first = self._first_micros
-            if first is None:
-                first = self._first_micros = micros
-            since = micros - first
-            seconds, fraction = divmod(since, 1000000) if since > 0 else (0, 0)
-            if seconds > 0xFFFFFFFF:
-                seconds = 0xFFFFFFFF
-            try:
-                number = self._channels[channel]
-            except (KeyError, TypeError):
-                number = self._channel_of(channel)
-            # An exception between the first field and Write (a
-            # KeyboardInterrupt) would leave a part line in the module, in
-            # front of the next message's fields: the writer then refuses.
-            self._broken = WriteError(f"an earlier line to {self.path!r} was interrupted; stop this writer")
-            self._frame_number = number_id = (self._frame_number + 1) & 0xFFFFFFFF
-            self._id_value[0] = number_id
-            self._frame_id(1, self._id_value, count)
-            values = self._time_values
-            values[0] = seconds
-            values[1] = fraction
-            self._time_stamp(2, values, count)
-            self._frame(kind, BUS_CAN, number, status, len(record), record, count)
-            if suffix is not None:
-                self._string(len(suffix), suffix, count)
-            elif status:
-                self._error_value[0] = identifier
-                self._error(1, self._error_value, count)
-            self._write(0, None, count, self._cell_pointer_ref)
-            address = self._cell_pointer.value
-            if address != self._cell_address:
-                self._cell_address = address
-                self._cell = ctypes.c_uint8.from_address(address)
-            self._broken = None
-            failed = self._cell.value
-        if failed:
-            raise WriteError(f"the buslog module could not write frame {number_id} to {self.path!r}")
-
     def file_size(self):
         """The log's size on disk."""
         return os.path.getsize(self.path)
@@ -314,9 +349,9 @@ class BuslogWriter(MessageWriter):
         if module is None:
             return
         with module.lock:
-            if not self._open_log:
+            if self._stopped:
                 return
-            self._open_log = False
+            self._stopped = True
             module.close()
         if self._private:
             module.unload()
