@@ -31,8 +31,7 @@ import threading
 
 from can.io.generic import MessageWriter
 
-from .module import BUS_CAN, KIND_IN, KIND_OUT, MAX_PATH_BYTES, Module, ModuleLoadError, OpenError, WriteError, \
-    find_module
+from .module import BUS_CAN, KIND_IN, KIND_OUT, MAX_PATH_BYTES, Module, OpenError, WriteError, find_module
 
 __all__ = ["BuslogWriter"]
 
@@ -121,7 +120,6 @@ class BuslogWriter(MessageWriter):
         super().__init__(None)
         self._module = None
         self._private = False
-        self._cleanup = None
         self.path = os.path.abspath(os.fsdecode(os.fspath(file)))
         directory, name = os.path.split(self.path)
         if not name:
@@ -193,7 +191,9 @@ class BuslogWriter(MessageWriter):
                     module.unload()
                     raise
                 return
-            except ModuleLoadError as error:
+            except OpenError:
+                raise
+            except OSError as error:  # not copied, or not loaded from there (a noexec mount)
                 tried.append(f"{place}: {error}")
             finally:
                 # The loaded copy stays mapped; its file is no longer needed.
