@@ -29,6 +29,9 @@ cp -r python build/python-src
 rm -rf build/python-src/build build/python-src/*.egg-info
 "$python" -m venv --system-site-packages "$venv"
 "$venv/bin/pip" install --quiet --no-index --no-build-isolation --no-cache-dir build/python-src
+# The module installed into the same prefix, where the package finds it
+# without being told.
+cmake --install build/posix --prefix "$venv" >/dev/null
 
 status=0
 PYTHONDONTWRITEBYTECODE=1 BUSLOG_MODULE="$module" \
