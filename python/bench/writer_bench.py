@@ -14,15 +14,24 @@ module does) and with a flush and fdatasync after every message (each
 line on the device, the module's promise). Prints each writer's median
 rate, and the .buslog writer's rate against the others as the median of
 the per-round shares, with their range.
+
+"exports only" is the floor of any ctypes host: the four export calls of
+a line (PutFrameId, PutTimeStamp, PutFrame, Write) with one prepared
+record, and no Python work for the message at all.
 """
 
+import ctypes
 import os
+import shutil
 import statistics
+import struct
 import sys
 import tempfile
 import time
 
 import can
+
+import buslog
 
 
 def messages(count):
@@ -67,6 +76,33 @@ def flush_and_sync(file):
     os.fdatasync(file.fileno())
 
 
+def run_exports_only(path, batch):
+    """The export calls alone, through a copy of the module beside the log."""
+    folder = os.path.dirname(path)
+    copy = os.path.join(folder, "libbuslog-bench.so")
+    shutil.copyfile(buslog.find_module(), copy)
+    module = buslog.Module(copy)
+    started = time.perf_counter()
+    module.open(os.path.basename(path))
+    fast = module._fast
+    put_frame_id, put_time_stamp, put_frame, write = fast.PutFrameId, fast.PutTimeStamp, fast.PutFrame, module._write
+    count = ctypes.byref(ctypes.c_int32())
+    cell = ctypes.byref(ctypes.c_void_p())
+    frame_id = struct.pack("<I", 1)
+    stamp = struct.pack("<II", 0, 0)
+    record = bytes.fromhex("0123080102030405060708")
+    for _ in batch:
+        put_frame_id(1, frame_id, count)
+        put_time_stamp(2, stamp, count)
+        put_frame(0x3031, 4, 0, 0, len(record), record, count)
+        write(0, None, count, cell)
+    module.close()
+    elapsed = time.perf_counter() - started
+    module.unload()
+    os.remove(copy)
+    return elapsed
+
+
 # name: (suffix, what to do after each message)
 WRITERS = {
     ".buslog": (".buslog", None),
@@ -74,6 +110,7 @@ WRITERS = {
     ".log": (".log", None),
     ".csv flushed": (".csv", flush),
     ".csv synced": (".csv", flush_and_sync),
+    "exports only": (".bench", None),
 }
 
 
@@ -90,7 +127,10 @@ def main():
             for name in names[shift:] + names[:shift]:
                 suffix, after_each = WRITERS[name]
                 path = os.path.join(work, "bench" + suffix)
-                times[name].append(run(path, batch, after_each))
+                if name == "exports only":
+                    times[name].append(run_exports_only(path, batch))
+                else:
+                    times[name].append(run(path, batch, after_each))
                 os.remove(path)
     print(f"{count} messages, {rounds} rounds, into {folder}")
     for name in names:
