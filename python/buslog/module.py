@@ -268,12 +268,12 @@ class Module:
             if not self.loaded:
                 return
             self.loaded = False
-            handle = self._library._handle
-            self._library = None
-            self._fast = None
-            if sys.platform == "win32":
-                import _ctypes
-                _ctypes.FreeLibrary(handle)
-            else:
-                import _ctypes
-                _ctypes.dlclose(handle)
+            # Both handles, the CDLL's and the PyDLL's, hold the library.
+            handles = (self._library._handle, self._fast._handle)
+            self._library = self._fast = None
+            import _ctypes
+            for handle in handles:
+                if sys.platform == "win32":
+                    _ctypes.FreeLibrary(handle)
+                else:
+                    _ctypes.dlclose(handle)

@@ -69,6 +69,9 @@ def test_one_line_through_the_exports(module_copy):
         module.unload()
     with pytest.raises(ValueError, match="unloaded"):
         module.write()
+    if os.path.exists("/proc/self/maps"):
+        with open("/proc/self/maps") as maps:
+            assert module_copy not in maps.read()
     folder = os.path.dirname(module_copy)
     assert sorted(os.listdir(folder)) == [os.path.basename(module_copy), "x.log"]
     with open(os.path.join(folder, "x.log"), "rb") as file:
