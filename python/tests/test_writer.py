@@ -114,6 +114,9 @@ def test_writers_open_at_once_each_get_their_log(tmp_path):
         assert lines == [b"%09d,+%d.000000,I,CAN     , 1,OK,0,0,%02d,0" % (i + 1, i, n) for i in range(3)] + [b""]
     assert sorted(os.listdir(tmp_path)) == ["0.buslog", "1.buslog", "2.buslog"]
     assert stray_copies() == before
+    if os.path.exists("/proc/self/maps"):  # the private copies are unloaded again
+        with open("/proc/self/maps") as maps:
+            assert "/.buslog-" not in maps.read()
 
 
 def test_threads_share_one_writer(memory_path):
