@@ -1,5 +1,5 @@
-// POSIX half of the module loader: dlopen, dlsym, dlclose.
-#include <dlfcn.h>
+// POSIX half of the host's system calls: its own folder, absolute paths,
+// whether standard error is a terminal.
 #include <limits.h>
 #include <stdlib.h>
 #include <stdio.h>
@@ -10,7 +10,7 @@
 
 namespace buslog_host {
 
-const char* ModuleFileName() { return "libbuslog.so"; }
+const char* ModuleFileName() { return BUSLOG_MODULE_FILE_NAME; }
 
 char PathSeparator() { return '/'; }
 
@@ -33,15 +33,5 @@ bool AbsolutePath(const char* path, char* out, size_t size) {
 }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
-
-void* OpenLibrary(const char* path, char* error, size_t errorSize) {
-  void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) snprintf(error, errorSize, "cannot load: %s", dlerror());
-  return library;
-}
-
-void* FindSymbol(void* library, const char* name) { return dlsym(library, name); }
-
-void CloseLibrary(void* library) { dlclose(library); }
 
 }  // namespace buslog_host

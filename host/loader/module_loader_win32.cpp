@@ -1,5 +1,5 @@
-// Windows half of the module loader: LoadLibraryA, GetProcAddress,
-// FreeLibrary.
+// Windows half of the host's system calls: its own folder, absolute paths,
+// whether standard error is a terminal.
 #include <io.h>
 #include <stdio.h>
 #include <string.h>
@@ -9,7 +9,7 @@
 
 namespace buslog_host {
 
-const char* ModuleFileName() { return "buslog.dll"; }
+const char* ModuleFileName() { return BUSLOG_MODULE_FILE_NAME; }
 
 char PathSeparator() { return '\\'; }
 
@@ -29,19 +29,5 @@ bool AbsolutePath(const char* path, char* out, size_t size) {
 }
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
-
-void* OpenLibrary(const char* path, char* error, size_t errorSize) {
-  HMODULE library = LoadLibraryA(path);
-  if (library == nullptr) {
-    snprintf(error, errorSize, "cannot load (error %lu)", static_cast<unsigned long>(GetLastError()));
-  }
-  return reinterpret_cast<void*>(library);
-}
-
-void* FindSymbol(void* library, const char* name) {
-  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
-}
-
-void CloseLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
 }  // namespace buslog_host

@@ -1,0 +1,67 @@
+# The release package of this build, made as scripts/package.sh makes it,
+# unpacked as a user would (dpkg-deb -x for the Debian package, cmake -E tar
+# for the zip): it holds what it should, and buslog-host demo runs from the
+# unpacked tree (the Windows one under Wine).
+#   -DBUILD_DIR=... -DWINDOWS=ON|OFF -DVERSION=... [-DEMULATOR=wine]
+set(work ${BUILD_DIR}/package-files)
+file(REMOVE_RECURSE ${work})
+file(MAKE_DIRECTORY ${work}/unpacked ${work}/demo)
+
+execute_process(COMMAND cpack --config ${BUILD_DIR}/CPackConfig.cmake -B ${work}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(status)
+  message(FATAL_ERROR "cpack failed:\n${out}${err}")
+endif()
+
+if(WINDOWS)
+  set(package ${work}/buslog-${VERSION}-win64.zip)
+  set(root ${work}/unpacked/buslog-${VERSION}-win64)
+  set(host ${root}/bin/buslog-host.exe)
+  set(expected bin/buslog.dll bin/buslog-host.exe include/buslog.h include/buslog_loader.h README.md
+               share/buslog/samples/demo.candump share/buslog/samples/demo.script
+               lib/cmake/buslog/buslogConfig.cmake lib/pkgconfig/buslog.pc)
+  if(NOT EXISTS ${package})
+    message(FATAL_ERROR "no ${package}:\n${out}")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${package} WORKING_DIRECTORY ${work}/unpacked
+                  RESULT_VARIABLE status)
+else()
+  set(package ${work}/buslog_${VERSION}_amd64.deb)
+  set(root ${work}/unpacked/usr)
+  set(host ${root}/bin/buslog-host)
+  set(expected lib/libbuslog.so bin/buslog-host include/buslog.h include/buslog_loader.h
+               share/buslog/samples/demo.candump share/buslog/samples/demo.script share/doc/buslog/README.md
+               lib/cmake/buslog/buslogConfig.cmake lib/pkgconfig/buslog.pc)
+  if(NOT EXISTS ${package})
+    message(FATAL_ERROR "no ${package}:\n${out}")
+  endif()
+  execute_process(COMMAND dpkg-deb -f ${package} Package Version Architecture OUTPUT_VARIABLE fields)
+  if(NOT fields MATCHES "Package: buslog\nVersion: ${VERSION}\nArchitecture: amd64")
+    message(FATAL_ERROR "unexpected control fields:\n${fields}")
+  endif()
+  execute_process(COMMAND dpkg-deb -x ${package} ${work}/unpacked RESULT_VARIABLE status)
+endif()
+if(status)
+  message(FATAL_ERROR "cannot unpack ${package}")
+endif()
+foreach(file ${expected})
+  if(NOT EXISTS ${root}/${file})
+    message(FATAL_ERROR "${package} lacks ${file}")
+  endif()
+endforeach()
+
+# The demo from the unpacked tree; its logs land beside the module or in the
+# current folder, both writable here.
+execute_process(COMMAND ${EMULATOR} ${host} demo --quiet WORKING_DIRECTORY ${work}/demo
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+file(GLOB logs ${work}/demo/* ${root}/lib/*.log ${root}/bin/*.log)
+set(logged "${out}")
+foreach(log ${logs})
+  file(READ ${log} text)
+  string(APPEND logged "${text}")
+endforeach()
+if(status OR NOT logged MATCHES "000000001,")
+  message(FATAL_ERROR "buslog-host demo from the unpacked ${package} failed (${status}):\n${out}${err}")
+endif()
+file(SIZE ${package} size)
+message(STATUS "${package}: ${size} bytes, demo ran from the unpacked tree")
