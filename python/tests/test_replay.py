@@ -6,6 +6,7 @@ import subprocess
 import sys
 
 import can
+import pytest
 
 from frames import TRACE, read_trace
 
@@ -110,3 +111,35 @@ def test_logconvert_to_asc_and_back(tmp_path):
             assert line_back == line[:-4] + b"RTR"
         else:
             assert line_back == line
+
+
+SHARED_DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "shared", "data")
+
+
+def shared_traces(suffix):
+    if not os.path.isdir(SHARED_DATA):
+        return []
+    return sorted(name for name in os.listdir(SHARED_DATA) if name.endswith(suffix))
+
+
+@pytest.mark.skipif(not shared_traces(".log"), reason="no real candump traces in ../shared/data")
+@pytest.mark.parametrize("name", shared_traces(".log"))
+def test_real_candump_trace_gives_the_replays_log(tmp_path, host_path, module_copy, name):
+    trace = os.path.join(SHARED_DATA, name)
+    expected = replay(host_path, module_copy, trace)
+    log = tmp_path / "out" / "run.buslog"
+    log.parent.mkdir()
+    write_through_logger(log, can.LogReader(trace))
+    assert log.read_bytes() == expected
+
+
+@pytest.mark.skipif(not shared_traces(".asc"), reason="no real ASC logs in ../shared/data")
+@pytest.mark.parametrize("name", shared_traces(".asc"))
+def test_real_asc_log_comes_back(tmp_path, name):
+    original = list(can.LogReader(os.path.join(SHARED_DATA, name)))
+    log = tmp_path / "run.buslog"
+    write_through_logger(log, original)
+    # ASC channels come as integers, which the log keeps as they are.
+    channels = {message.channel: message.channel for message in original}
+    assert all(isinstance(channel, int) for channel in channels)
+    assert_same_messages(list(can.LogReader(str(log))), original, channels)
