@@ -144,10 +144,16 @@ class BuslogWriter(MessageWriter):
         if module is not None:
             name = _relative_name(module.directory, self._log_path)
             if _fits(module.directory, name):
-                self._open_with(module, name, share_read, private=False)
-                return
-            _release_shared(module)
-            reason = "the log's path relative to the module is too long for it"
+                try:
+                    self._open_with(module, name, share_read, private=False)
+                    return
+                except OpenError as error:
+                    if error.code != 3:
+                        raise
+                reason = "the module already has a log open (opened through buslog.Module)"
+            else:
+                _release_shared(module)
+                reason = "the log's path relative to the module is too long for it"
         else:
             reason = "another writer holds the module"
         self._open_private(buslog_module, share_read, reason)

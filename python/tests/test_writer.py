@@ -119,6 +119,16 @@ def test_writers_open_at_once_each_get_their_log(tmp_path):
             assert "/.buslog-" not in maps.read()
 
 
+def test_writer_beside_a_log_opened_through_module(tmp_path, module_path):
+    direct = buslog.Module(module_path)  # the very module writers share
+    direct.open(os.path.relpath(tmp_path / "direct.log", direct.directory))
+    try:
+        write(tmp_path / "x.buslog", [can.Message(arbitration_id=0x1, is_extended_id=False)])
+    finally:
+        direct.close()
+    assert (tmp_path / "x.buslog").read_bytes() == START + b"I,CAN     , 1,OK,0,0,01,0\r\n"
+
+
 def test_threads_share_one_writer(memory_path):
     writer = can.Logger(str(memory_path / "x.buslog"))
 
