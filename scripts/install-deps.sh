@@ -2,7 +2,8 @@
 # Installs what building and testing buslog needs on a Debian machine:
 # CMake and g++, mingw-w64 for the Windows DLL, Wine to run it, GoogleTest
 # sources, clang and its fuzzer runtime, Google Benchmark, pkg-config and
-# dpkg-dev for the install and package tests, Python for the ctypes example.
+# dpkg-dev for the install and package tests, Python for the ctypes example,
+# and python-can, pytest, venv, pip and setuptools for the python-can package.
 # Packages already there are left alone, so a second run is quick.
 set -euo pipefail
 
@@ -12,6 +13,7 @@ packages=(
   g++-mingw-w64-x86-64 wine64
   clang libclang-rt-14-dev libbenchmark-dev
   pkg-config dpkg-dev python3
+  python3-can python3-pytest python3-venv python3-pip python3-setuptools
 )
 packages+=("$@")
 

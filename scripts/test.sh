@@ -2,7 +2,8 @@
 # Runs every test of buslog on both platforms: installs what a fresh Debian
 # machine lacks, builds everything, then runs CTest natively, natively under
 # AddressSanitizer and UndefinedBehaviorSanitizer, and for the Windows build
-# under Wine. Exits non-zero if any test fails or cannot run.
+# under Wine, then the python-can package's tests. Exits non-zero if any test
+# fails or cannot run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +19,7 @@ for dir in build/posix build/posix-asan build/windows; do
 done
 # Further checks that need more than CTest (each script's own header says
 # what it proves).
-for check in scripts/fuzz.sh scripts/crash-test.sh; do
+for check in scripts/fuzz.sh scripts/crash-test.sh scripts/python-test.sh; do
   if [ -f "$check" ]; then
     echo "== $check"
     bash "$check" --ci || status=1
