@@ -59,6 +59,7 @@ struct LiveQueue {
   uint64_t queued = 0;     // whole lines published and not yet given back
   uint64_t deepest = 0;
   bool stopAsked = false;
+  bool reading = false;     // the reader waits in a read, with every whole line published
   bool readerDone = false;
   bool readError = false;
   double waited = 0;
@@ -72,18 +73,25 @@ struct LiveQueue {
 
 namespace {
 
-// Waits, holding `lock`, until the queue has room; false when the reader is
-// to stop instead.
-bool WaitForRoom(LiveQueue* q, std::unique_lock<std::mutex>& lock) {
-  auto full = [q] { return q->queued >= q->capacity || q->blocks >= q->maxBlocks; };
-  if (full() && !q->stopAsked) {
-    auto started = std::chrono::steady_clock::now();
-    while (full() && !q->stopAsked && StopRequests() == 0) {
-      q->roomReady.wait_for(lock, std::chrono::milliseconds(100));
-    }
-    q->waited += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  }
-  return !q->stopAsked && StopRequests() == 0;
+bool StopWanted(const LiveQueue* q) { return q->stopAsked || StopRequests() > 0; }
+
+// Waits, holding `lock`, while `full` says so and no stop is wanted; counts
+// the time waited.
+template <class Full>
+void WaitWhileFull(LiveQueue* q, std::unique_lock<std::mutex>& lock, Full full) {
+  if (!full() || StopWanted(q)) return;
+  auto started = std::chrono::steady_clock::now();
+  while (full() && !StopWanted(q)) q->roomReady.wait_for(lock, std::chrono::milliseconds(100));
+  q->waited += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+// Where the `count`th line after `from` ends (one past its newline); the
+// bytes up to `to` hold at least that many lines.
+size_t AfterLines(const char* bytes, size_t from, size_t to, uint64_t count) {
+  const char* p = bytes + from;
+  const char* end = bytes + to;
+  for (uint64_t i = 0; i < count; ++i) p = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p))) + 1;
+  return static_cast<size_t>(p - bytes);
 }
 
 void ReadLoop(LiveQueue* q) {
@@ -92,15 +100,38 @@ void ReadLoop(LiveQueue* q) {
     std::lock_guard<std::mutex> lock(q->mutex);
     block = q->tail;
   }
-  size_t filled = 0;     // bytes read into `block`
-  size_t lineStart = 0;  // where the line not yet whole begins
-  bool skipping = false; // dropping the rest of a line that is too long
+  size_t filled = 0;       // bytes read into `block`
+  size_t handedOn = 0;     // bytes of lines published from `block`
+  size_t lineStart = 0;    // where the line not yet whole begins
+  uint64_t pending = 0;    // whole lines read and not yet published
+  bool skipping = false;   // dropping the rest of a line that is too long
   bool failed = false;
+  bool ended = false;
   for (;;) {
+    if (pending > 0) {
+      // Whole lines go into the queue as far as it has room; on a stop all
+      // of them go, since they were read.
+      uint64_t count;
+      {
+        std::unique_lock<std::mutex> lock(q->mutex);
+        WaitWhileFull(q, lock, [q] { return q->queued >= q->capacity; });
+        bool stop = StopWanted(q);
+        count = stop || q->queued + pending <= q->capacity ? pending : q->capacity - q->queued;
+        handedOn = count == pending ? lineStart : AfterLines(block->bytes, handedOn, lineStart, count);
+        block->published = handedOn;
+        q->queued += count;
+        if (q->queued > q->deepest) q->deepest = q->queued;
+      }
+      q->lineReady.notify_one();
+      pending -= count;
+      if (pending > 0) continue;
+    }
+    if (ended || StopWanted(q)) break;
     if (kBlockSize - filled < kLeastRead) {
       Block* fresh;
       {
-        std::lock_guard<std::mutex> lock(q->mutex);
+        std::unique_lock<std::mutex> lock(q->mutex);
+        WaitWhileFull(q, lock, [q] { return q->blocks >= q->maxBlocks; });
         fresh = q->spare;
         q->spare = nullptr;
       }
@@ -112,8 +143,9 @@ void ReadLoop(LiveQueue* q) {
       fresh->next = nullptr;
       fresh->published = 0;
       fresh->sealed = false;
-      size_t pending = filled - lineStart;
-      memcpy(fresh->bytes, block->bytes + lineStart, pending);
+      // Only the line not yet whole is left to take along.
+      size_t partial = filled - lineStart;
+      memcpy(fresh->bytes, block->bytes + lineStart, partial);
       {
         std::lock_guard<std::mutex> lock(q->mutex);
         block->next = fresh;
@@ -123,69 +155,62 @@ void ReadLoop(LiveQueue* q) {
       }
       q->lineReady.notify_one();
       block = fresh;
-      filled = pending;
-      lineStart = 0;
-    }
-    {
-      std::unique_lock<std::mutex> lock(q->mutex);
-      if (!WaitForRoom(q, lock)) break;
+      filled = partial;
+      handedOn = lineStart = 0;
     }
     // One byte stays free for the newline of a last line that has none.
-    long got = ReadInput(q->input, block->bytes + filled, kBlockSize - filled - 1);
-    if (got == -2) {
-      if (StopRequests() > 0) break;
+    {
       std::lock_guard<std::mutex> lock(q->mutex);
-      if (q->stopAsked) break;
-      continue;
+      q->reading = true;
     }
+    q->lineReady.notify_one();
+    long got = ReadInput(q->input, block->bytes + filled, kBlockSize - filled - 1);
+    {
+      std::lock_guard<std::mutex> lock(q->mutex);
+      q->reading = false;
+      // Bytes that arrive after a stop are not read any more.
+      if (q->stopAsked) break;
+    }
+    if (got == -2) continue;  // woken: the loop looks at the stop
     if (got < 0) {
       failed = true;
       break;
     }
-    uint64_t lines = 0;
     if (got == 0) {
       // The end: a last line without its newline is whole all the same.
+      ended = true;
       if (filled > lineStart) {
         block->bytes[filled++] = '\n';
         lineStart = filled;
-        lines = 1;
+        pending = 1;
       }
-    } else {
-      char* p = block->bytes + filled;
-      char* end = p + got;
-      if (skipping) {
-        char* newline = static_cast<char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
-        if (newline == nullptr) continue;
-        // The cut line ends here: keep its newline and what follows.
-        memmove(p, newline, static_cast<size_t>(end - newline));
-        end = p + (end - newline);
-        skipping = false;
-      }
-      char* last = nullptr;
-      for (char* s = p; s < end; ++s) {
-        s = static_cast<char*>(memchr(s, '\n', static_cast<size_t>(end - s)));
-        if (s == nullptr) break;
-        ++lines;
-        last = s;
-      }
-      filled = static_cast<size_t>(end - block->bytes);
-      if (last != nullptr) lineStart = static_cast<size_t>(last + 1 - block->bytes);
-      if (filled - lineStart > kMaxLineLength) {
-        // Keep one byte more than a line may have, so the taker sees it is
-        // too long, and drop the rest up to its newline.
-        filled = lineStart + kMaxLineLength + 1;
-        skipping = true;
-      }
+      continue;
     }
-    if (lines > 0) {
-      std::lock_guard<std::mutex> lock(q->mutex);
-      if (q->stopAsked) break;
-      block->published = lineStart;
-      q->queued += lines;
-      if (q->queued > q->deepest) q->deepest = q->queued;
+    char* p = block->bytes + filled;
+    char* end = p + got;
+    if (skipping) {
+      char* newline = static_cast<char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+      if (newline == nullptr) continue;
+      // The cut line ends here: keep its newline and what follows.
+      memmove(p, newline, static_cast<size_t>(end - newline));
+      end = p + (end - newline);
+      skipping = false;
     }
-    if (lines > 0) q->lineReady.notify_one();
-    if (got == 0) break;
+    char* last = nullptr;
+    for (char* s = p; s < end; ++s) {
+      s = static_cast<char*>(memchr(s, '\n', static_cast<size_t>(end - s)));
+      if (s == nullptr) break;
+      ++pending;
+      last = s;
+    }
+    filled = static_cast<size_t>(end - block->bytes);
+    if (last != nullptr) lineStart = static_cast<size_t>(last + 1 - block->bytes);
+    if (filled - lineStart > kMaxLineLength) {
+      // Keep one byte more than a line may have, so the taker sees it is
+      // too long, and drop the rest up to its newline.
+      filled = lineStart + kMaxLineLength + 1;
+      skipping = true;
+    }
   }
   {
     std::lock_guard<std::mutex> lock(q->mutex);
@@ -281,7 +306,7 @@ LiveStatus NextLiveLine(LiveQueue* q, const char** line, size_t* length, bool* t
           q->spare = done;
           done = nullptr;
         }
-      } else if (q->readerDone || q->stopAsked) {
+      } else if (q->readerDone || (q->stopAsked && q->reading)) {
         return LiveStatus::kEnd;
       } else if (waitedOnce || waitMilliseconds <= 0) {
         return LiveStatus::kIdle;

@@ -93,6 +93,11 @@ Attempt TryOpen(LogSet* logs, const std::string& path, const std::string& module
       return Attempt::kFailed;
     }
     if (!takenIsError) return Attempt::kTaken;
+    if (logs->inputUnknown) {
+      fprintf(stderr, "buslog-host: %s exists and the system does not tell whether it is the input; it is not replaced\n",
+              shown);
+      return Attempt::kFailed;
+    }
     if (!logs->request.overwrite) {
       fprintf(stderr, "buslog-host: %s exists; give --overwrite to replace it, or choose another name\n", shown);
       return Attempt::kFailed;
@@ -153,11 +158,12 @@ bool ParseSize(const char* text, uint64_t* bytes) {
 }
 
 bool PlanLogs(const BuslogApi& api, const char* moduleDirectory, const LogRequest& request,
-              const FileIdentity& input, LogSet* logs) {
+              const FileIdentity& input, bool inputIsFile, LogSet* logs) {
   logs->api = &api;
   logs->moduleDirectory = moduleDirectory;
   logs->request = request;
   logs->input = input;
+  logs->inputUnknown = inputIsFile && !input.known;
   logs->counter = 0;
   logs->open = false;
   logs->createdCurrent = false;

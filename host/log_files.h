@@ -40,7 +40,8 @@ struct LogSet {
   const BuslogApi* api;
   std::string moduleDirectory;  // full, with its separator
   LogRequest request;
-  FileIdentity input;
+  FileIdentity input;     // the input's identity; not known for a pipe
+  bool inputUnknown;      // a file whose identity the system would not tell
   std::string base;       // full path the names are made from
   std::string moduleBase; // the same, as the module reaches it
   uint32_t counter;       // last rotation number used
@@ -51,8 +52,10 @@ struct LogSet {
 
 // Works out the first log's path and checks it, before anything is
 // written. Prints a one-line error and returns false when it cannot be used.
+// `inputIsFile` says the input is a file (not a pipe): if its identity is
+// not known, no existing file is replaced, since it could be the input.
 bool PlanLogs(const BuslogApi& api, const char* moduleDirectory, const LogRequest& request,
-              const FileIdentity& input, LogSet* logs);
+              const FileIdentity& input, bool inputIsFile, LogSet* logs);
 
 // Opens the first log (a rotation's first name), or, with one open, closes
 // it and opens the next. Prints a one-line error and returns false on

@@ -88,7 +88,7 @@ int RunLogger(const BuslogApi& api, const char* moduleDirectory, const LoggerReq
     return 1;
   }
   LogSet logs;
-  if (!PlanLogs(api, moduleDirectory, request.log, input.identity, &logs)) {
+  if (!PlanLogs(api, moduleDirectory, request.log, input.identity, input.kind == InputKind::kRegular, &logs)) {
     CloseInputFile(&input);
     return 1;
   }

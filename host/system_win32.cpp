@@ -102,7 +102,9 @@ bool OpenInputFile(const char* path, InputFile* input, char* reason, size_t reas
     input->kind = InputKind::kRegular;
     LARGE_INTEGER size;
     if (GetFileSizeEx(handle, &size)) input->size = static_cast<uint64_t>(size.QuadPart);
-    IdentityOfHandle(handle, &input->identity);
+    if (!IdentityOfHandle(handle, &input->identity) && input->standardInput) {
+      IdentityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin))), &input->identity);
+    }
     if (input->standardInput) {
       _setmode(_fileno(stdin), _O_BINARY);
       input->stream = stdin;
@@ -219,10 +221,12 @@ bool FullOutputPath(const char* path, char* out, size_t size, char* reason, size
     snprintf(reason, reasonSize, "has no folder");
     return false;
   }
-  char saved = last[1];
-  last[1] = '\0';
+  // The folder without its last separator, except for a drive's root.
+  char* cut = last > out && last[-1] != ':' ? last : last + 1;
+  char saved = *cut;
+  *cut = '\0';
   DWORD attributes = GetFileAttributesA(out);
-  last[1] = saved;
+  *cut = saved;
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     snprintf(reason, reasonSize, "its folder does not exist");
     return false;
