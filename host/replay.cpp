@@ -75,32 +75,31 @@ void Warn(const ReplayOptions& options, uint64_t* warnings, uint64_t lineNumber,
 }
 
 
-// Where the lines come from: a file read in large blocks, or the live queue.
-struct FileSource {
-  LineReader* reader;
+// Where the lines come from: a file read in large blocks, or the live
+// queue. One loop serves both, so that the file's hot path is compiled as
+// one piece.
+struct Source {
+  LineReader* reader;  // null for live input
+  LiveQueue* queue;
   bool stopped;
   LiveStatus Next(const char** line, size_t* length, bool* tooLong) {
+    if (reader == nullptr) return NextLiveLine(queue, line, length, tooLong, kIdleMilliseconds);
     if (stopped) return LiveStatus::kEnd;
     return NextLine(reader, line, length, tooLong) ? LiveStatus::kLine : LiveStatus::kEnd;
   }
-  uint64_t LineNumber() const { return reader->lineNumber; }
-  uint64_t Consumed() const { return reader->bytesRead - (reader->end - reader->begin); }
-  uint64_t Depth() { return 0; }
-  // The lines in hand are the file's: a stop ends the replay at once.
-  void Stop() { stopped = true; }
-  static constexpr bool kLive = false;
-};
-
-struct QueueSource {
-  LiveQueue* queue;
-  LiveStatus Next(const char** line, size_t* length, bool* tooLong) {
-    return NextLiveLine(queue, line, length, tooLong, kIdleMilliseconds);
+  bool Live() const { return reader == nullptr; }
+  uint64_t LineNumber() const { return Live() ? LiveLineNumber(queue) : reader->lineNumber; }
+  uint64_t Consumed() const { return Live() ? 0 : reader->bytesRead - (reader->end - reader->begin); }
+  uint64_t Depth() { return Live() ? LiveDepth(queue) : 0; }
+  // A file's lines are at hand: a stop ends the replay at once. The live
+  // queue's lines already read are still logged.
+  void Stop() {
+    if (Live()) {
+      StopLiveReading(queue);
+    } else {
+      stopped = true;
+    }
   }
-  uint64_t LineNumber() const { return LiveLineNumber(queue); }
-  uint64_t Consumed() const { return 0; }
-  uint64_t Depth() { return LiveDepth(queue); }
-  void Stop() { StopLiveReading(queue); }
-  static constexpr bool kLive = true;
 };
 
 struct Progress {
@@ -110,7 +109,6 @@ struct Progress {
   bool shown;
 };
 
-template <class Source>
 void ShowProgress(Progress* progress, Source& source, const ReplayOptions& options, uint64_t frames, bool force) {
   auto now = std::chrono::steady_clock::now();
   double sinceLast = std::chrono::duration<double>(now - progress->lastShown).count();
@@ -119,7 +117,7 @@ void ShowProgress(Progress* progress, Source& source, const ReplayOptions& optio
   progress->lastShown = now;
   progress->lastFrames = frames;
   char text[160];
-  if (Source::kLive) {
+  if (source.Live()) {
     snprintf(text, sizeof text, "%llu frames, %.0f frames/s, queue %llu", static_cast<unsigned long long>(frames),
              rate, static_cast<unsigned long long>(source.Depth()));
   } else if (options.inputSize > 0) {
@@ -158,7 +156,6 @@ uint64_t LinesBeforeSizeCheck(uint64_t limit, uint64_t size) {
   return lines == 0 ? 1 : lines;
 }
 
-template <class Source>
 bool ReplayLines(const BuslogApi& api, Source& source, LogSet* logs, const ReplayOptions& options,
                  ReplayTotals* totals) {
   *totals = ReplayTotals{};
@@ -172,6 +169,13 @@ bool ReplayLines(const BuslogApi& api, Source& source, LogSet* logs, const Repla
   bool hardStop = false;
   bool rotateNow = false;
   uint64_t linesBeforeSizeCheck = LinesBeforeSizeCheck(options.rotateBytes, 0);
+  const bool rotating = options.rotateBytes != 0 || options.rotateSeconds > 0;
+  // The open file, and its first frame's time kept at hand.
+  LogFileEntry* file = &logs->files.back();
+  bool haveFirst = false;
+  uint64_t firstSeconds = 0;
+  uint32_t firstMicros = 0;
+  uint64_t writtenBefore = 0;  // lines written into earlier files
   Progress progress = {std::chrono::steady_clock::now(), std::chrono::steady_clock::now(), 0, false};
 
   const char* line;
@@ -242,35 +246,39 @@ bool ReplayLines(const BuslogApi& api, Source& source, LogSet* logs, const Repla
 
     // A new file before the frame that finds the current one full or old
     // enough: never an empty file, and every frame in exactly one.
-    LogFileEntry* file = &logs->files.back();
-    if (file->haveFirst &&
+    if (rotating && haveFirst &&
         (rotateNow || (options.rotateSeconds > 0 && AgeReached(*file, frame.seconds, frame.micros, options.rotateSeconds)))) {
+      file->lines = totals->written - writtenBefore;
       if (!OpenNextLog(logs)) {
         totals->logFailed = true;
         ++totals->notLogged;
         break;
       }
       file = &logs->files.back();
+      haveFirst = false;
+      writtenBefore = totals->written;
       rotateNow = false;
       linesBeforeSizeCheck = LinesBeforeSizeCheck(options.rotateBytes, 0);
     }
     // Time since the file's first frame, kept as seconds and microseconds:
     // no division on the way, and no overflow for the largest time stamps.
-    if (!file->haveFirst) {
+    if (!haveFirst) {
+      haveFirst = true;
+      firstSeconds = frame.seconds;
+      firstMicros = frame.micros;
       file->haveFirst = true;
-      file->firstSeconds = frame.seconds;
-      file->firstMicros = frame.micros;
+      file->firstSeconds = firstSeconds;
+      file->firstMicros = firstMicros;
     }
     uint64_t secondsSince = 0;
     uint32_t microsSince = 0;
-    if (frame.seconds > file->firstSeconds ||
-        (frame.seconds == file->firstSeconds && frame.micros >= file->firstMicros)) {
-      secondsSince = frame.seconds - file->firstSeconds;
-      if (frame.micros >= file->firstMicros) {
-        microsSince = frame.micros - file->firstMicros;
+    if (frame.seconds > firstSeconds || (frame.seconds == firstSeconds && frame.micros >= firstMicros)) {
+      secondsSince = frame.seconds - firstSeconds;
+      if (frame.micros >= firstMicros) {
+        microsSince = frame.micros - firstMicros;
       } else {
         --secondsSince;
-        microsSince = frame.micros + 1000000u - file->firstMicros;
+        microsSince = frame.micros + 1000000u - firstMicros;
       }
     } else {
       ++totals->timeWentBack;
@@ -310,11 +318,10 @@ bool ReplayLines(const BuslogApi& api, Source& source, LogSet* logs, const Repla
     api.Write(0, nullptr, &resultCount, &cell);
     if (*static_cast<uint8_t*>(cell) == 0) {
       ++totals->written;
-      ++file->lines;
       if (options.reportEvery != 0 && totals->written % options.reportEvery == 0) {
         fprintf(stderr, "written %llu\n", static_cast<unsigned long long>(totals->written));
       }
-      if (options.rotateBytes != 0 && --linesBeforeSizeCheck == 0) {
+      if (rotating && options.rotateBytes != 0 && --linesBeforeSizeCheck == 0) {
         uint64_t size = 0;
         SizeOfFile(file->path.c_str(), &size);
         rotateNow = size >= options.rotateBytes;
@@ -328,6 +335,7 @@ bool ReplayLines(const BuslogApi& api, Source& source, LogSet* logs, const Repla
       }
     }
   }
+  if (logs->open) file->lines = totals->written - writtenBefore;
   // A stop that came while the input ended still counts.
   if (StopRequests() > totals->stops) totals->stops = StopRequests();
   if (hardStop) {
@@ -345,7 +353,7 @@ bool ReplayLines(const BuslogApi& api, Source& source, LogSet* logs, const Repla
 
 bool ReplayTrace(const BuslogApi& api, LineReader* reader, LogSet* logs, const ReplayOptions& options,
                  ReplayTotals* totals) {
-  FileSource source = {reader, false};
+  Source source = {reader, nullptr, false};
   bool complete = ReplayLines(api, source, logs, options, totals);
   totals->readError = reader->readError;
   return complete && !totals->readError;
@@ -353,7 +361,7 @@ bool ReplayTrace(const BuslogApi& api, LineReader* reader, LogSet* logs, const R
 
 bool ReplayTrace(const BuslogApi& api, LiveQueue* queue, LogSet* logs, const ReplayOptions& options,
                  ReplayTotals* totals) {
-  QueueSource source = {queue};
+  Source source = {nullptr, queue, false};
   return ReplayLines(api, source, logs, options, totals);
 }
 
