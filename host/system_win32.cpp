@@ -252,8 +252,10 @@ bool RelativePath(const char* fromDirectory, const char* to, char* out, size_t s
     }
   }
   if (!sameRoot) {
-    snprintf(reason, reasonSize, "it is on another drive than the module (%.*s); a log can only go on the module's drive",
-             static_cast<int>(root), fromDirectory);
+    snprintf(reason, reasonSize,
+             "it is on another drive than the module (%.*s), which opens logs on its own drive only; choose an "
+             "--output on %.*s",
+             static_cast<int>(root), fromDirectory, static_cast<int>(root), fromDirectory);
     return false;
   }
   // Windows compares names without regard to case.

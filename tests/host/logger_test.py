@@ -405,6 +405,15 @@ class LoggerTest(unittest.TestCase):
         self.assertIn("more than the 259", err)
         self.assertEqual(os.listdir(deep), [])
 
+    @unittest.skipUnless(WINDOWS, "drives are a Windows notion")
+    def test_output_on_another_drive_than_the_module(self):
+        # Under Wine the module lies on Z: (the Unix root); C: is the prefix's.
+        trace = self.write("in.log", frame(1))
+        status, _, err = self.run_host("replay", trace, "--output", "C:\\buslog-other-drive.csv")
+        self.assertEqual(status, 1, err)
+        self.assertIn("another drive than the module", err)
+        self.assertIn("choose an --output on", err)
+
     def test_default_log_is_a_dated_name_in_the_current_folder(self):
         trace = self.write("in.log", frame(1))
         beside = set(os.listdir(MODULE_DIR))
