@@ -78,7 +78,6 @@ void PrintSummary(const char* traceName, const ReplayTotals& t, const LiveStats*
 }  // namespace
 
 int RunLogger(const BuslogApi& api, const char* moduleDirectory, const LoggerRequest& request) {
-  InstallStopHandlers();
   InputFile input;
   char reason[512];
   const char* traceName = strcmp(request.input, "-") == 0 ? "standard input" : request.input;
@@ -92,8 +91,12 @@ int RunLogger(const BuslogApi& api, const char* moduleDirectory, const LoggerReq
     CloseInputFile(&input);
     return 1;
   }
+  // From here a stop request ends the run cleanly; before, while a FIFO's
+  // open waits for its writer, it ends the program as usual.
+  InstallStopHandlers();
   if (request.log.share) ShareMode(api);
   if (!OpenNextLog(&logs)) {
+    StopHandlingDone();
     CloseInputFile(&input);
     return 1;
   }

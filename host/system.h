@@ -60,7 +60,8 @@ bool WakeInputReader(const InputFile& input);
 void InstallStopHandlers();
 // How many stop requests arrived so far.
 int StopRequests();
-// Tells a console-close handler waiting on Windows that the program is done.
+// Tells a console-close handler waiting on Windows that the logging is
+// done, and gives the stop requests back to the system's default handling.
 void StopHandlingDone();
 
 // ---- files and paths

@@ -161,7 +161,11 @@ void InstallStopHandlers() {
 
 int StopRequests() { return g_stopRequests.load(std::memory_order_relaxed); }
 
-void StopHandlingDone() {}
+void StopHandlingDone() {
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  signal(SIGHUP, SIG_DFL);
+}
 
 bool IdentityOfPath(const char* path, FileIdentity* identity) {
   struct stat st;

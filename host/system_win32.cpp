@@ -156,6 +156,7 @@ int StopRequests() { return g_stopRequests.load(std::memory_order_relaxed); }
 
 void StopHandlingDone() {
   if (g_done != nullptr) SetEvent(g_done);
+  SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
 }
 
 bool IdentityOfPath(const char* path, FileIdentity* identity) {
