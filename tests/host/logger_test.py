@@ -409,6 +409,32 @@ class LoggerTest(unittest.TestCase):
                     self.assertEqual(self.listing(), listing)
 
     @posix_only
+    def test_folder_without_write_permission(self):
+        # As root, the program runs as nobody; otherwise the folder is made
+        # read-only.
+        trace = self.write("in.log", frame(1))
+        os.chmod(trace, 0o644)
+        os.chmod(self.dir, 0o755)
+        locked = self.path("locked")
+        os.mkdir(locked, 0o755)
+        prefix = []
+        if os.geteuid() == 0:
+            if not shutil.which("setpriv"):
+                self.skipTest("no setpriv to run as another user")
+            prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+            if subprocess.run(prefix + ["test", "-x", HOST], cwd=self.dir).returncode != 0:
+                self.skipTest("nobody cannot run the program where it was built")
+        else:
+            os.chmod(locked, 0o555)
+            self.addCleanup(os.chmod, locked, 0o755)
+        done = subprocess.run(prefix + command("replay", trace, "--output", "locked/run.csv"), cwd=self.dir,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        err = done.stderr.decode()
+        self.assertEqual(done.returncode, 1, err)
+        self.assertIn("locked/run.csv: permission denied", err)
+        self.assertEqual(os.listdir(locked), [])
+
+    @posix_only
     def test_output_path_too_long_for_the_module(self):
         trace = self.write("in.log", frame(1))
         deep = self.path("/".join(["d" * 90] * 3))
