@@ -200,6 +200,20 @@ bool CreateNewFile(const char* path, bool* exists, char* reason, size_t reasonSi
 bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
 
 bool SizeOfFile(const char* path, uint64_t* size) {
+  // A folder entry's size may lag behind a file that is open for writing;
+  // the file's own size does not. Asking for no access at all is allowed
+  // even while the module holds the log without sharing.
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    LARGE_INTEGER bytes;
+    bool known = GetFileSizeEx(handle, &bytes) != 0;
+    CloseHandle(handle);
+    if (known) {
+      *size = static_cast<uint64_t>(bytes.QuadPart);
+      return true;
+    }
+  }
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
   *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
