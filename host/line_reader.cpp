@@ -19,6 +19,7 @@ void Refill(LineReader* reader) {
   size_t room = kBufferSize - pending;
   size_t got = fread(reader->buffer + pending, 1, room, reader->file);
   reader->end += got;
+  reader->bytesRead += got;
   if (got < room) {
     reader->atEnd = true;
     reader->readError = ferror(reader->file) != 0;

@@ -20,6 +20,7 @@ struct LineReader {
   bool atEnd;       // the file has no more bytes
   bool readError;   // a read failed
   uint64_t lineNumber;
+  uint64_t bytesRead;  // bytes read from the file so far
 };
 
 // Prepares `reader` for `file` (opened in binary mode), with a buffer that

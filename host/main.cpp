@@ -2,46 +2,19 @@
 // its exports, replaying a candump trace, running a call script, or
 // showing a demo of both with the samples that ship beside it.
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "command_line.h"
 #include "line_reader.h"
 #include "loader/module_loader.h"
+#include "logger.h"
 #include "message.h"
-#include "replay.h"
 #include "script.h"
 
 namespace buslog_host {
 namespace {
-
-constexpr size_t kPathSize = 4096;
-
-const char kUsage[] =
-    "usage: buslog-host replay TRACE [options]   replay a candump log through the module\n"
-    "       buslog-host run SCRIPT [options]     run a call script (one export call a line)\n"
-    "       buslog-host demo [options]           replay and run the bundled samples, show the logs\n"
-    "options:\n"
-    "  --module PATH   the module to load (default: the one beside this program)\n"
-    "  --name FILE     name of the replay's log file (default: replay.log); the module\n"
-    "                  always puts it beside itself\n"
-    "  --share         call ShareMode with 1 before the log is opened\n"
-    "  --strict        stop at the first malformed line, with exit status 1\n"
-    "  --quiet         no progress line\n"
-    "  --report-every N  say \"written N\" on standard error each N lines the module\n"
-    "                  wrote (for crash tests)\n";
-
-struct Options {
-  const char* command;
-  const char* input;
-  char module[kPathSize];
-  const char* name;
-  bool share;
-  bool strict;
-  bool quiet;
-  unsigned long long reportEvery;
-};
 
 struct Host {
   LoadedModule module;
@@ -54,63 +27,25 @@ bool JoinPath(char* out, size_t size, const char* a, const char* b) {
   return length >= 0 && static_cast<size_t>(length) < size;
 }
 
-bool ParseOptions(int argc, char** argv, Options* options) {
-  *options = Options{};
-  options->name = "replay.log";
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    bool hasValue = i + 1 < argc;
-    if (strcmp(arg, "--module") == 0 && hasValue) {
-      snprintf(options->module, sizeof options->module, "%s", argv[++i]);
-    } else if (strcmp(arg, "--name") == 0 && hasValue) {
-      options->name = argv[++i];
-    } else if (strcmp(arg, "--share") == 0) {
-      options->share = true;
-    } else if (strcmp(arg, "--strict") == 0) {
-      options->strict = true;
-    } else if (strcmp(arg, "--quiet") == 0) {
-      options->quiet = true;
-    } else if (strcmp(arg, "--report-every") == 0 && hasValue) {
-      options->reportEvery = strtoull(argv[++i], nullptr, 10);
-    } else if (arg[0] == '-' && arg[1] == '-') {
-      fprintf(stderr, "buslog-host: unknown option %s\n%s", arg, kUsage);
-      return false;
-    } else if (options->command == nullptr) {
-      options->command = arg;
-    } else if (options->input == nullptr) {
-      options->input = arg;
-    } else {
-      fprintf(stderr, "buslog-host: unexpected argument %s\n%s", arg, kUsage);
-      return false;
-    }
-  }
-  if (options->command == nullptr) {
-    fputs(kUsage, stderr);
+// The module beside this program in a build or on Windows; in lib/ of an
+// install.
+bool FindModule(Options* options) {
+  if (options->module[0] != '\0') return true;
+  char dir[kPathSize];
+  if (!ExecutableDirectory(dir, sizeof dir)) {
+    Message("buslog-host: cannot find this program's directory; use --module\n");
     return false;
   }
-  bool needsInput = strcmp(options->command, "replay") == 0 || strcmp(options->command, "run") == 0;
-  if (needsInput != (options->input != nullptr) || (!needsInput && strcmp(options->command, "demo") != 0)) {
-    fputs(kUsage, stderr);
-    return false;
-  }
-  if (options->module[0] == '\0') {
-    char dir[kPathSize];
-    if (!ExecutableDirectory(dir, sizeof dir)) {
-      fprintf(stderr, "buslog-host: cannot find this program's directory; use --module\n");
-      return false;
-    }
-    // Beside this program in a build or on Windows; in lib/ of an install.
-    if (!JoinPath(options->module, sizeof options->module, dir, ModuleFileName())) return false;
-    char installed[kPathSize];
-    FILE* probe = fopen(options->module, "rb");
-    if (probe != nullptr) {
-      fclose(probe);
-    } else if (JoinPath(installed, sizeof installed, dir, "../lib/") &&
-               JoinPath(options->module, sizeof options->module, installed, ModuleFileName())) {
-      probe = fopen(options->module, "rb");
-      if (probe != nullptr) fclose(probe);
-      if (probe == nullptr) JoinPath(options->module, sizeof options->module, dir, ModuleFileName());
-    }
+  if (!JoinPath(options->module, sizeof options->module, dir, ModuleFileName())) return false;
+  char installed[kPathSize];
+  FILE* probe = fopen(options->module, "rb");
+  if (probe != nullptr) {
+    fclose(probe);
+  } else if (JoinPath(installed, sizeof installed, dir, "../lib/") &&
+             JoinPath(options->module, sizeof options->module, installed, ModuleFileName())) {
+    probe = fopen(options->module, "rb");
+    if (probe != nullptr) fclose(probe);
+    if (probe == nullptr) JoinPath(options->module, sizeof options->module, dir, ModuleFileName());
   }
   return true;
 }
@@ -130,15 +65,6 @@ bool LoadHost(const Options& options, Host* host) {
   return true;
 }
 
-const char* OpenResultText(uint8_t result) {
-  switch (result) {
-    case 1: return "the name is empty or too long for the module's directory";
-    case 2: return "the file could not be created";
-    case 3: return "a log file is already open";
-    default: return "unknown result";
-  }
-}
-
 // With --share, calls ShareMode with 1 and returns true with its result.
 bool ShareIfAsked(const Options& options, const Host& host, uint32_t* result) {
   if (!options.share) return false;
@@ -150,65 +76,40 @@ bool ShareIfAsked(const Options& options, const Host& host, uint32_t* result) {
   return true;
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 FILE* OpenInput(const char* path) {
   FILE* file = fopen(path, "rb");
   if (file == nullptr) Message("buslog-host: %s: %s\n", path, strerror(errno));
   return file;
 }
 
+LoggerRequest MakeLoggerRequest(const Options& options, const char* input) {
+  LoggerRequest request = {};
+  request.input = input;
+  request.log.output = options.output;
+  request.log.name = options.name;
+  request.log.overwrite = options.overwrite;
+  request.log.rotating = options.rotateBytes != 0 || options.rotateSeconds > 0;
+  request.log.share = options.share;
+  request.strict = options.strict;
+  request.quiet = options.quiet;
+  request.progress = options.progress;
+  request.reportEvery = options.reportEvery;
+  request.rotateBytes = options.rotateBytes;
+  request.rotateSeconds = options.rotateSeconds;
+  request.queueFrames = options.queueFrames;
+  return request;
+}
+
+// The demo's replay: its own log beside the module, replaced each time.
 int Replay(const Options& options, const Host& host, const char* trace, const char* logName) {
-  FILE* file = OpenInput(trace);
-  if (file == nullptr) return 1;
-  const BuslogApi& api = host.module.api;
-  uint32_t shareResult;
-  ShareIfAsked(options, host, &shareResult);
-  int32_t count;
-  void* cell;
-  api.Open(static_cast<uint32_t>(strlen(logName)), logName, &count, &cell);
-  uint8_t openResult = *static_cast<uint8_t*>(cell);
-  if (openResult != 0) {
-    fprintf(stderr, "buslog-host: cannot open log %s%s: Open result %u, %s\n", host.moduleDirectory, logName,
-            openResult, OpenResultText(openResult));
-    fclose(file);
-    return 1;
-  }
-
-  ReplayOptions replayOptions = {options.strict, !options.quiet && StderrIsTerminal(), options.reportEvery, trace};
-  ReplayTotals t;
-  auto started = std::chrono::steady_clock::now();
-  bool complete = ReplayTrace(api, file, replayOptions, &t);
-  double seconds = SecondsSince(started);
-  api.Close(0, nullptr, &count);
-  fclose(file);
-
-  fprintf(stderr,
-          "buslog-host: replay of %s\n"
-          "  frames read     %llu\n"
-          "  lines written   %llu (data %llu, remote %llu, CAN FD %llu, error %llu)\n"
-          "  skipped         %llu (malformed %llu, of them too long %llu; too many interfaces %llu)\n"
-          "  write failures  %llu\n"
-          "  seconds         %.3f\n"
-          "  frames/s        %.0f\n"
-          "  log             %s%s\n",
-          trace, static_cast<unsigned long long>(t.framesRead), static_cast<unsigned long long>(t.written),
-          static_cast<unsigned long long>(t.dataFrames), static_cast<unsigned long long>(t.remoteFrames),
-          static_cast<unsigned long long>(t.fdFrames), static_cast<unsigned long long>(t.errorFrames),
-          static_cast<unsigned long long>(t.malformed + t.tooManyChannels),
-          static_cast<unsigned long long>(t.malformed), static_cast<unsigned long long>(t.tooLong),
-          static_cast<unsigned long long>(t.tooManyChannels), static_cast<unsigned long long>(t.writeFailures),
-          seconds, seconds > 0 ? static_cast<double>(t.framesRead) / seconds : 0.0, host.moduleDirectory,
-          logName);
-  if (t.timeWentBack > 0) {
-    fprintf(stderr, "  note: %llu frames were earlier than the first and stamped +0.000000\n",
-            static_cast<unsigned long long>(t.timeWentBack));
-  }
-  if (t.readError) fprintf(stderr, "buslog-host: %s: read error; the replay stopped early\n", trace);
-  if (!complete || t.writeFailures > 0) return 1;
-  return 0;
+  LoggerRequest request = MakeLoggerRequest(options, trace);
+  request.log.output = nullptr;
+  request.log.name = logName;
+  request.log.overwrite = true;
+  request.log.rotating = false;
+  request.rotateBytes = 0;
+  request.rotateSeconds = 0;
+  return RunLogger(host.module.api, host.moduleDirectory, request);
 }
 
 int RunScript(const Options& options, const Host& host, const char* script) {
@@ -361,23 +262,62 @@ int Demo(const Options& options, const Host& host) {
   return status;
 }
 
+int ReplayCommand(const Options& options, Host* host) {
+  return RunLogger(host->module.api, host->moduleDirectory, MakeLoggerRequest(options, options.input));
+}
+
+int RecordCommand(const Options& options, Host* host) {
+  return RunLogger(host->module.api, host->moduleDirectory, MakeLoggerRequest(options, "-"));
+}
+
+int RunCommand(const Options& options, Host* host) { return RunScript(options, *host, options.input); }
+
+int DemoCommand(const Options& options, Host* host) { return Demo(options, *host); }
+
+struct Command {
+  const char* name;
+  const char* input;  // what its one argument is, or null when it takes none
+  bool usesModule;    // the module is loaded before it runs
+  int (*run)(const Options& options, Host* host);
+};
+
+const Command kCommands[] = {
+    {"replay", "a candump trace (- for standard input)", true, ReplayCommand},
+    {"record", nullptr, true, RecordCommand},
+    {"run", "a call script", true, RunCommand},
+    {"demo", nullptr, true, DemoCommand},
+};
+
 }  // namespace
 }  // namespace buslog_host
 
 int main(int argc, char** argv) {
   using namespace buslog_host;
   static Options options;
-  if (!ParseOptions(argc, argv, &options)) return 2;
-  static Host host;
-  if (!LoadHost(options, &host)) return 1;
-  int status;
-  if (strcmp(options.command, "replay") == 0) {
-    status = Replay(options, host, options.input, options.name);
-  } else if (strcmp(options.command, "run") == 0) {
-    status = RunScript(options, host, options.input);
-  } else {
-    status = Demo(options, host);
+  ParseResult parsed = ParseOptions(argc, argv, &options);
+  if (parsed == ParseResult::kHelp) return 0;
+  if (parsed == ParseResult::kWrong) return 2;
+  const Command* command = nullptr;
+  for (const Command& candidate : kCommands) {
+    if (strcmp(candidate.name, options.command) == 0) command = &candidate;
   }
-  UnloadModule(&host.module);
+  if (command == nullptr) {
+    UsageError("unknown command %s", options.command);
+    return 2;
+  }
+  if (command->input != nullptr && options.input == nullptr) {
+    char what[256];
+    snprintf(what, sizeof what, "%s needs %s", command->name, command->input);
+    UsageError("%s", what);
+    return 2;
+  }
+  if (command->input == nullptr && options.input != nullptr) {
+    UsageError("unexpected argument %s", options.input);
+    return 2;
+  }
+  static Host host;
+  if (command->usesModule && (!FindModule(&options) || !LoadHost(options, &host))) return 1;
+  int status = command->run(options, &host);
+  if (command->usesModule) UnloadModule(&host.module);
   return status;
 }

@@ -4,8 +4,11 @@
 #include <chrono>
 #include <cstring>
 
+#include "system.h"
+
 #include "candump.h"
 #include "line_reader.h"
+#include "message.h"
 
 namespace buslog_host {
 namespace {
@@ -17,6 +20,13 @@ constexpr uint32_t kMaxChannels = 256;
 constexpr size_t kMaxInterfaceName = 64;
 // Warnings printed before the rest are only counted.
 constexpr uint64_t kMaxWarnings = 20;
+// The longest line the module writes: its line limit and CR LF. A log
+// cannot pass a size limit by more than this without the size being looked
+// at again.
+constexpr uint64_t kLongestLogLine = 4096 + 2;
+// How long the live input is waited for before progress and stops are
+// looked at again.
+constexpr int kIdleMilliseconds = 50;
 
 struct Channels {
   uint32_t count;
@@ -24,6 +34,9 @@ struct Channels {
   uint64_t keys[kMaxChannels];  // NameKey of each name
   char names[kMaxChannels][kMaxInterfaceName];
 };
+
+// The interfaces of the last replay, for its summary.
+Channels g_channels;
 
 uint64_t NameKey(const char* name, size_t length) {
   uint64_t key = 0;
@@ -54,38 +67,147 @@ int32_t ChannelOf(Channels* channels, const char* name, size_t length) {
 
 void Warn(const ReplayOptions& options, uint64_t* warnings, uint64_t lineNumber, const char* why) {
   if (*warnings < kMaxWarnings || options.strict) {
-    fprintf(stderr, "%s:%llu: warning: %s; line skipped\n", options.traceName,
+    Message("%s:%llu: warning: %s; line skipped\n", options.traceName,
             static_cast<unsigned long long>(lineNumber), why);
   } else if (*warnings == kMaxWarnings) {
-    fprintf(stderr, "%s: further warnings are only counted\n", options.traceName);
+    Message("%s: further warnings are only counted\n", options.traceName);
   }
   ++*warnings;
 }
 
-}  // namespace
 
-bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options, ReplayTotals* totals) {
+// Where the lines come from: a file read in large blocks, or the live
+// queue. One loop serves both, so that the file's hot path is compiled as
+// one piece.
+struct Source {
+  LineReader* reader;  // null for live input
+  LiveQueue* queue;
+  bool stopped;
+  LiveStatus Next(const char** line, size_t* length, bool* tooLong) {
+    if (reader == nullptr) return NextLiveLine(queue, line, length, tooLong, kIdleMilliseconds);
+    if (stopped) return LiveStatus::kEnd;
+    return NextLine(reader, line, length, tooLong) ? LiveStatus::kLine : LiveStatus::kEnd;
+  }
+  bool Live() const { return reader == nullptr; }
+  uint64_t LineNumber() const { return Live() ? LiveLineNumber(queue) : reader->lineNumber; }
+  uint64_t Consumed() const { return Live() ? 0 : reader->bytesRead - (reader->end - reader->begin); }
+  uint64_t Depth() { return Live() ? LiveDepth(queue) : 0; }
+  // A file's lines are at hand: a stop ends the replay at once. The live
+  // queue's lines already read are still logged.
+  void Stop() {
+    if (Live()) {
+      StopLiveReading(queue);
+    } else {
+      stopped = true;
+    }
+  }
+};
+
+struct Progress {
+  std::chrono::steady_clock::time_point started;
+  std::chrono::steady_clock::time_point lastShown;
+  uint64_t lastFrames;
+  bool shown;
+};
+
+void ShowProgress(Progress* progress, Source& source, const ReplayOptions& options, uint64_t frames, bool force) {
+  auto now = std::chrono::steady_clock::now();
+  double sinceLast = std::chrono::duration<double>(now - progress->lastShown).count();
+  if (!force && sinceLast < 1.0) return;
+  double rate = sinceLast > 0 ? static_cast<double>(frames - progress->lastFrames) / sinceLast : 0.0;
+  progress->lastShown = now;
+  progress->lastFrames = frames;
+  char text[160];
+  if (source.Live()) {
+    snprintf(text, sizeof text, "%llu frames, %.0f frames/s, queue %llu", static_cast<unsigned long long>(frames),
+             rate, static_cast<unsigned long long>(source.Depth()));
+  } else if (options.inputSize > 0) {
+    uint64_t consumed = source.Consumed();
+    double share = static_cast<double>(consumed) / static_cast<double>(options.inputSize);
+    double elapsed = std::chrono::duration<double>(now - progress->started).count();
+    double left = share > 0 ? elapsed * (1.0 - share) / share : 0.0;
+    unsigned long seconds = static_cast<unsigned long>(left + 0.5);
+    snprintf(text, sizeof text, "%llu frames, %.0f frames/s, %.1f %%, %lu:%02lu:%02lu left",
+             static_cast<unsigned long long>(frames), rate, 100.0 * share, seconds / 3600, seconds / 60 % 60,
+             seconds % 60);
+  } else {
+    snprintf(text, sizeof text, "%llu frames, %.0f frames/s", static_cast<unsigned long long>(frames), rate);
+  }
+  if (options.progressInPlace) {
+    Message("\r%-72s", text);
+  } else {
+    Message("progress: %s\n", text);
+  }
+  progress->shown = true;
+}
+
+// True once the frame at `seconds`.`micros` is `limit` seconds or more
+// after the file's first frame.
+bool AgeReached(const LogFileEntry& file, uint64_t seconds, uint32_t micros, double limit) {
+  if (seconds < file.firstSeconds) return false;
+  uint64_t whole = seconds - file.firstSeconds;
+  if (whole > 1000000000ull) return true;
+  double age = static_cast<double>(whole) + (static_cast<double>(micros) - static_cast<double>(file.firstMicros)) / 1e6;
+  return age >= limit;
+}
+
+uint64_t LinesBeforeSizeCheck(uint64_t limit, uint64_t size) {
+  if (size >= limit) return 1;
+  uint64_t lines = (limit - size) / kLongestLogLine;
+  return lines == 0 ? 1 : lines;
+}
+
+bool ReplayLines(const BuslogApi& api, Source& source, LogSet* logs, const ReplayOptions& options,
+                 ReplayTotals* totals) {
   *totals = ReplayTotals{};
-  LineReader reader;
-  if (!OpenLineReader(&reader, trace)) return false;
-  static Channels channels;
+  Channels& channels = g_channels;
   channels.count = 0;
 
-  bool haveFirst = false;
-  uint64_t firstSeconds = 0;
-  uint32_t firstMicros = 0;
   uint64_t warnings = 0;
   uint64_t writeWarnings = 0;
   uint32_t frameNumber = 0;
-  auto started = std::chrono::steady_clock::now();
+  bool stopping = false;
+  bool hardStop = false;
+  bool rotateNow = false;
+  uint64_t linesBeforeSizeCheck = LinesBeforeSizeCheck(options.rotateBytes, 0);
+  const bool rotating = options.rotateBytes != 0 || options.rotateSeconds > 0;
+  // The open file, and its first frame's time kept at hand.
+  LogFileEntry* file = &logs->files.back();
+  bool haveFirst = false;
+  uint64_t firstSeconds = 0;
+  uint32_t firstMicros = 0;
+  uint64_t writtenBefore = 0;  // lines written into earlier files
+  Progress progress = {std::chrono::steady_clock::now(), std::chrono::steady_clock::now(), 0, false};
 
   const char* line;
   size_t length;
   bool tooLong;
   CandumpFrame frame;
   uint8_t record[kMaxCanRecord];
-  while (NextLine(&reader, &line, &length, &tooLong)) {
-    ++totals->linesRead;
+  for (;;) {
+    // Stops are taken between lines: the first ends the reading, a second
+    // ends the replay after the line in hand.
+    int stops = StopRequests();
+    if (stops != 0) {
+      totals->stops = stops;
+      if (stops >= 2) {
+        hardStop = true;
+        break;
+      }
+      if (!stopping) {
+        stopping = true;
+        source.Stop();
+      }
+    }
+    LiveStatus next = source.Next(&line, &length, &tooLong);
+    if (next == LiveStatus::kEnd) break;
+    if (next == LiveStatus::kIdle) {
+      if (options.progress) ShowProgress(&progress, source, options, totals->framesRead, false);
+      continue;
+    }
+    if ((++totals->linesRead & 0x3FF) == 0 && options.progress) {
+      ShowProgress(&progress, source, options, totals->framesRead, false);
+    }
     const char* why = nullptr;
     if (tooLong) {
       why = "line too long to be a frame";
@@ -101,7 +223,7 @@ bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options
     }
     if (why != nullptr) {
       ++totals->malformed;
-      Warn(options, &warnings, reader.lineNumber, why);
+      Warn(options, &warnings, source.LineNumber(), why);
       if (options.strict) {
         totals->stoppedEarly = true;
         break;
@@ -115,7 +237,7 @@ bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options
                           : -1;
     if (channel < 0) {
       ++totals->tooManyChannels;
-      Warn(options, &warnings, reader.lineNumber, "more interfaces than channels, or a name too long");
+      Warn(options, &warnings, source.LineNumber(), "more interfaces than channels, or a name too long");
       if (options.strict) {
         totals->stoppedEarly = true;
         break;
@@ -123,12 +245,31 @@ bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options
       continue;
     }
 
-    // Time since the first frame, kept as seconds and microseconds: no
-    // division on the way, and no overflow for the largest time stamps.
+    // A new file before the frame that finds the current one full or old
+    // enough: never an empty file, and every frame in exactly one.
+    if (rotating && haveFirst &&
+        (rotateNow || (options.rotateSeconds > 0 && AgeReached(*file, frame.seconds, frame.micros, options.rotateSeconds)))) {
+      file->lines = totals->written - writtenBefore;
+      if (!OpenNextLog(logs)) {
+        totals->logFailed = true;
+        ++totals->notLogged;
+        break;
+      }
+      file = &logs->files.back();
+      haveFirst = false;
+      writtenBefore = totals->written;
+      rotateNow = false;
+      linesBeforeSizeCheck = LinesBeforeSizeCheck(options.rotateBytes, 0);
+    }
+    // Time since the file's first frame, kept as seconds and microseconds:
+    // no division on the way, and no overflow for the largest time stamps.
     if (!haveFirst) {
       haveFirst = true;
       firstSeconds = frame.seconds;
       firstMicros = frame.micros;
+      file->haveFirst = true;
+      file->firstSeconds = firstSeconds;
+      file->firstMicros = firstMicros;
     }
     uint64_t secondsSince = 0;
     uint32_t microsSince = 0;
@@ -179,26 +320,56 @@ bool ReplayTrace(const BuslogApi& api, FILE* trace, const ReplayOptions& options
     if (*static_cast<uint8_t*>(cell) == 0) {
       ++totals->written;
       if (options.reportEvery != 0 && totals->written % options.reportEvery == 0) {
-        fprintf(stderr, "written %llu\n", static_cast<unsigned long long>(totals->written));
+        Message("written %llu\n", static_cast<unsigned long long>(totals->written));
+      }
+      if (rotating && options.rotateBytes != 0 && --linesBeforeSizeCheck == 0) {
+        uint64_t size = 0;
+        SizeOfFile(file->path.c_str(), &size);
+        rotateNow = size >= options.rotateBytes;
+        linesBeforeSizeCheck = LinesBeforeSizeCheck(options.rotateBytes, size);
       }
     } else {
       ++totals->writeFailures;
       if (writeWarnings++ < kMaxWarnings) {
-        fprintf(stderr, "%s:%llu: error: the module could not write this frame's line\n", options.traceName,
-                static_cast<unsigned long long>(reader.lineNumber));
+        Message("%s:%llu: error: the module could not write this frame's line\n", options.traceName,
+                static_cast<unsigned long long>(source.LineNumber()));
       }
     }
-
-    if (options.progress && (totals->framesRead & 0xFFFF) == 0) {
-      double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-      fprintf(stderr, "\r%llu frames, %.0f frames/s ", static_cast<unsigned long long>(totals->framesRead),
-              seconds > 0 ? static_cast<double>(totals->framesRead) / seconds : 0.0);
+  }
+  if (logs->open) file->lines = totals->written - writtenBefore;
+  // A stop that came while the input ended still counts.
+  if (StopRequests() > totals->stops) totals->stops = StopRequests();
+  if (hardStop) {
+    // What was read and is not in the log: the frames still queued.
+    source.Stop();
+    while (source.Next(&line, &length, &tooLong) == LiveStatus::kLine) {
+      if (!tooLong && ParseCandumpLine(line, length, &frame) == nullptr) ++totals->notLogged;
     }
   }
-  if (options.progress && totals->framesRead >= 0x10000) fprintf(stderr, "\r%60s\r", "");
-  totals->readError = reader.readError;
-  CloseLineReader(&reader);
-  return !totals->stoppedEarly && !totals->readError;
+  if (progress.shown && options.progressInPlace) Message("\r%72s\r", "");
+  return !totals->stoppedEarly && !hardStop && !totals->logFailed;
+}
+
+}  // namespace
+
+bool ReplayTrace(const BuslogApi& api, LineReader* reader, LogSet* logs, const ReplayOptions& options,
+                 ReplayTotals* totals) {
+  Source source = {reader, nullptr, false};
+  bool complete = ReplayLines(api, source, logs, options, totals);
+  totals->readError = reader->readError;
+  return complete && !totals->readError;
+}
+
+bool ReplayTrace(const BuslogApi& api, LiveQueue* queue, LogSet* logs, const ReplayOptions& options,
+                 ReplayTotals* totals) {
+  Source source = {nullptr, queue, false};
+  return ReplayLines(api, source, logs, options, totals);
+}
+
+void PrintChannels() {
+  for (uint32_t i = 0; i < g_channels.count; ++i) {
+    Message("  %.*s -> channel %u\n", static_cast<int>(g_channels.lengths[i]), g_channels.names[i], i + 1);
+  }
 }
 
 }  // namespace buslog_host

@@ -6,6 +6,9 @@
 # replay's log with one write() each and no formatting (the floor of a
 # one-write-per-line design; O_DSYNC like the module's log).
 #   scripts/replay-bench.sh [FRAMES] [DISK_FRAMES]
+#   BASELINE=other/bin/buslog-host scripts/replay-bench.sh ...
+# With BASELINE, another build's host (with the module beside it) takes its
+# turn in every round too, so that a change can be compared side by side.
 # Defaults: 1,000,000 frames on tmpfs, the same on the disk. Prints each
 # whole program's wall time (best and median over ROUNDS rounds, default 9;
 # on the disk DISK_ROUNDS, default 3), frames per second, and the host's
@@ -51,14 +54,24 @@ run_on() {
   local where=$1 dir=$2 n=$3 rounds=$4 pycan=$5
   "$work/make_trace" "$n" "$dir/trace.log"
   cp build/posix/bin/libbuslog.so build/posix/bin/buslog-host "$dir/"
+  if [ -n "${BASELINE:-}" ]; then
+    mkdir -p "$dir/baseline"
+    cp "$BASELINE" "$(dirname "$BASELINE")/libbuslog.so" "$dir/baseline/"
+  fi
   # The programs take turns, round after round, so that each round's
   # programs meet the same state of the machine; a round compares the host
   # with the others by their times in that round. The host goes first,
   # writing the log that the floor writer then writes again. python-can is
   # slow and far behind: it runs in the first round only.
-  local host="" floor="" floorPlain="" l2a="" py=""
+  local host="" floor="" floorPlain="" l2a="" py="" base=""
   for round in $(seq "$rounds"); do
+    # The host never replaces a log: the last round's goes first.
+    rm -f "$dir/replay.log"
     host+="$(once "$dir/buslog-host" replay "$dir/trace.log" --name replay.log --quiet) "
+    if [ -n "${BASELINE:-}" ]; then
+      rm -f "$dir/baseline/replay.log"
+      base+="$(once "$dir/baseline/buslog-host" replay "$dir/trace.log" --name replay.log --quiet) "
+    fi
     floor+="$(once "$work/floor_writer" "$dir/replay.log" "$dir/floor.log" --dsync) "
     floorPlain+="$(once "$work/floor_writer" "$dir/replay.log" "$dir/floor-plain.log") "
     l2a+="$(once log2asc -I "$dir/trace.log" -O "$dir/trace.asc" can0 can1) "
@@ -84,6 +97,7 @@ run_on() {
       "$(rate "$n" "$(median "$times")")" "$share"
   }
   row "buslog-host replay (module, O_DSYNC)" "$host"
+  [ -n "${BASELINE:-}" ] && row "baseline buslog-host replay" "$base" share
   row "one write per line, O_DSYNC (floor)" "$floor" share
   # Against programs that do not sync, a share means something only where
   # syncing costs nothing.

@@ -1,0 +1,43 @@
+// buslog-host's command line: the command, its input and the options.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace buslog_host {
+
+constexpr size_t kPathSize = 4096;
+
+struct Options {
+  const char* command;
+  const char* input;
+  char module[kPathSize];    // empty: the one beside the program
+  const char* name;          // --name: log relative to the module's folder
+  const char* output;        // --output: log relative to the current directory
+  bool overwrite;
+  bool share;
+  bool strict;
+  bool quiet;
+  bool progress;             // --progress: also when not on a terminal
+  uint64_t reportEvery;
+  uint64_t rotateBytes;
+  double rotateSeconds;
+  uint64_t queueFrames;
+};
+
+enum class ParseResult {
+  kRun,
+  kHelp,   // --help or -h: the usage is printed on standard output
+  kWrong,  // one line saying what is wrong and the usage went to standard error
+};
+
+ParseResult ParseOptions(int argc, char** argv, Options* options);
+
+// The usage text, on `out`.
+void PrintUsage(FILE* out);
+
+// Says what is wrong with the command line, then the usage, on standard
+// error.
+void UsageError(const char* format, const char* what);
+
+}  // namespace buslog_host
