@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "line_reader.h"
+#include "log_tools.h"
 #include "loader/module_loader.h"
 #include "replay.h"
 #include "script.h"
@@ -328,6 +329,7 @@ int Demo(const Options& options, const Host& host) {
 
 int main(int argc, char** argv) {
   using namespace buslog_host;
+  if (argc > 1 && IsLogToolCommand(argv[1])) return RunLogTool(argc, argv);
   static Options options;
   if (!ParseOptions(argc, argv, &options)) return 2;
   static Host host;
