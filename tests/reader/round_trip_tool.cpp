@@ -2,8 +2,6 @@
 // replay accepts, and compares a trace with what `buslog-host convert --to
 // candump` gave back after the replay, frame by frame.
 //   round_trip_tool generate OUT
-//   round_trip_tool first-time TRACE       the first frame's time stamp
-//   round_trip_tool interfaces TRACE       interface names in order of appearance
 //   round_trip_tool compare TRACE CONVERTED START
 // compare: identifier, extended flag, length code, data, remote length, FD
 // flags, error class, interface and direction must be equal; the time equal
@@ -226,25 +224,7 @@ int Compare(const char* tracePath, const char* convertedPath, const char* startT
 
 int main(int argc, char** argv) {
   if (argc == 3 && strcmp(argv[1], "generate") == 0) return Generate(argv[2]);
-  if (argc == 3 && (strcmp(argv[1], "first-time") == 0 || strcmp(argv[1], "interfaces") == 0)) {
-    std::vector<Frame> frames;
-    uint64_t unparsed;
-    if (!ReadFrames(argv[2], &frames, &unparsed) || frames.empty()) return 1;
-    if (argv[1][0] == 'f') {
-      printf("%llu.%06u", static_cast<unsigned long long>(frames[0].frame.seconds), frames[0].frame.micros);
-      return 0;
-    }
-    std::vector<std::string> names;
-    for (const Frame& f : frames) {
-      bool known = false;
-      for (const std::string& name : names) known = known || name == f.interfaceName;
-      if (!known) names.push_back(f.interfaceName);
-    }
-    for (size_t i = 0; i < names.size(); ++i) printf("%s%s", i ? "," : "", names[i].c_str());
-    return 0;
-  }
   if (argc == 5 && strcmp(argv[1], "compare") == 0) return Compare(argv[2], argv[3], argv[4]);
-  fprintf(stderr, "usage: round_trip_tool generate OUT | first-time TRACE | interfaces TRACE |\n"
-                  "       compare TRACE CONVERTED START\n");
+  fprintf(stderr, "usage: round_trip_tool generate OUT | compare TRACE CONVERTED START\n");
   return 2;
 }
