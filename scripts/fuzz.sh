@@ -51,3 +51,25 @@ fi
 grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1 || true
 grep -E '^(Done [0-9]+ runs|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
 echo "OK: no crash"
+
+# The log reader: any bytes as a log, seeded with real logs (the host tests'
+# expected logs, the log tools' expected output); 20 s with --ci.
+readerSeconds=$seconds
+[ "${1:-}" = --ci ] && readerSeconds=20
+cmake --build "$dir" --target reader_fuzzer -j "$jobs" -- --no-print-directory >"$dir.build-reader.log" 2>&1 ||
+  { cat "$dir.build-reader.log"; exit 1; }
+readerCorpus=$dir/reader-corpus-run
+rm -rf "$readerCorpus"
+mkdir -p "$readerCorpus"
+cp tests/host/expected/*.log tests/reader/expected/* "$readerCorpus"/
+echo "fuzzing the log reader for ${readerSeconds}s (log: $dir/reader-fuzz.log)"
+status=0
+"$dir/bin/reader_fuzzer" -max_total_time="$readerSeconds" -max_len=16384 -timeout=10 -print_final_stats=1 \
+  -artifact_prefix="$artifacts/reader-" "$readerCorpus" >"$dir/reader-fuzz.log" 2>&1 || status=$?
+if [ $status -ne 0 ]; then
+  tail -n 60 "$dir/reader-fuzz.log"
+  echo "FAILED: the reader fuzzer stopped with status $status; reproducer in $artifacts/"
+  exit 1
+fi
+grep -E '^#[0-9]+[[:space:]]+DONE' "$dir/reader-fuzz.log" | tail -n 1 || true
+echo "OK: the reader did not crash"

@@ -9,6 +9,8 @@ packages=(
   googletest
   g++-mingw-w64-x86-64 wine64
   clang libclang-rt-14-dev libbenchmark-dev
+  # python-can and pytest for the log tools' Python checks
+  python3-can python3-pytest
 )
 packages+=("$@")
 

@@ -43,3 +43,18 @@ run(${HOST} convert ${WORK}/${log} --to candump --start ${start} --interfaces ${
 message("${err}")
 run(${TOOL} compare ${TRACE} ${WORK}/rt-${NAME}.out.candump ${start})
 message("${out}")
+
+# can-utils reads the converted file too (native builds, where log2asc is).
+find_program(LOG2ASC log2asc)
+if(LOG2ASC AND NOT EMULATOR)
+  string(REPLACE "," ";" interfaceList "${interfaces}")
+  execute_process(COMMAND ${LOG2ASC} -I ${WORK}/rt-${NAME}.out.candump -O ${WORK}/rt-${NAME}.asc ${interfaceList}
+                  RESULT_VARIABLE status)
+  file(STRINGS ${WORK}/rt-${NAME}.asc ascFrames REGEX "^ *[0-9]+\\.[0-9]+ ")
+  list(LENGTH ascFrames ascCount)
+  string(REGEX MATCH "^[0-9]+" frameCount "${out}")
+  if(NOT status EQUAL 0 OR NOT ascCount EQUAL frameCount)
+    message(FATAL_ERROR "log2asc read ${ascCount} of ${frameCount} frames (status ${status})")
+  endif()
+  message("log2asc read all ${ascCount} frames")
+endif()
