@@ -1,6 +1,7 @@
 // The Windows part of opening a log tool's output.
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include "log_tools.h"
