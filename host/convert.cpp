@@ -165,6 +165,7 @@ struct CandumpTotals {
   uint64_t empty, errorOnly, text, incomplete, noTime, badChannel, noInterface, tooManyBytes, remoteAbove8,
       errorClassTooWide;
   uint64_t lengthDiffers;  // written with the data's length
+  uint64_t timeMayBeCut;   // written with the 8 whole digits the log kept
 };
 
 // Writes one CAN record as a candump line, or counts why it cannot.
@@ -202,6 +203,7 @@ void WriteCandumpLine(const LogLine& line, const ConvertOptions& options, Output
     return;
   }
 
+  if (line.time.wholeMayBeCut) ++t->timeMayBeCut;
   // (seconds.micros) with the seconds in at least 10 digits.
   uint64_t seconds = line.time.seconds + options.startSeconds;
   uint32_t micros = buslog_reader::MicrosOf(line.time) + options.startMicros;
@@ -329,6 +331,10 @@ void PrintCandumpSummary(const CandumpTotals& t) {
   if (t.lengthDiffers != 0) {
     fprintf(stderr, "  note: %llu frames had a length code other than their data's; written with the data\n",
             static_cast<Count>(t.lengthDiffers));
+  }
+  if (t.timeMayBeCut != 0) {
+    fprintf(stderr, "  note: %llu frames had a time of 8 whole digits and no point, which the log may have cut\n",
+            static_cast<Count>(t.timeMayBeCut));
   }
 }
 
