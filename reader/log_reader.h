@@ -98,6 +98,9 @@
 //     field).
 // 11. Port records: fields P1=c, P2=c, ... numbered from 1 without a gap.
 //
+// tests/reader/expected/rules.log holds every ambiguous case above as a log
+// line, and rules.jsonl its reading (buslog-host convert --to jsonl).
+//
 // A line of exactly 4096 bytes may have been cut by the module; `full` says
 // so, and its last record may be short (an environment value, a marker text
 // or data bytes missing at the end).
