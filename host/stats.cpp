@@ -195,8 +195,12 @@ int RunStats(int argc, char** argv) {
         times(s);
         char id[16];
         snprintf(id, sizeof id, "%0*X", s.extended ? 8 : 3, s.id);
-        printf("%7d %8s %10llu %8llu %17s %17s %14s %17s\n", s.channel, id, static_cast<Count>(s.frames),
-               static_cast<Count>(s.errorFrames), first, last, period, gap);
+        char row[160];
+        int length = snprintf(row, sizeof row, "%7d %8s %10llu %8llu %17s %17s %14s %17s", s.channel, id,
+                              static_cast<Count>(s.frames), static_cast<Count>(s.errorFrames), first, last, period,
+                              gap);
+        while (length > 0 && row[length - 1] == ' ') --length;  // no blanks for missing figures
+        printf("%.*s\n", length, row);
       }
     }
   }
