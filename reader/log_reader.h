@@ -67,12 +67,16 @@
 //  6. Hex digits may be upper or lower case. Data bytes are always exactly
 //     two hex digits; every other fixed field has exactly the width above
 //     (CAN flags 1, standard id10..8 1, other id pieces 2, nibble 1; LIN
-//     byte0 and byte2 1 or 2; CXPI 1,1,2,1,1,1).
+//     byte0 and byte2 1 or 2; CXPI 1,1,2,1,1,1). CAN flags are 0..7, the
+//     first identifier piece at most 7 (standard) or 1F (extended). A body
+//     may stop after a whole group of fields: a CAN body anywhere before its
+//     nibble (an incomplete record), a LIN body after 0 to 3 fields, a CXPI
+//     body after 0, 1, 3 or 6 fields.
 //  7. Trailing error field. For CAN, LIN, CXPI, port and generic records, a
 //     last field that is an error field is the line's error field (hasError)
 //     and is not part of the body.
-//  8. CAN records. Let F be the fields after the length nibble (the error
-//     field of rule 7 already taken off).
+//  8. Complete CAN records. Let F be the fields after the length nibble
+//     (the error field of rule 7 already taken off).
 //     a. status NG and an error field was taken off: an error frame; its
 //        error class is the error value (candump identifier = class |
 //        0x20000000); every field of F is a data byte.
