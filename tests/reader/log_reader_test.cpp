@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "log_reader.h"
 
@@ -321,6 +322,46 @@ TEST(LogReaderTest, LineReaderOnRaggedFiles) {
   EXPECT_FALSE(line.cut);
   EXPECT_FALSE(NextLogLine(&reader, &line));
   EXPECT_FALSE(reader.readError);
+  CloseLogReader(&reader);
+  fclose(file);
+}
+
+// Lines of many lengths across several read blocks come back exactly; lines
+// longer than the kept length come back as their start.
+TEST(LogReaderTest, LineReaderAcrossBlocks) {
+  std::string contents;
+  std::vector<std::string> lines;
+  uint32_t state = 7;
+  while (contents.size() < 3 * 1024 * 1024) {
+    state = state * 1103515245u + 12345u;
+    size_t length = (state >> 8) % 6000;
+    if (lines.size() % 97 == 5) length = kMaxKeptLine + (state >> 4) % 3000;
+    std::string line(length, static_cast<char>('a' + lines.size() % 26));
+    if (length > 0) line[0] = '#';
+    lines.push_back(line);
+    contents += line;
+    contents += lines.size() % 2 ? "\r\n" : "\n";
+  }
+  FILE* file = tmpfile();
+  ASSERT_NE(file, nullptr);
+  fwrite(contents.data(), 1, contents.size(), file);
+  rewind(file);
+  LogReader reader;
+  ASSERT_TRUE(OpenLogReader(&reader, file));
+  const char* text;
+  size_t length;
+  bool cut;
+  size_t count = 0;
+  while (NextRawLine(&reader, &text, &length, &cut)) {
+    ASSERT_LT(count, lines.size());
+    const std::string& expected = lines[count++];
+    SCOPED_TRACE(count);
+    ASSERT_EQ(cut, expected.size() > kMaxKeptLine);
+    ASSERT_EQ(length, cut ? kMaxKeptLine : expected.size());
+    ASSERT_EQ(std::string(text, length), expected.substr(0, length));
+  }
+  EXPECT_EQ(count, lines.size());
+  EXPECT_EQ(reader.lineNumber, lines.size());
   CloseLogReader(&reader);
   fclose(file);
 }
