@@ -8,6 +8,7 @@
 
 #include "command_line.h"
 #include "line_reader.h"
+#include "log_tools.h"
 #include "loader/module_loader.h"
 #include "logger.h"
 #include "message.h"
@@ -293,6 +294,7 @@ const Command kCommands[] = {
 
 int main(int argc, char** argv) {
   using namespace buslog_host;
+  if (argc > 1 && IsLogToolCommand(argv[1])) return RunLogTool(argc, argv);
   static Options options;
   ParseResult parsed = ParseOptions(argc, argv, &options);
   if (parsed == ParseResult::kHelp) return 0;

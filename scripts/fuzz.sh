@@ -56,24 +56,25 @@ grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1 || true
 grep -E '^(Done [0-9]+ runs|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
 echo "OK: no crash"
 
-# The host's inputs: any bytes as a trace or as a call script.
+# The host's inputs and the log reader: any bytes as a trace, a call script
+# or a log, seeded with real ones.
 hostSeconds=$seconds
 [ "${1:-}" = --ci ] && hostSeconds=20
-cmake --build "$dir" --target candump_fuzzer script_fuzzer -j "$jobs" -- --no-print-directory >"$dir.build.log" 2>&1 ||
+cmake --build "$dir" --target candump_fuzzer script_fuzzer reader_fuzzer -j "$jobs" -- --no-print-directory >"$dir.build.log" 2>&1 ||
   { cat "$dir.build.log"; exit 1; }
-for input in candump script; do
+for input in candump script reader; do
   corpus=$dir/$input-corpus-run
   rm -rf "$corpus"
   mkdir -p "$corpus"
-  if [ $input = candump ]; then
-    cp samples/*.candump tests/host/traces/* "$corpus"/
-  else
-    cp samples/*.script tests/host/scripts/* "$corpus"/
-  fi
+  case $input in
+    candump) cp samples/*.candump tests/host/traces/* "$corpus"/ ;;
+    script) cp samples/*.script tests/host/scripts/* "$corpus"/ ;;
+    reader) cp tests/host/expected/*.log tests/reader/expected/* "$corpus"/ ;;
+  esac
   log=$dir/$input-fuzz.log
   echo "fuzzing the $input parser for ${hostSeconds}s (log: $log)"
   status=0
-  "$dir/bin/${input}_fuzzer" -max_total_time="$hostSeconds" -max_len=4096 -timeout=10 -print_final_stats=1 \
+  "$dir/bin/${input}_fuzzer" -max_total_time="$hostSeconds" -max_len=16384 -timeout=10 -print_final_stats=1 \
     -artifact_prefix="$artifacts/$input-" "$corpus" >"$log" 2>&1 || status=$?
   if [ $status -ne 0 ]; then
     tail -n 60 "$log"
@@ -82,4 +83,4 @@ for input in candump script; do
   fi
   grep -E '^Done [0-9]+ runs' "$log" || true
 done
-echo "OK: no crash in the host's parsers"
+echo "OK: no crash in the host's parsers or the log reader"

@@ -1,0 +1,69 @@
+// What convert and stats share: the dispatch, the input, the output.
+#include "log_tools.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "message.h"
+
+namespace buslog_host {
+
+bool IsLogToolCommand(const char* command) {
+  return strcmp(command, "convert") == 0 || strcmp(command, "stats") == 0;
+}
+
+int RunLogTool(int argc, char** argv) {
+  return strcmp(argv[1], "convert") == 0 ? RunConvert(argc, argv) : RunStats(argc, argv);
+}
+
+void BeginOutput(Output* output, FILE* file) {
+  output->file = file;
+  output->used = 0;
+  output->failed = false;
+}
+
+void FlushOutput(Output* output) {
+  if (output->used > 0 && !output->failed && fwrite(output->data, 1, output->used, output->file) != output->used) {
+    output->failed = true;
+  }
+  output->used = 0;
+}
+
+char* WriteUnsigned(char* out, uint64_t value) {
+  char digits[20];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+FILE* OpenLogForReading(const char* path) {
+  FILE* file = fopen(path, "rb");
+  if (file == nullptr) Message("buslog-host: %s: %s\n", path, strerror(errno));
+  return file;
+}
+
+FILE* OpenOutput(const char* path, bool overwrite, FILE* input, const char* inputPath) {
+  if (path == nullptr) {
+    SetBinaryMode(stdout);
+    return stdout;
+  }
+  if (PathExists(path)) {
+    if (IsSameFile(input, path)) {
+      Message("buslog-host: %s is the input %s; not writing onto it\n", path, inputPath);
+      return nullptr;
+    }
+    if (!overwrite) {
+      Message("buslog-host: %s exists; give --overwrite to replace it\n", path);
+      return nullptr;
+    }
+  }
+  FILE* file = CreateFileForWriting(path, !overwrite);
+  if (file == nullptr) Message("buslog-host: cannot create %s: %s\n", path, strerror(errno));
+  return file;
+}
+
+}  // namespace buslog_host

@@ -1,0 +1,252 @@
+// Reading buslog logs back: a line reader over a log file and a parser that
+// hands out each line as typed fields. Used by buslog-host's convert and
+// stats commands, the tests and the fuzzer. Nothing here allocates per line:
+// the reader owns one buffer, and a parsed line points into it.
+//
+// THE LINE FORMS. The module writes CSV lines ending CR LF, at most 4096
+// bytes before the line end. A host writes the fields in the order it
+// calls the exports; the usual line is
+//
+//   FRAME,TIME,RECORD[,ERROR]
+//
+//   000000123,+1.234567,I,CAN     , 1,OK,0,1,23,2,AA,BB
+//   000000007,+0.000700,(0:ERR=0000001F)
+//
+//   FRAME   frame number: 9 or 10 decimal digits ("%09u"), no comma before it
+//   TIME    time stamp: ",+" then 8 characters, the text "+%u.%06u" cut to 9
+//           characters. "+1.234567" keeps 6 fractional digits, "+12.34567"
+//           5, "+1234567." none, and "+12345678" (no point) shows the first
+//           8 digits of a whole part that may have had more.
+//   ERROR   error field: ",(0:ERR=" 8 upper-case hex digits ")"
+//   RECORD  a frame header ",K,BUS     ,CH,ST" and a body, or the generic form:
+//     K   kind letter O (sent), I (received), P, E or M
+//     BUS bus name padded with blanks to 8: CAN, LIN, CXPI, P/I, P/O, Env,
+//         Marker
+//     CH  channel: the channel + 1 in decimal, or "-"; right-aligned in 2
+//         characters, or wider when the number needs it (blanks ignored)
+//     ST  status: OK or NG
+//
+//   body of       fields after the header                  example
+//   CAN standard  flags,id10..8,id7..0,nibble,data...      ,0,1,23,2,AA,BB
+//   CAN extended  flags,id28..24,..,id7..0,nibble,data...  ,1,1A,BC,DE,F0,1,01
+//   LIN           byte0 (%X),byte1 (%02X),byte2 (%X),data  ,A,3C,8,01,02
+//   CXPI          bits,parity,frame id,DLC,NM,CT,data       ,3,1,45,B,1,3,01
+//   port          P1=c,P2=c,... with c one of 0 1 + -      ,P1=1,P2=-,P3=+
+//   environment   name,"value"                              ,EngineSpeed,"1500"
+//   marker        text                                      ,Start of test
+//   generic form  kind(%04X),bus(%02X),channel(%02X),status(%X),data...
+//                                                           ,1234,07,02,1,DE,AD
+//
+// The CAN flag value's bit 0 is the extended flag: an odd flag value is the
+// extended form. A CAN body may stop early (a record of 1 to 4 bytes): it
+// is then read as an incomplete CAN record without identifier or length.
+// buslog-host's replay adds fields a CAN record cannot show alone:
+//   ,RTR                        remote frame
+//   ,FD,<flags digit>           CAN FD frame (length nibble 9..F above 8 bytes)
+//   status NG and ,(0:ERR=...)  error frame, its class in the error field
+//
+// HOW A LINE IS READ (the same rules serve every reader of these logs):
+//  1. A line is split at LF; one CR before the LF is dropped. A last line
+//     without its LF is a line. NUL and every other byte are text.
+//  2. A line longer than 4096 bytes is not the module's: form kText.
+//  3. FRAME: the line starts with 9 or 10 decimal digits followed by a comma
+//     or the end of the line, and the value fits 32 bits.
+//  4. TIME: the next field is "+" and 8 characters that are digits with at
+//     most one point, the point not first; followed by a comma or the end.
+//  5. The rest of the line, from the comma after FRAME/TIME on, is the body.
+//     Empty, or not starting with a comma: form kText.
+//     Exactly one error field: form kError.
+//     A frame header (K in OIPEM, one of the seven bus names blank-padded
+//     to exactly 8 characters, a channel of "-" or -?digits after leading
+//     blanks, OK or NG) followed by the end of the line or a comma: a record
+//     whose body is everything after that comma, read by the rules below.
+//     Otherwise at least four fields of 4..8, 2..8, 2..8 and 1..8 hex digits
+//     and then 2-digit data bytes: the generic form.
+//     Anything else, or a body that breaks its rule: form kText, with `why`
+//     saying what did not fit, and FRAME and TIME kept.
+//  6. Hex digits may be upper or lower case. Data bytes are always exactly
+//     two hex digits; every other fixed field has exactly the width above
+//     (CAN flags 1, standard id10..8 1, other id pieces 2, nibble 1; LIN
+//     byte0 and byte2 1 or 2; CXPI 1,1,2,1,1,1). CAN flags are 0..7, the
+//     first identifier piece at most 7 (standard) or 1F (extended). A body
+//     may stop after a whole group of fields: a CAN body anywhere before its
+//     nibble (an incomplete record), a LIN body after 0 to 3 fields, a CXPI
+//     body after 0, 1, 3 or 6 fields.
+//  7. Trailing error field. For CAN, LIN, CXPI, port and generic records, a
+//     last field that is an error field is the line's error field (hasError)
+//     and is not part of the body.
+//  8. Complete CAN records. Let F be the fields after the length nibble
+//     (the error field of rule 7 already taken off).
+//     a. status NG and an error field was taken off: an error frame; its
+//        error class is the error value (candump identifier = class |
+//        0x20000000); every field of F is a data byte.
+//     b. else, the last field of F is "RTR": a remote frame; the nibble is
+//        the requested length; F must hold nothing else.
+//     c. else, the last two fields of F are "FD" and a single hex digit, and
+//        the count of the fields before them equals the CAN FD length of the
+//        nibble (0..8 the same, 9..F 12,16,20,24,32,48,64): a CAN FD frame
+//        with those flags; the fields before them are its data bytes.
+//     d. otherwise every field of F is a data byte: a classic frame. A
+//        nibble of 9..F with 8 data bytes is candump's "_X" form.
+//     So a data byte FD is never taken for the suffix: the suffix ends in a
+//     single digit, which no data byte is.
+//  9. Environment records. The name is everything from the body's start up
+//     to the first `,"`; the value starts after that quote mark and ends at
+//     the last `"` of the line. If the line ends in `"` followed by an error
+//     field, that error field is the line's and the value ends at that `"`.
+//     No `,"`, no closing quote mark, or text after the closing quote mark
+//     (other than that error field): form kText. Names and values may hold
+//     commas and quote marks; a name holding `,"` is not told apart.
+// 10. Marker records: the text is the rest of the line after the header's
+//     comma, everything included (commas, quote marks, a trailing error
+//     field).
+// 11. Port records: fields P1=c, P2=c, ... numbered from 1 without a gap.
+//
+// tests/reader/expected/rules.log holds every ambiguous case above as a log
+// line, and rules.jsonl its reading (buslog-host convert --to jsonl).
+//
+// A line of exactly 4096 bytes may have been cut by the module; `full` says
+// so, and its last record may be short (an environment value, a marker text
+// or data bytes missing at the end).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace buslog_reader {
+
+// The module's longest line, without its line end.
+constexpr size_t kLogLineLimit = 4096;
+// Longest line handed out whole; a longer one is handed out cut to this.
+constexpr size_t kMaxKeptLine = 64 * 1024;
+// Most data bytes a line of kLogLineLimit bytes can hold (",XX" each).
+constexpr size_t kMaxRecordData = kLogLineLimit / 3 + 1;
+// Most pins a line can hold (",P1=0" is the shortest pin field).
+constexpr size_t kMaxPins = kLogLineLimit / 5 + 1;
+// CAN error frames carry this flag in their candump identifier.
+constexpr uint32_t kCanErrorFlag = 0x20000000;
+
+enum class LineForm : uint8_t {
+  kEmpty,   // nothing between line ends
+  kRecord,  // a frame record (header and body, or the generic form)
+  kError,   // an error field and no record
+  kText,    // anything else: kept as text, never a failure
+};
+
+enum class RecordType : uint8_t { kNone, kCan, kLin, kCxpi, kPort, kEnv, kMarker, kGeneric };
+
+enum class CanType : uint8_t { kData, kRemote, kFd, kError };
+
+struct Text {
+  const char* text;  // points into the line
+  size_t length;
+};
+
+struct LogTime {
+  uint64_t seconds;    // whole seconds as written
+  uint32_t fraction;   // the fractional digits kept, as a number
+  uint8_t digits;      // how many fractional digits the field kept (0 to 6)
+  bool wholeMayBeCut;  // no point: 8 digits of a whole part that may be longer
+};
+
+// The time's fraction in microseconds ("+12.34567" gives 345670).
+uint32_t MicrosOf(const LogTime& time);
+// The CAN FD data length of a length nibble: 0..8, 12, 16, 20, 24, 32, 48, 64.
+uint32_t FdLengthOf(uint8_t nibble);
+
+struct CanRecord {
+  bool complete;        // identifier and length nibble present
+  uint8_t flags;        // flag value 0 to 7; bit 0 is the extended flag
+  bool extended;
+  uint32_t id;          // identifier (for incomplete records: the pieces read)
+  uint8_t dlc;          // length nibble
+  CanType type;
+  uint8_t fdFlags;      // CAN FD flags digit
+  uint32_t errorClass;  // error frames: the error value
+};
+
+struct LinRecord {
+  uint8_t fields;  // 0 to 3: how many of byte0..byte2 are present
+  uint8_t byte0, byte1, byte2;
+};
+
+struct CxpiRecord {
+  uint8_t fields;  // 0, 1, 3 or 6: how many of the six values are present
+  uint8_t bits, parity, frameId, dlc, nm, ct;
+};
+
+struct GenericRecord {
+  uint32_t kindCode, busCode, channel, status;
+};
+
+struct LogRecord {
+  RecordType type;
+  char kind;            // O, I, P, E or M; 0 for the generic form
+  Text bus;             // bus name without its padding ("CAN", "P/I")
+  Text channelText;     // channel as written, without blanks ("1", "-")
+  bool hasChannel;      // the channel is a number
+  int32_t channel;      // the number shown: the channel + 1
+  bool ok;              // status OK (false: NG)
+  CanRecord can;
+  LinRecord lin;
+  CxpiRecord cxpi;
+  GenericRecord generic;
+  Text name;            // environment variable name
+  Text value;           // environment value, without its quote marks
+  Text text;            // marker text
+  uint32_t pinCount;    // port records: pins[k] is pin k + 1: '0' '1' '+' '-'
+  char pins[kMaxPins];
+  uint32_t dataCount;   // data bytes of CAN, LIN, CXPI and generic records
+  uint8_t data[kMaxRecordData];
+};
+
+struct LogLine {
+  const char* text;  // the line without its line end
+  size_t length;
+  uint64_t number;   // 1 for the first line
+  bool cut;          // longer than kMaxKeptLine: text is its start only
+  bool full;         // exactly kLogLineLimit bytes: the module may have cut it
+  LineForm form;
+  const char* why;   // kText: why the line is not a record (a short phrase)
+  bool hasFrameNumber;
+  uint32_t frameNumber;
+  bool hasTime;
+  LogTime time;
+  bool hasError;
+  uint32_t error;
+  Text rest;         // kText: the line after FRAME and TIME (without a leading comma)
+  LogRecord record;  // kRecord
+};
+
+// Parses one line (without its line end) into `line`. Never fails: what
+// is not a record comes out as kText. `line->number` is left as it is.
+void ParseLogLine(const char* text, size_t length, LogLine* line);
+
+// Reads a log file block by block and hands out its lines.
+struct LogReader {
+  FILE* file;
+  char* buffer;  // owned; kReadBlock + kMaxKeptLine bytes
+  size_t begin;  // first unread byte in buffer
+  size_t end;    // one past the last byte read
+  bool atEnd;
+  bool readError;
+  bool skipping;  // the rest of a cut line is still to be skipped
+  uint64_t lineNumber;
+};
+
+// Prepares `reader` for `file` (opened in binary mode). False when the
+// buffer cannot be had.
+bool OpenLogReader(LogReader* reader, FILE* file);
+void CloseLogReader(LogReader* reader);
+
+// The next line without its line end; false at the end of the file (or
+// after a read error: see reader->readError). `*cut` is set for a line
+// longer than kMaxKeptLine, of which the first kMaxKeptLine bytes are
+// handed out. The text stays valid until the next call.
+bool NextRawLine(LogReader* reader, const char** text, size_t* length, bool* cut);
+
+// The next line, parsed; false at the end of the file.
+bool NextLogLine(LogReader* reader, LogLine* line);
+
+}  // namespace buslog_reader

@@ -1,0 +1,370 @@
+// The log reader: every line form, each disambiguation rule with its
+// ambiguous cases, and the line reader on ragged files. Each parsed line is
+// described as one short text, so a row states the whole reading.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "log_reader.h"
+
+namespace buslog_reader {
+namespace {
+
+std::string Hex(const uint8_t* bytes, size_t count) {
+  std::string text;
+  char pair[3];
+  for (size_t i = 0; i < count; ++i) {
+    snprintf(pair, sizeof pair, "%02X", bytes[i]);
+    text += pair;
+  }
+  return text;
+}
+
+std::string Str(const Text& text) { return std::string(text.text, text.length); }
+
+// One line's reading, e.g. "f=1 t=0.000000/6 R I CAN ch=1 OK can data std id=123 dlc=4 DEADBEEF".
+std::string Describe(const LogLine& line) {
+  std::string out;
+  char buffer[128];
+  if (line.hasFrameNumber) {
+    snprintf(buffer, sizeof buffer, "f=%u ", line.frameNumber);
+    out += buffer;
+  }
+  if (line.hasTime) {
+    std::string fraction = line.time.digits == 0 ? "" : std::to_string(line.time.fraction);
+    fraction.insert(0, line.time.digits - fraction.size(), '0');
+    snprintf(buffer, sizeof buffer, "t=%llu.%s/%u%s ", static_cast<unsigned long long>(line.time.seconds),
+             fraction.c_str(), line.time.digits, line.time.wholeMayBeCut ? "cut" : "");
+    out += buffer;
+  }
+  if (line.hasError) {
+    snprintf(buffer, sizeof buffer, "err=%08X ", line.error);
+    out += buffer;
+  }
+  switch (line.form) {
+    case LineForm::kEmpty:
+      return out + "empty";
+    case LineForm::kError:
+      return out + "error";
+    case LineForm::kText:
+      return out + "text(" + line.why + ") " + Str(line.rest);
+    case LineForm::kRecord:
+      break;
+  }
+  const LogRecord& r = line.record;
+  if (r.type != RecordType::kGeneric) {
+    snprintf(buffer, sizeof buffer, "%c %s ch=%s%s %s ", r.kind, Str(r.bus).c_str(), Str(r.channelText).c_str(),
+             r.hasChannel ? "#" : "", r.ok ? "OK" : "NG");
+    out += buffer;
+  }
+  std::string data = Hex(r.data, r.dataCount);
+  switch (r.type) {
+    case RecordType::kCan: {
+      const CanRecord& c = r.can;
+      if (!c.complete) {
+        snprintf(buffer, sizeof buffer, "can incomplete flags=%u id=%X", c.flags, c.id);
+        return out + buffer;
+      }
+      const char* types[] = {"data", "remote", "fd", "error"};
+      snprintf(buffer, sizeof buffer, "can %s %s flags=%u id=%X dlc=%X", types[static_cast<int>(c.type)],
+               c.extended ? "ext" : "std", c.flags, c.id, c.dlc);
+      out += buffer;
+      if (c.type == CanType::kFd) out += " fd=" + std::to_string(c.fdFlags);
+      if (c.type == CanType::kError) {
+        snprintf(buffer, sizeof buffer, " class=%X", c.errorClass);
+        out += buffer;
+      }
+      return out + " " + data;
+    }
+    case RecordType::kLin:
+      snprintf(buffer, sizeof buffer, "lin %u:%X,%02X,%X ", r.lin.fields, r.lin.byte0, r.lin.byte1, r.lin.byte2);
+      return out + buffer + data;
+    case RecordType::kCxpi:
+      snprintf(buffer, sizeof buffer, "cxpi %u:%X,%X,%02X,%X,%X,%X ", r.cxpi.fields, r.cxpi.bits, r.cxpi.parity,
+               r.cxpi.frameId, r.cxpi.dlc, r.cxpi.nm, r.cxpi.ct);
+      return out + buffer + data;
+    case RecordType::kPort:
+      return out + "port " + std::string(r.pins, r.pinCount);
+    case RecordType::kEnv:
+      return out + "env [" + Str(r.name) + "]=[" + Str(r.value) + "]";
+    case RecordType::kMarker:
+      return out + "marker [" + Str(r.text) + "]";
+    case RecordType::kGeneric:
+      snprintf(buffer, sizeof buffer, "generic %X,%X,%X,%X ", r.generic.kindCode, r.generic.busCode,
+               r.generic.channel, r.generic.status);
+      return out + buffer + data;
+    case RecordType::kNone:
+      break;
+  }
+  return out + "?";
+}
+
+struct Row {
+  const char* name;
+  const char* line;
+  const char* reading;
+};
+
+void CheckRows(const Row* rows, size_t count) {
+  static LogLine line;
+  for (size_t i = 0; i < count; ++i) {
+    SCOPED_TRACE(rows[i].name);
+    ParseLogLine(rows[i].line, strlen(rows[i].line), &line);
+    EXPECT_EQ(Describe(line), rows[i].reading) << rows[i].line;
+  }
+}
+
+TEST(LogReaderTest, LineForms) {
+  const Row rows[] = {
+      {"can standard", "000000123,+1.234567,I,CAN     , 1,OK,0,1,23,2,AA,BB",
+       "f=123 t=1.234567/6 I CAN ch=1# OK can data std flags=0 id=123 dlc=2 AABB"},
+      {"can extended", "000000003,+0.002500,O,CAN     , 2,OK,1,1A,BC,DE,F0,8,01,02,03,04,05,06,07,08",
+       "f=3 t=0.002500/6 O CAN ch=2# OK can data ext flags=1 id=1ABCDEF0 dlc=8 0102030405060708"},
+      {"can flags 3 and 4", ",I,CAN     , 1,OK,3,01,02,03,04,2,AA,BB,X", "text(bad data byte) I,CAN     , 1,OK,3,01,02,03,04,2,AA,BB,X"},
+      {"can empty body", "000000001,+0.000000,I,CAN     , 1,OK", "f=1 t=0.000000/6 I CAN ch=1# OK can incomplete flags=0 id=0"},
+      {"can incomplete", ",I,CAN     , 1,OK,0,7,FF", "I CAN ch=1# OK can incomplete flags=0 id=7FF"},
+      {"lin", "000000001,+0.000100,I,LIN     , 1,OK,A,3C,8,01,02,03,04,05,06,07,08,C3",
+       "f=1 t=0.000100/6 I LIN ch=1# OK lin 3:A,3C,8 0102030405060708C3"},
+      {"lin short", ",I,LIN     , 1,OK,FF,0F", "I LIN ch=1# OK lin 2:FF,0F,0 "},
+      {"cxpi", "000000002,+0.000200,O,CXPI    , 2,OK,3,1,45,B,1,3,01,02",
+       "f=2 t=0.000200/6 O CXPI ch=2# OK cxpi 6:3,1,45,B,1,3 0102"},
+      {"cxpi one value", ",O,CXPI    , 2,OK,3", "O CXPI ch=2# OK cxpi 1:3,0,00,0,0,0 "},
+      {"cxpi two values", ",O,CXPI    , 2,OK,3,1", "text(bad CXPI body) O,CXPI    , 2,OK,3,1"},
+      {"port in", "000000003,+0.000300,P,P/I     , -,OK,P1=1,P2=-,P3=+,P4=0,P5=0,P6=0,P7=0,P8=0",
+       "f=3 t=0.000300/6 P P/I ch=- OK port 1-+00000"},
+      {"port empty", ",P,P/O     , -,NG", "P P/O ch=- NG port "},
+      {"port gap", ",P,P/O     , -,OK,P1=1,P3=0", "text(pins out of order) P,P/O     , -,OK,P1=1,P3=0"},
+      {"env", "000000005,+0.000500,E,Env     , -,OK,EngineSpeed,\"1500\"",
+       "f=5 t=0.000500/6 E Env ch=- OK env [EngineSpeed]=[1500]"},
+      {"env empty", ",E,Env     , -,OK,,\"\"", "E Env ch=- OK env []=[]"},
+      {"env numbered", ",E,Env     , 3,OK,A,\"12\"", "E Env ch=3# OK env [A]=[12]"},
+      {"marker", "000000006,+0.000600,M,Marker  , -,OK,Start of test",
+       "f=6 t=0.000600/6 M Marker ch=- OK marker [Start of test]"},
+      {"marker empty", ",M,Marker  , -,OK,", "M Marker ch=- OK marker []"},
+      {"generic", "000000011,+2.000000,1234,07,02,1,DE,AD", "f=11 t=2.000000/6 generic 1234,7,2,1 DEAD"},
+      {"generic wide", ",1234,04,FFFFFFFF,1", "generic 1234,4,FFFFFFFF,1 "},
+      {"generic with error", ",13031,04,00,0,(0:ERR=00000001)", "err=00000001 generic 13031,4,0,0 "},
+      {"error only", "000000007,+0.000700,(0:ERR=0000001F)", "f=7 t=0.000700/6 err=0000001F error"},
+      {"free text", "000000008,+0.000800,operator note: ignition on",
+       "f=8 t=0.000800/6 text(not a record) operator note: ignition on"},
+      {"empty", "", "empty"},
+      {"frame and time only", "000000001,+0.000000", "f=1 t=0.000000/6 text(no record) "},
+      {"not a log line", "hello, world", "text(not a log line) hello, world"},
+      // Channel texts wider than two characters.
+      {"channel 100", ",I,CAN     ,100,OK,0,7,FF,0", "I CAN ch=100# OK can data std flags=0 id=7FF dlc=0 "},
+      {"channel -10", ",I,LIN     ,-10,OK,5", "I LIN ch=-10# OK lin 1:5,00,0 "},
+      {"lower-case hex", ",I,CAN     , 1,OK,0,1,2a,1,ff", "I CAN ch=1# OK can data std flags=0 id=12A dlc=1 FF"},
+  };
+  CheckRows(rows, sizeof rows / sizeof rows[0]);
+}
+
+TEST(LogReaderTest, FrameNumbersAndTimeStamps) {
+  const Row rows[] = {
+      {"ten digits", "4294967295,+1.000000", "f=4294967295 t=1.000000/6 text(no record) "},
+      {"too big", "4294967296,+1.000000", "text(not a log line) 4294967296,+1.000000"},
+      {"eight digits", "12345678,+1.000000", "text(not a log line) 12345678,+1.000000"},
+      {"no frame number", ",+1.234567,(0:ERR=00000000)", "t=1.234567/6 err=00000000 error"},
+      {"five digits kept", "000000001,+12.34567", "f=1 t=12.34567/5 text(no record) "},
+      {"two digits kept", "000000001,+12345.67", "f=1 t=12345.67/2 text(no record) "},
+      {"point last", "000000001,+1234567.", "f=1 t=1234567./0 text(no record) "},
+      {"no point", "000000001,+12345678", "f=1 t=12345678./0cut text(no record) "},
+      {"several stamps", "4294967295,+42949672,+12345.67,+1.123456",
+       "f=4294967295 t=42949672./0cut text(not a record) +12345.67,+1.123456"},
+      {"point first", "000000001,+.1234567", "f=1 text(not a record) +.1234567"},
+      {"two points", "000000001,+1.2.3456", "f=1 text(not a record) +1.2.3456"},
+  };
+  CheckRows(rows, sizeof rows / sizeof rows[0]);
+  LogTime time = {12, 34567, 5, false};
+  EXPECT_EQ(MicrosOf(time), 345670u);
+  time = {1, 0, 0, false};
+  EXPECT_EQ(MicrosOf(time), 0u);
+}
+
+// The rules for CAN bodies after the length nibble, each ambiguous case.
+TEST(LogReaderTest, CanSuffixRules) {
+  const char* h = ",I,CAN     , 1,OK,";
+  const char* ng = ",I,CAN     , 1,NG,";
+  struct {
+    const char* name;
+    const char* header;
+    const char* body;
+    const char* reading;
+  } rows[] = {
+      {"remote", h, "0,3,21,4,RTR", "can remote std flags=0 id=321 dlc=4 "},
+      {"remote without length", h, "0,3,21,0,RTR", "can remote std flags=0 id=321 dlc=0 "},
+      {"remote after data", h, "0,3,21,1,AA,RTR", "text(data before RTR)"},
+      {"fd", h, "1,12,34,56,78,9,11,22,33,44,55,66,77,88,99,AA,BB,CC,FD,1",
+       "can fd ext flags=1 id=12345678 dlc=9 fd=1 112233445566778899AABBCC"},
+      {"fd empty", h, "0,1,23,0,FD,0", "can fd std flags=0 id=123 dlc=0 fd=0 "},
+      {"fd 64 bytes", h,
+       "0,1,23,F,00,01,02,03,04,05,06,07,08,09,0A,0B,0C,0D,0E,0F,10,11,12,13,14,15,16,17,18,19,1A,1B,1C,1D,1E,1F,"
+       "20,21,22,23,24,25,26,27,28,29,2A,2B,2C,2D,2E,2F,30,31,32,33,34,35,36,37,38,39,3A,3B,3C,3D,3E,3F,FD,3",
+       "can fd std flags=0 id=123 dlc=F fd=3 "
+       "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F"
+       "202122232425262728292A2B2C2D2E2F303132333435363738393A3B3C3D3E3F"},
+      // A data byte FD is data: the suffix's flags field has one digit.
+      {"data byte FD", h, "0,1,E5,8,44,00,29,5F,FD,00,02,05", "can data std flags=0 id=1E5 dlc=8 4400295FFD000205"},
+      {"data ending FD,05", h, "0,1,23,2,FD,05", "can data std flags=0 id=123 dlc=2 FD05"},
+      // FD suffix whose count does not match the nibble: not CAN FD, and a
+      // one-digit field is no data byte.
+      {"fd count mismatch", h, "0,1,23,9,11,22,FD,1", "text(bad data byte)"},
+      {"fd count 8 nibble 9", h, "0,1,23,9,11,22,33,44,55,66,77,88,FD,1", "text(bad data byte)"},
+      // Length code 9..F with 8 data bytes: candump's _X.
+      {"classic dlc C", h, "0,0,C8,C,11,22,33,44,55,66,77,88", "can data std flags=0 id=C8 dlc=C 1122334455667788"},
+      {"fd dlc 8", h, "0,0,C8,8,11,22,33,44,55,66,77,88,FD,4",
+       "can fd std flags=0 id=C8 dlc=8 fd=4 1122334455667788"},
+      // Error frames: status NG and a trailing error field.
+      {"error frame", ng, "1,00,00,00,04,8,00,00,08,00,00,00,00,00,(0:ERR=00000004)",
+       "err=00000004 can error ext flags=1 id=4 dlc=8 class=4 0000080000000000"},
+      {"error field, status OK", h, "0,1,23,2,AA,BB,(0:ERR=0000001F)",
+       "err=0000001F can data std flags=0 id=123 dlc=2 AABB"},
+      {"error field after remote, OK", h, "0,3,21,4,RTR,(0:ERR=00000002)",
+       "err=00000002 can remote std flags=0 id=321 dlc=4 "},
+      {"status NG without error field", ng, "0,1,23,1,AA", "can data std flags=0 id=123 dlc=1 AA"},
+      {"error field not last", ng, "0,1,23,1,(0:ERR=00000004),AA", "text(bad data byte)"},
+      {"single digit data", h, "0,1,23,1,A", "text(bad data byte)"},
+      {"three digit data", h, "0,1,23,1,ABC", "text(bad data byte)"},
+      {"trailing comma", h, "0,1,23,1,AA,", "text(bad data byte)"},
+      {"standard id above 7FF", h, "0,8,00,0", "text(bad CAN identifier)"},
+  };
+  static LogLine line;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string text = std::string(row.header) + row.body;
+    ParseLogLine(text.data(), text.size(), &line);
+    std::string reading = Describe(line);
+    // Only the body's part of the reading is compared.
+    size_t cut = reading.find("can ");
+    if (line.form == LineForm::kText) cut = reading.find("text(");
+    std::string errorPart = line.hasError && reading.compare(0, 4, "err=") == 0 ? reading.substr(0, 13) : "";
+    if (line.form == LineForm::kText) {
+      reading = reading.substr(cut, reading.find(')', cut) + 1 - cut);
+    } else {
+      reading = errorPart + reading.substr(cut);
+    }
+    EXPECT_EQ(reading, row.reading) << text;
+  }
+}
+
+// Environment values and marker texts that hold commas and quote marks.
+TEST(LogReaderTest, FreeTextRules) {
+  const Row rows[] = {
+      {"value with comma and quotes", ",E,Env     , 1,OK,V,\"a,\"b\"\"", "E Env ch=1# OK env [V]=[a,\"b\"]"},
+      {"value holding ,\"", ",E,Env     , -,OK,N,\"x,\"y\"", "E Env ch=- OK env [N]=[x,\"y]"},
+      {"name with comma", ",E,Env     , -,OK,a,b,\"v\"", "E Env ch=- OK env [a,b]=[v]"},
+      {"error after value", ",E,Env     , -,OK,N,\"v\",(0:ERR=0000001F)", "err=0000001F E Env ch=- OK env [N]=[v]"},
+      {"value that looks like an error field", ",E,Env     , -,OK,N,\"v\",(0:ERR=0000001F)\"",
+       "E Env ch=- OK env [N]=[v\",(0:ERR=0000001F)]"},
+      {"error field without quote before it", ",E,Env     , -,OK,N,\"v,(0:ERR=0000001F)",
+       "text(environment value without its closing quote mark) E,Env     , -,OK,N,\"v,(0:ERR=0000001F)"},
+      {"no closing quote", ",E,Env     , -,OK,N,\"abc", "text(environment value without its closing quote mark) E,Env     , -,OK,N,\"abc"},
+      {"no value", ",E,Env     , -,OK,N", "text(environment record without a quoted value) E,Env     , -,OK,N"},
+      {"text after value", ",E,Env     , -,OK,N,\"v\",note", "text(text after the environment value) E,Env     , -,OK,N,\"v\",note"},
+      {"marker with commas", ",M,Marker  , 0,OK,ABCD,M,Marker  , -,NG,AB", "M Marker ch=0# OK marker [ABCD,M,Marker  , -,NG,AB]"},
+      {"marker with error field", ",M,Marker  , -,OK,x,(0:ERR=00000001)", "M Marker ch=- OK marker [x,(0:ERR=00000001)]"},
+      {"marker with quotes", ",M,Marker  , -,OK,say \"hi\", then", "M Marker ch=- OK marker [say \"hi\", then]"},
+  };
+  CheckRows(rows, sizeof rows / sizeof rows[0]);
+}
+
+TEST(LogReaderTest, NulBytesAndLongLines) {
+  static LogLine line;
+  const char withNul[] = ",M,Marker  , -,OK,a\0b";
+  ParseLogLine(withNul, sizeof withNul - 1, &line);
+  ASSERT_EQ(line.form, LineForm::kRecord);
+  EXPECT_EQ(Str(line.record.text), std::string("a\0b", 3));
+
+  std::string full = ",M,Marker  , -,OK," + std::string(kLogLineLimit - 18, 'x');
+  ParseLogLine(full.data(), full.size(), &line);
+  EXPECT_EQ(line.form, LineForm::kRecord);
+  EXPECT_TRUE(line.full);
+  full += "x";
+  ParseLogLine(full.data(), full.size(), &line);
+  EXPECT_EQ(line.form, LineForm::kText);
+  EXPECT_FALSE(line.full);
+}
+
+// A file with CR LF and LF ends, a NUL, a line past the kept length and a
+// last line without its end.
+TEST(LogReaderTest, LineReaderOnRaggedFiles) {
+  std::string contents = "000000001,+0.000000,I,CAN     , 1,OK,0,1,23,0\r\n";
+  contents += std::string("a\0\0b\n", 5);
+  contents += std::string(kMaxKeptLine + 10, 'y') + "\r\n";
+  contents += "\r\n";
+  contents += ",M,Marker  , -,OK,last";
+  FILE* file = tmpfile();
+  ASSERT_NE(file, nullptr);
+  fwrite(contents.data(), 1, contents.size(), file);
+  rewind(file);
+  LogReader reader;
+  ASSERT_TRUE(OpenLogReader(&reader, file));
+  static LogLine line;
+  ASSERT_TRUE(NextLogLine(&reader, &line));
+  EXPECT_EQ(line.form, LineForm::kRecord);
+  EXPECT_EQ(line.number, 1u);
+  ASSERT_TRUE(NextLogLine(&reader, &line));
+  ASSERT_EQ(line.length, 4u);
+  EXPECT_EQ(std::string(line.text, line.length), std::string("a\0\0b", 4));
+  EXPECT_EQ(line.form, LineForm::kText);
+  ASSERT_TRUE(NextLogLine(&reader, &line));
+  EXPECT_TRUE(line.cut);
+  EXPECT_EQ(line.length, kMaxKeptLine);
+  EXPECT_EQ(line.text[0], 'y');
+  EXPECT_EQ(line.form, LineForm::kText);
+  ASSERT_TRUE(NextLogLine(&reader, &line));
+  EXPECT_EQ(line.form, LineForm::kEmpty);
+  EXPECT_EQ(line.number, 4u);
+  ASSERT_TRUE(NextLogLine(&reader, &line));
+  EXPECT_EQ(Str(line.record.text), "last");
+  EXPECT_FALSE(line.cut);
+  EXPECT_FALSE(NextLogLine(&reader, &line));
+  EXPECT_FALSE(reader.readError);
+  CloseLogReader(&reader);
+  fclose(file);
+}
+
+// Lines of many lengths across several read blocks come back exactly; lines
+// longer than the kept length come back as their start.
+TEST(LogReaderTest, LineReaderAcrossBlocks) {
+  std::string contents;
+  std::vector<std::string> lines;
+  uint32_t state = 7;
+  while (contents.size() < 3 * 1024 * 1024) {
+    state = state * 1103515245u + 12345u;
+    size_t length = (state >> 8) % 6000;
+    if (lines.size() % 97 == 5) length = kMaxKeptLine + (state >> 4) % 3000;
+    std::string line(length, static_cast<char>('a' + lines.size() % 26));
+    if (length > 0) line[0] = '#';
+    lines.push_back(line);
+    contents += line;
+    contents += lines.size() % 2 ? "\r\n" : "\n";
+  }
+  FILE* file = tmpfile();
+  ASSERT_NE(file, nullptr);
+  fwrite(contents.data(), 1, contents.size(), file);
+  rewind(file);
+  LogReader reader;
+  ASSERT_TRUE(OpenLogReader(&reader, file));
+  const char* text;
+  size_t length;
+  bool cut;
+  size_t count = 0;
+  while (NextRawLine(&reader, &text, &length, &cut)) {
+    ASSERT_LT(count, lines.size());
+    const std::string& expected = lines[count++];
+    SCOPED_TRACE(count);
+    ASSERT_EQ(cut, expected.size() > kMaxKeptLine);
+    ASSERT_EQ(length, cut ? kMaxKeptLine : expected.size());
+    ASSERT_EQ(std::string(text, length), expected.substr(0, length));
+  }
+  EXPECT_EQ(count, lines.size());
+  EXPECT_EQ(reader.lineNumber, lines.size());
+  CloseLogReader(&reader);
+  fclose(file);
+}
+
+}  // namespace
+}  // namespace buslog_reader
