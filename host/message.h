@@ -7,10 +7,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 namespace buslog_host {
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// mingw-w64's C++ runtime formats with its own printf (C99: %zu, %llu).
+#define BUSLOG_PRINTF_LIKE(formatIndex, firstArgument) \
+  __attribute__((format(__MINGW_PRINTF_FORMAT, formatIndex, firstArgument)))
+#elif defined(__GNUC__)
 #define BUSLOG_PRINTF_LIKE(formatIndex, firstArgument) \
   __attribute__((format(printf, formatIndex, firstArgument)))
 #else
