@@ -37,7 +37,7 @@ foreach(frame IN LISTS frames)
 endforeach()
 string(REPLACE ";" "," interfaces "${interfaces}")
 set(log "rt-${NAME}.log")
-run(${HOST} replay ${TRACE} --name ${log} --quiet)
+run(${HOST} replay ${TRACE} --name ${log} --quiet --overwrite)
 run(${HOST} convert ${WORK}/${log} --to candump --start ${start} --interfaces ${interfaces} --direction
     --output ${WORK}/rt-${NAME}.out.candump --overwrite)
 message("${err}")

@@ -74,7 +74,7 @@ def first_time_and_interfaces(trace):
 def convert_trace(trace, name, out_dir):
     """Replays `trace`, converts the log back to candump; returns its path."""
     log = f"py-{name}.log"
-    host("replay", trace, "--name", log, "--quiet")
+    host("replay", trace, "--name", log, "--quiet", "--overwrite")
     first, names = first_time_and_interfaces(trace)
     out = out_dir / f"{name}.log"
     host("convert", BIN / log, "--to", "candump", "--start", first, "--interfaces", ",".join(names),
