@@ -5,10 +5,11 @@
 # Proves that no call sequence a host can make crashes the module, reads or
 # writes out of bounds, or breaks the line, write and result invariants the
 # fuzzer checks after every call.
-# Then fuzzes the host's inputs the same way: the candump parser with the
-# line reader, and the call-script parser driving the module's objects,
-# seeded from samples/, tests/host/traces/ and tests/host/scripts/.
-#   fuzz.sh --ci        60 seconds for the exports, 20 for each host input,
+# Then fuzzes the host's inputs and the log reader the same way: the candump
+# parser with the line reader, the call-script parser driving the module's
+# objects, and the log reader, seeded from samples/, tests/host/traces/,
+# tests/host/scripts/ and the expected logs.
+#   fuzz.sh --ci        60 seconds for the exports, 20 for each of the others,
 #                       as scripts/test.sh runs it
 #   fuzz.sh [SECONDS]   that long each (default 600)
 # Exits non-zero if the fuzzer finds a crash; the reproducer is left in
