@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "message.h"
+#include "system.h"
 
 namespace buslog_host {
 
@@ -51,8 +52,10 @@ FILE* OpenOutput(const char* path, bool overwrite, FILE* input, const char* inpu
     SetBinaryMode(stdout);
     return stdout;
   }
-  if (PathExists(path)) {
-    if (IsSameFile(input, path)) {
+  if (StateOfPath(path) != PathState::kMissing) {
+    FileIdentity outputIdentity, inputIdentity;
+    if (IdentityOfPath(path, &outputIdentity) && IdentityOfFile(input, &inputIdentity) &&
+        SameFile(outputIdentity, inputIdentity)) {
       Message("buslog-host: %s is the input %s; not writing onto it\n", path, inputPath);
       return nullptr;
     }
@@ -61,7 +64,7 @@ FILE* OpenOutput(const char* path, bool overwrite, FILE* input, const char* inpu
       return nullptr;
     }
   }
-  FILE* file = CreateFileForWriting(path, !overwrite);
+  FILE* file = CreateOutputFile(path, overwrite);
   if (file == nullptr) Message("buslog-host: cannot create %s: %s\n", path, strerror(errno));
   return file;
 }

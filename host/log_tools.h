@@ -62,11 +62,4 @@ FILE* OpenLogForReading(const char* path);
 // why and returns null. Output files and standard output are binary.
 FILE* OpenOutput(const char* path, bool overwrite, FILE* input, const char* inputPath);
 
-// The platform's part of OpenOutput.
-bool PathExists(const char* path);
-bool IsSameFile(FILE* open, const char* path);
-// Creates `path` for writing; with `exclusive`, fails if it exists.
-FILE* CreateFileForWriting(const char* path, bool exclusive);
-void SetBinaryMode(FILE* file);
-
 }  // namespace buslog_host

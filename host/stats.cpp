@@ -9,6 +9,7 @@
 #include "log_reader.h"
 #include "log_tools.h"
 #include "message.h"
+#include "system.h"
 
 namespace buslog_host {
 namespace {

@@ -1,8 +1,9 @@
 // The host's own system services beside the module loader: opening and
 // reading the input, stop requests (signals, console events), file identity,
-// exclusive creation and removal of log files, paths and local time. Two
-// halves implement this header, system_posix.cpp and system_win32.cpp, in
-// the same order; the build picks one. No system header is seen above it.
+// exclusive creation and removal of log files, the log tools' output files,
+// paths and local time. Two halves implement this header, system_posix.cpp
+// and system_win32.cpp, in the same order; the build picks one. No system
+// header is seen above it.
 #pragma once
 
 #include <cstddef>
@@ -69,7 +70,11 @@ void StopHandlingDone();
 // Identity of the file at `path`; false when it does not exist or cannot
 // be examined.
 bool IdentityOfPath(const char* path, FileIdentity* identity);
-bool SameFile(const FileIdentity& a, const FileIdentity& b);
+// Identity of the file open as `file`; false when it cannot be examined.
+bool IdentityOfFile(FILE* file, FileIdentity* identity);
+inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.device == b.device && a.index == b.index;
+}
 
 enum class PathState { kMissing, kFile, kFolder };
 PathState StateOfPath(const char* path);
@@ -78,6 +83,13 @@ PathState StateOfPath(const char* path);
 // exists. On failure writes the reason ("exists", "permission denied", "the
 // folder does not exist", ...) and sets `exists` when a file was in the way.
 bool CreateNewFile(const char* path, bool* exists, char* reason, size_t reasonSize);
+// Creates `path` and opens it for writing in binary mode: only as a new file,
+// or with `replace` also over an existing one, which it empties. Returns null
+// with errno set when it cannot.
+FILE* CreateOutputFile(const char* path, bool replace);
+// Makes an open stream write bytes as they are (Windows would otherwise put
+// a CR before every LF).
+void SetBinaryMode(FILE* file);
 bool RemoveFile(const char* path);
 // Size of the file at `path` in bytes; false when it cannot be found.
 bool SizeOfFile(const char* path, uint64_t* size);

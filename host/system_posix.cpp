@@ -53,6 +53,10 @@ void OnStopSignal(int) {
 
 void Reason(char* reason, size_t size, int error) { snprintf(reason, size, "%s", strerror(error)); }
 
+FileIdentity IdentityOfStat(const struct stat& st) {
+  return FileIdentity{true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
 }  // namespace
 
 bool OpenInputFile(const char* path, InputFile* input, char* reason, size_t reasonSize) {
@@ -90,7 +94,7 @@ bool OpenInputFile(const char* path, InputFile* input, char* reason, size_t reas
     return false;
   }
   input->handle = fd;
-  input->identity = FileIdentity{true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  input->identity = IdentityOfStat(st);
   if (S_ISREG(st.st_mode)) {
     input->kind = InputKind::kRegular;
     input->size = static_cast<uint64_t>(st.st_size);
@@ -170,12 +174,15 @@ void StopHandlingDone() {
 bool IdentityOfPath(const char* path, FileIdentity* identity) {
   struct stat st;
   if (stat(path, &st) != 0) return false;
-  *identity = FileIdentity{true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  *identity = IdentityOfStat(st);
   return true;
 }
 
-bool SameFile(const FileIdentity& a, const FileIdentity& b) {
-  return a.known && b.known && a.device == b.device && a.index == b.index;
+bool IdentityOfFile(FILE* file, FileIdentity* identity) {
+  struct stat st;
+  if (fstat(fileno(file), &st) != 0) return false;
+  *identity = IdentityOfStat(st);
+  return true;
 }
 
 PathState StateOfPath(const char* path) {
@@ -208,6 +215,16 @@ bool CreateNewFile(const char* path, bool* exists, char* reason, size_t reasonSi
   }
   return false;
 }
+
+FILE* CreateOutputFile(const char* path, bool replace) {
+  int fd = open(path, O_WRONLY | O_CREAT | (replace ? O_TRUNC : O_EXCL), 0666);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+void SetBinaryMode(FILE*) {}
 
 bool RemoveFile(const char* path) { return unlink(path) == 0; }
 

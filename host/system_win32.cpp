@@ -4,6 +4,7 @@
 #include <io.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <atomic>
@@ -103,10 +104,10 @@ bool OpenInputFile(const char* path, InputFile* input, char* reason, size_t reas
     LARGE_INTEGER size;
     if (GetFileSizeEx(handle, &size)) input->size = static_cast<uint64_t>(size.QuadPart);
     if (!IdentityOfHandle(handle, &input->identity) && input->standardInput) {
-      IdentityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin))), &input->identity);
+      IdentityOfFile(stdin, &input->identity);
     }
     if (input->standardInput) {
-      _setmode(_fileno(stdin), _O_BINARY);
+      SetBinaryMode(stdin);
       input->stream = stdin;
     } else {
       int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
@@ -168,8 +169,9 @@ bool IdentityOfPath(const char* path, FileIdentity* identity) {
   return known;
 }
 
-bool SameFile(const FileIdentity& a, const FileIdentity& b) {
-  return a.known && b.known && a.device == b.device && a.index == b.index;
+bool IdentityOfFile(FILE* file, FileIdentity* identity) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  return handle != INVALID_HANDLE_VALUE && IdentityOfHandle(handle, identity);
 }
 
 PathState StateOfPath(const char* path) {
@@ -196,6 +198,17 @@ bool CreateNewFile(const char* path, bool* exists, char* reason, size_t reasonSi
   }
   return false;
 }
+
+FILE* CreateOutputFile(const char* path, bool replace) {
+  // The C runtime's open sets errno, which the callers report.
+  int fd = _open(path, _O_WRONLY | _O_CREAT | _O_BINARY | (replace ? _O_TRUNC : _O_EXCL), _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  FILE* file = _fdopen(fd, "wb");
+  if (file == nullptr) _close(fd);
+  return file;
+}
+
+void SetBinaryMode(FILE* file) { _setmode(_fileno(file), _O_BINARY); }
 
 bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
 
