@@ -51,7 +51,16 @@ struct ScriptState {
   uint64_t writeFailures;  // Write calls with result 1
   uint64_t expectedWriteFailures;  // of them, followed by an expect Write 1 that held
   bool writeFailureSettled;  // the latest Write did not fail, or its failure was judged
-  char lastLogName[256];   // name of the latest Open that gave 0
+  char lastLogName[256];   // name of the latest Open that gave 0, as the
+                           // script gave it, or as placed in logFolder
+  // Left null, Open names are the module's: relative to its folder. The demo
+  // puts its logs into the current directory instead: this is that folder's
+  // path from the module's folder (ending with a separator, or empty when
+  // they are the same), put before each Open's name; a name taken there is
+  // passed over for the next free one (demo-script-2.log), unless
+  // `replaceLogs`.
+  const char* logFolder;
+  bool replaceLogs;
 };
 
 // Runs one script line against the module. On kMalformed or
