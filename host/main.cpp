@@ -114,6 +114,39 @@ int Replay(const Options& options, const Host& host, const char* trace, const ch
   return RunLogger(host.module.api, host.moduleDirectory, request);
 }
 
+// A call script's log in the current directory (ScriptState::placeLog):
+// the name `wanted`, or the next free one, made there as a fresh file so
+// that nothing of the user's is replaced; with --overwrite the name itself.
+bool PlaceLog(const char* wanted, const ScriptState& state, char* placed, char* reach, size_t size,
+              bool* created, char* reason, size_t reasonSize) {
+  *created = false;
+  if (state.replaceLogs) {
+    snprintf(placed, size, "%s", wanted);
+  } else {
+    // Another program may take the free name first: then the next one.
+    bool made = false;
+    for (int tries = 0; tries < 10 && !made; ++tries) {
+      if (!FreeName(wanted, placed, size)) {
+        snprintf(reason, reasonSize, "no free name for it here");
+        return false;
+      }
+      bool exists = false;
+      made = CreateNewFile(placed, &exists, reason, reasonSize);
+      if (!made && !exists) return false;
+    }
+    if (!made) return false;
+    *created = true;
+  }
+  int length = snprintf(reach, size, "%s%s", state.logFolder, placed);
+  if (length < 0 || static_cast<size_t>(length) >= size) {
+    snprintf(reason, reasonSize, "the path is too long");
+    if (*created) RemoveFile(placed);
+    *created = false;
+    return false;
+  }
+  return true;
+}
+
 // Runs a call script. Its Open names are relative to the module's folder,
 // or, given `logFolder` (the current directory's path from there), put into
 // the current directory; `shownLog` gets the full path of the latest log.
@@ -131,6 +164,8 @@ int RunScript(const Options& options, const Host& host, const char* script, cons
   state = ScriptState{};
   state.logFolder = logFolder;
   state.replaceLogs = options.overwrite;
+  state.placeLog = PlaceLog;
+  state.removeLog = RemoveFile;
   // The script's expectations see the host's own ShareMode call.
   state.haveShareMode = ShareIfAsked(options, host, &state.shareModeResult);
   uint64_t malformed = 0;

@@ -1,9 +1,7 @@
 // Parsing and running call script lines.
 #include "script.h"
 
-#include "log_files.h"
 #include "message.h"
-#include "system.h"
 
 #include <cstdio>
 #include <cstring>
@@ -193,40 +191,6 @@ ScriptStatus RunExpectation(Cursor* at, const char* line, size_t lineLength, Scr
   return ScriptStatus::kOk;
 }
 
-// Puts the log `wanted` into state->logFolder: its name there (`placed`,
-// relative to the current directory, made as a fresh file unless
-// state->replaceLogs) and the path the module reaches it by (`reach`).
-// False with the reason when that cannot be done.
-bool PlaceLog(const char* wanted, const ScriptState& state, char* placed, char* reach, size_t size,
-              bool* created, char* reason, size_t reasonSize) {
-  *created = false;
-  if (state.replaceLogs) {
-    snprintf(placed, size, "%s", wanted);
-  } else {
-    // Another program may take the free name first: then the next one.
-    bool made = false;
-    for (int tries = 0; tries < 10 && !made; ++tries) {
-      if (!FreeName(wanted, placed, size)) {
-        snprintf(reason, reasonSize, "no free name for it here");
-        return false;
-      }
-      bool exists = false;
-      made = CreateNewFile(placed, &exists, reason, reasonSize);
-      if (!made && !exists) return false;
-    }
-    if (!made) return false;
-    *created = true;
-  }
-  int length = snprintf(reach, size, "%s%s", state.logFolder, placed);
-  if (length < 0 || static_cast<size_t>(length) >= size) {
-    snprintf(reason, reasonSize, "the path is too long");
-    if (*created) RemoveFile(placed);
-    *created = false;
-    return false;
-  }
-  return true;
-}
-
 // Open with the `count` bytes of its name at g_bytes; in the log folder
 // when there is one.
 void OpenLog(const BuslogApi& api, size_t count, ScriptState* state) {
@@ -235,14 +199,14 @@ void OpenLog(const BuslogApi& api, size_t count, ScriptState* state) {
   const void* moduleName = g_bytes;
   size_t moduleLength = count;
   bool created = false;
-  if (state->logFolder != nullptr) {
+  if (state->logFolder != nullptr && state->placeLog != nullptr) {
     char reason[256] = "";
     bool placedHere = count < kNameSize && memchr(g_bytes, '\0', count) == nullptr;
     if (placedHere) {
       char wanted[kNameSize];
       memcpy(wanted, g_bytes, count);
       wanted[count] = '\0';
-      placedHere = PlaceLog(wanted, *state, placed, reach, kNameSize, &created, reason, sizeof reason);
+      placedHere = state->placeLog(wanted, *state, placed, reach, kNameSize, &created, reason, sizeof reason);
       if (!placedHere) Message("buslog-host: cannot make the log %s here: %s\n", wanted, reason);
     }
     if (placedHere) {
@@ -264,7 +228,7 @@ void OpenLog(const BuslogApi& api, size_t count, ScriptState* state) {
     memcpy(state->lastLogName, g_bytes, keep);
     state->lastLogName[keep] = '\0';
   } else if (created) {
-    RemoveFile(placed);
+    state->removeLog(placed);
   }
 }
 

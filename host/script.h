@@ -61,6 +61,15 @@ struct ScriptState {
   // `replaceLogs`.
   const char* logFolder;
   bool replaceLogs;
+  // The host's file work for logFolder (this file makes no files itself):
+  // placeLog gives the log `wanted` its name in the current directory
+  // (`placed`, made there as a fresh file unless replaceLogs, then
+  // `created`) and the path the module reaches it by (`reach`), or says why
+  // not and returns false (the module is then handed no name); removeLog
+  // takes back a file placeLog made when the module did not open it.
+  bool (*placeLog)(const char* wanted, const ScriptState& state, char* placed, char* reach, size_t size,
+                   bool* created, char* reason, size_t reasonSize);
+  bool (*removeLog)(const char* placed);
 };
 
 // Runs one script line against the module. On kMalformed or
