@@ -48,15 +48,9 @@ bool DefaultOutput(char* out, size_t size) {
   if (!LocalTime(static_cast<int64_t>(now), &local)) return false;
   char stamp[32];
   strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
-  for (int n = 1; n < 1000; ++n) {
-    if (n == 1) {
-      snprintf(out, size, "buslog-%s.csv", stamp);
-    } else {
-      snprintf(out, size, "buslog-%s-%d.csv", stamp, n);
-    }
-    if (StateOfPath(out) == PathState::kMissing) return true;
-  }
-  return false;
+  char name[64];
+  snprintf(name, sizeof name, "buslog-%s.csv", stamp);
+  return FreeName(name, out, size);
 }
 
 enum class Attempt { kOpened, kTaken, kFailed };
@@ -135,6 +129,25 @@ std::string NumberedName(const std::string& path, uint32_t number) {
   char counter[16];
   snprintf(counter, sizeof counter, "-%03u", number);
   return path.substr(0, dot) + counter + path.substr(dot);
+}
+
+bool FreeName(const char* name, char* out, size_t size) {
+  std::string path = name;
+  size_t start = NameStart(path);
+  size_t dot = path.rfind('.');
+  // A leading dot belongs to the name, not to an extension.
+  if (dot == std::string::npos || dot <= start) dot = path.size();
+  for (int n = 1; n < 1000; ++n) {
+    int length;
+    if (n == 1) {
+      length = snprintf(out, size, "%s", name);
+    } else {
+      length = snprintf(out, size, "%.*s-%d%s", static_cast<int>(dot), name, n, name + dot);
+    }
+    if (length < 0 || static_cast<size_t>(length) >= size) return false;
+    if (StateOfPath(out) == PathState::kMissing) return true;
+  }
+  return false;
 }
 
 bool ParseSize(const char* text, uint64_t* bytes) {

@@ -70,6 +70,11 @@ void CloseLog(LogSet* logs);
 // run-003.csv.
 std::string NumberedName(const std::string& path, uint32_t number);
 
+// `name` (relative to the current directory) when nothing of that name
+// exists, else the first free of name-2.ext, name-3.ext ... (up to -999):
+// the default log's name, the demo's logs. False when none is free.
+bool FreeName(const char* name, char* out, size_t size);
+
 // Parses a size such as 500, 64k, 10M or 2G (powers of 1024); false when
 // the text is not one.
 bool ParseSize(const char* text, uint64_t* bytes);

@@ -8,6 +8,7 @@
 
 #include "command_line.h"
 #include "line_reader.h"
+#include "log_files.h"
 #include "log_tools.h"
 #include "loader/module_loader.h"
 #include "logger.h"
@@ -101,19 +102,56 @@ LoggerRequest MakeLoggerRequest(const Options& options, const char* input) {
   return request;
 }
 
-// The demo's replay: its own log beside the module, replaced each time.
-int Replay(const Options& options, const Host& host, const char* trace, const char* logName) {
+// The demo's replay into `output` in the current directory.
+int Replay(const Options& options, const Host& host, const char* trace, const char* output) {
   LoggerRequest request = MakeLoggerRequest(options, trace);
-  request.log.output = nullptr;
-  request.log.name = logName;
-  request.log.overwrite = true;
+  request.log.output = output;
+  request.log.name = nullptr;
+  request.log.overwrite = options.overwrite;
   request.log.rotating = false;
   request.rotateBytes = 0;
   request.rotateSeconds = 0;
   return RunLogger(host.module.api, host.moduleDirectory, request);
 }
 
-int RunScript(const Options& options, const Host& host, const char* script) {
+// A call script's log in the current directory (ScriptState::placeLog):
+// the name `wanted`, or the next free one, made there as a fresh file so
+// that nothing of the user's is replaced; with --overwrite the name itself.
+bool PlaceLog(const char* wanted, const ScriptState& state, char* placed, char* reach, size_t size,
+              bool* created, char* reason, size_t reasonSize) {
+  *created = false;
+  if (state.replaceLogs) {
+    snprintf(placed, size, "%s", wanted);
+  } else {
+    // Another program may take the free name first: then the next one.
+    bool made = false;
+    for (int tries = 0; tries < 10 && !made; ++tries) {
+      if (!FreeName(wanted, placed, size)) {
+        snprintf(reason, reasonSize, "no free name for it here");
+        return false;
+      }
+      bool exists = false;
+      made = CreateNewFile(placed, &exists, reason, reasonSize);
+      if (!made && !exists) return false;
+    }
+    if (!made) return false;
+    *created = true;
+  }
+  int length = snprintf(reach, size, "%s%s", state.logFolder, placed);
+  if (length < 0 || static_cast<size_t>(length) >= size) {
+    snprintf(reason, reasonSize, "the path is too long");
+    if (*created) RemoveFile(placed);
+    *created = false;
+    return false;
+  }
+  return true;
+}
+
+// Runs a call script. Its Open names are relative to the module's folder,
+// or, given `logFolder` (the current directory's path from there), put into
+// the current directory; `shownLog` gets the full path of the latest log.
+int RunScript(const Options& options, const Host& host, const char* script, const char* logFolder,
+              char* shownLog, size_t shownSize) {
   FILE* file = OpenInput(script);
   if (file == nullptr) return 1;
   LineReader reader;
@@ -124,6 +162,10 @@ int RunScript(const Options& options, const Host& host, const char* script) {
   }
   static ScriptState state;
   state = ScriptState{};
+  state.logFolder = logFolder;
+  state.replaceLogs = options.overwrite;
+  state.placeLog = PlaceLog;
+  state.removeLog = RemoveFile;
   // The script's expectations see the host's own ShareMode call.
   state.haveShareMode = ShareIfAsked(options, host, &state.shareModeResult);
   uint64_t malformed = 0;
@@ -188,7 +230,13 @@ int RunScript(const Options& options, const Host& host, const char* script) {
   }
   char logLine[kPathSize + 300] = "";
   if (state.lastLogName[0] != '\0') {
-    snprintf(logLine, sizeof logLine, "  log             %s%s\n", host.moduleDirectory, state.lastLogName);
+    char full[kPathSize];
+    char reason[256];
+    if (logFolder == nullptr || !FullOutputPath(state.lastLogName, full, sizeof full, reason, sizeof reason)) {
+      JoinPath(full, sizeof full, logFolder == nullptr ? host.moduleDirectory : "", state.lastLogName);
+    }
+    snprintf(logLine, sizeof logLine, "  log             %s\n", full);
+    if (shownLog != nullptr) snprintf(shownLog, shownSize, "%s", full);
   }
   Message(
       "buslog-host: script %s\n"
@@ -224,9 +272,7 @@ bool FindSamples(char* dir, size_t size) {
   return false;
 }
 
-void ShowLog(const Host& host, const char* name) {
-  char path[kPathSize];
-  if (!JoinPath(path, sizeof path, host.moduleDirectory, name)) return;
+void ShowLog(const char* path) {
   printf("== %s\n", path);
   FILE* file = fopen(path, "rb");
   if (file == nullptr) {
@@ -256,10 +302,37 @@ int Demo(const Options& options, const Host& host) {
   Message(
       "buslog-host demo: replaying demo.candump, whose line 9 is not a frame (a warning, on purpose), and\n"
       "  running demo.script, whose last Write comes after Close (refused, as the script expects)\n");
-  int status = Replay(options, host, trace, "demo-can.log");
-  status |= RunScript(options, host, script);
-  ShowLog(host, "demo-can.log");
-  ShowLog(host, "demo-script.log");
+  // The logs go into the current directory, as the logger's do, under names
+  // of their own: demo-can-2.log and so on when the user has a file of that
+  // name, which only --overwrite replaces.
+  char canLog[kPathSize];
+  if (options.overwrite) {
+    snprintf(canLog, sizeof canLog, "demo-can.log");
+  } else if (!FreeName("demo-can.log", canLog, sizeof canLog)) {
+    Message("buslog-host: no free name for demo-can.log in this folder; give --overwrite to replace it\n");
+    return 1;
+  }
+  char fullCanLog[kPathSize];
+  char logFolder[kPathSize];
+  char reason[512];
+  if (!FullOutputPath(canLog, fullCanLog, sizeof fullCanLog, reason, sizeof reason) ||
+      !RelativePath(host.moduleDirectory, fullCanLog, logFolder, sizeof logFolder, reason, sizeof reason)) {
+    Message("buslog-host: cannot write the demo's logs in this folder: %s\n", reason);
+    return 1;
+  }
+  // The path from the module's folder to this one: that to the log, less its name.
+  size_t folderLength = strlen(logFolder);
+  size_t nameLength = strlen(canLog);
+  if (folderLength < nameLength || strcmp(logFolder + folderLength - nameLength, canLog) != 0) {
+    Message("buslog-host: cannot write the demo's logs in this folder: no path to it from the module's\n");
+    return 1;
+  }
+  logFolder[folderLength - nameLength] = '\0';
+  int status = Replay(options, host, trace, canLog);
+  char scriptLog[kPathSize] = "demo-script.log";
+  status |= RunScript(options, host, script, logFolder, scriptLog, sizeof scriptLog);
+  ShowLog(fullCanLog);
+  ShowLog(scriptLog);
   return status;
 }
 
@@ -271,7 +344,9 @@ int RecordCommand(const Options& options, Host* host) {
   return RunLogger(host->module.api, host->moduleDirectory, MakeLoggerRequest(options, "-"));
 }
 
-int RunCommand(const Options& options, Host* host) { return RunScript(options, *host, options.input); }
+int RunCommand(const Options& options, Host* host) {
+  return RunScript(options, *host, options.input, nullptr, nullptr, 0);
+}
 
 int DemoCommand(const Options& options, Host* host) { return Demo(options, *host); }
 

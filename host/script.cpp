@@ -12,6 +12,7 @@ namespace {
 // Room for the values and bytes of one call; a run such as AA*100000 must fit.
 constexpr size_t kMaxValues = 64;
 constexpr size_t kMaxBytes = 1024 * 1024;
+constexpr size_t kNameSize = 4096;  // a log's path
 uint8_t g_bytes[kMaxBytes];
 
 struct Cursor {
@@ -190,6 +191,47 @@ ScriptStatus RunExpectation(Cursor* at, const char* line, size_t lineLength, Scr
   return ScriptStatus::kOk;
 }
 
+// Open with the `count` bytes of its name at g_bytes; in the log folder
+// when there is one.
+void OpenLog(const BuslogApi& api, size_t count, ScriptState* state) {
+  static char placed[kNameSize];
+  static char reach[kNameSize];
+  const void* moduleName = g_bytes;
+  size_t moduleLength = count;
+  bool created = false;
+  if (state->logFolder != nullptr && state->placeLog != nullptr) {
+    char reason[256] = "";
+    bool placedHere = count < kNameSize && memchr(g_bytes, '\0', count) == nullptr;
+    if (placedHere) {
+      char wanted[kNameSize];
+      memcpy(wanted, g_bytes, count);
+      wanted[count] = '\0';
+      placedHere = state->placeLog(wanted, *state, placed, reach, kNameSize, &created, reason, sizeof reason);
+      if (!placedHere) Message("buslog-host: cannot make the log %s here: %s\n", wanted, reason);
+    }
+    if (placedHere) {
+      moduleName = reach;
+      moduleLength = strlen(reach);
+      count = strlen(placed);
+      memcpy(g_bytes, placed, count);
+    } else {
+      moduleLength = 0;  // the module refuses the empty name (result 1)
+    }
+  }
+  int32_t resultCount;
+  void* cell = nullptr;
+  api.Open(static_cast<uint32_t>(moduleLength), moduleName, &resultCount, &cell);
+  state->haveOpen = true;
+  state->openResult = *static_cast<uint8_t*>(cell);
+  if (state->openResult == 0) {
+    size_t keep = count < sizeof state->lastLogName - 1 ? count : sizeof state->lastLogName - 1;
+    memcpy(state->lastLogName, g_bytes, keep);
+    state->lastLogName[keep] = '\0';
+  } else if (created) {
+    state->removeLog(placed);
+  }
+}
+
 }  // namespace
 
 ScriptStatus RunScriptLine(const BuslogApi& api, const char* line, size_t length, ScriptState* state,
@@ -216,14 +258,7 @@ ScriptStatus RunScriptLine(const BuslogApi& api, const char* line, size_t length
     }
     ++state->calls;
     if (name[0] == 'O') {
-      api.Open(static_cast<uint32_t>(count), g_bytes, &resultCount, &cell);
-      state->haveOpen = true;
-      state->openResult = *static_cast<uint8_t*>(cell);
-      if (state->openResult == 0) {
-        size_t keep = count < sizeof state->lastLogName - 1 ? count : sizeof state->lastLogName - 1;
-        memcpy(state->lastLogName, g_bytes, keep);
-        state->lastLogName[keep] = '\0';
-      }
+      OpenLog(api, count, state);
     } else {
       api.PutString(static_cast<uint32_t>(count), g_bytes, &resultCount);
     }

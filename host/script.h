@@ -51,7 +51,25 @@ struct ScriptState {
   uint64_t writeFailures;  // Write calls with result 1
   uint64_t expectedWriteFailures;  // of them, followed by an expect Write 1 that held
   bool writeFailureSettled;  // the latest Write did not fail, or its failure was judged
-  char lastLogName[256];   // name of the latest Open that gave 0
+  char lastLogName[256];   // name of the latest Open that gave 0, as the
+                           // script gave it, or as placed in logFolder
+  // Left null, Open names are the module's: relative to its folder. The demo
+  // puts its logs into the current directory instead: this is that folder's
+  // path from the module's folder (ending with a separator, or empty when
+  // they are the same), put before each Open's name; a name taken there is
+  // passed over for the next free one (demo-script-2.log), unless
+  // `replaceLogs`.
+  const char* logFolder;
+  bool replaceLogs;
+  // The host's file work for logFolder (this file makes no files itself):
+  // placeLog gives the log `wanted` its name in the current directory
+  // (`placed`, made there as a fresh file unless replaceLogs, then
+  // `created`) and the path the module reaches it by (`reach`), or says why
+  // not and returns false (the module is then handed no name); removeLog
+  // takes back a file placeLog made when the module did not open it.
+  bool (*placeLog)(const char* wanted, const ScriptState& state, char* placed, char* reach, size_t size,
+                   bool* created, char* reason, size_t reasonSize);
+  bool (*removeLog)(const char* placed);
 };
 
 // Runs one script line against the module. On kMalformed or

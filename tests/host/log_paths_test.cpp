@@ -1,5 +1,5 @@
 // The log's names: the path the module is handed from its own folder, the
-// numbered names of rotation, and sizes as the user writes them.
+// numbered names of rotation, free names, and sizes as the user writes them.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -85,6 +85,42 @@ TEST(LogPaths, NumberedNames) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.path);
     EXPECT_EQ(NumberedName(row.path, row.number), row.expected);
+  }
+}
+
+// The default log's name and the demo's logs: the name itself when it is
+// free, else the first free of name-2.ext, name-3.ext ...
+TEST(LogPaths, FreeNames) {
+  struct Row {
+    const char* name;
+    const char* taken[2];  // files made first
+    const char* expected;
+  } rows[] = {
+      {"bl-free-a.csv", {nullptr, nullptr}, "bl-free-a.csv"},
+      {"bl-free-b.csv", {"bl-free-b.csv", nullptr}, "bl-free-b-2.csv"},
+      {"bl-free-c.csv", {"bl-free-c.csv", "bl-free-c-2.csv"}, "bl-free-c-3.csv"},
+      {"bl-free-d.2026.csv", {"bl-free-d.2026.csv", nullptr}, "bl-free-d.2026-2.csv"},
+      {"bl-free-e", {"bl-free-e", nullptr}, "bl-free-e-2"},
+      {".bl-free-f", {".bl-free-f", nullptr}, ".bl-free-f-2"},
+  };
+  std::string prefix = ::testing::TempDir();
+  if (!prefix.empty() && prefix.back() != '/' && prefix.back() != '\\') prefix += '/';
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    for (const char* taken : row.taken) {
+      if (taken == nullptr) continue;
+      bool exists = false;
+      char reason[256];
+      RemoveFile((prefix + taken).c_str());
+      ASSERT_TRUE(CreateNewFile((prefix + taken).c_str(), &exists, reason, sizeof reason)) << reason;
+    }
+    RemoveFile((prefix + row.expected).c_str());
+    char out[512];
+    ASSERT_TRUE(FreeName((prefix + row.name).c_str(), out, sizeof out));
+    EXPECT_EQ(std::string(out), prefix + row.expected);
+    for (const char* taken : row.taken) {
+      if (taken != nullptr) RemoveFile((prefix + taken).c_str());
+    }
   }
 }
 
