@@ -65,7 +65,7 @@ crash_runs() {
         --report-every 100 >"$dir/launcher" 2>"$dir/stderr" || status=$?
       case $status in
         0) killed=yes ;;
-        3) status=$(sed -n 's/^ended by itself with exit code //p' "$dir/launcher") ;;
+        3) status=$(tr -d '\r' <"$dir/launcher" | sed -n 's/^ended by itself with exit code //p') ;;
       esac
     fi
     # Windows programs end their stderr lines with CR LF.
