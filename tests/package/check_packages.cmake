@@ -3,9 +3,10 @@
 # for the zip): it holds what it should, and buslog-host demo runs from the
 # unpacked tree (the Windows one under Wine).
 #   -DBUILD_DIR=... -DWINDOWS=ON|OFF -DVERSION=... [-DEMULATOR=wine]
+include(${CMAKE_CURRENT_LIST_DIR}/check_demo.cmake)
 set(work ${BUILD_DIR}/package-files)
 file(REMOVE_RECURSE ${work})
-file(MAKE_DIRECTORY ${work}/unpacked ${work}/demo)
+file(MAKE_DIRECTORY ${work}/unpacked)
 
 execute_process(COMMAND cpack --config ${BUILD_DIR}/CPackConfig.cmake -B ${work}
                 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -52,28 +53,6 @@ endforeach()
 
 # The demo from the unpacked tree; its logs go into the current folder,
 # none beside the module (writable here, but not once installed).
-execute_process(COMMAND ${EMULATOR} ${host} demo --quiet WORKING_DIRECTORY ${work}/demo
-                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-set(problem "")
-if(status)
-  set(problem "exit status ${status}")
-endif()
-foreach(log demo-can.log demo-script.log)
-  if(NOT EXISTS ${work}/demo/${log})
-    set(problem "no ${log} in the current folder")
-  else()
-    file(READ ${work}/demo/${log} text)
-    if(NOT text MATCHES "^000000001,")
-      set(problem "${log} lacks its first line")
-    endif()
-  endif()
-endforeach()
-file(GLOB stray ${root}/lib/*.log ${root}/bin/*.log)
-if(stray)
-  set(problem "logs beside the module: ${stray}")
-endif()
-if(problem)
-  message(FATAL_ERROR "buslog-host demo from the unpacked ${package} failed (${problem}):\n${out}${err}")
-endif()
+check_demo(${host} ${root} ${work}/demo "buslog-host demo from the unpacked ${package}")
 file(SIZE ${package} size)
 message(STATUS "${package}: ${size} bytes, demo ran from the unpacked tree")
