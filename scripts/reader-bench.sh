@@ -29,22 +29,7 @@ cp build/posix/bin/libbuslog.so build/posix/bin/buslog-host "$dir/"
 lines=$(wc -l <"$dir/replay.log")
 [ "$lines" -eq "$frames" ] || { echo "replay wrote $lines lines, expected $frames"; exit 1; }
 
-once() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
-}
-least() { tr ' ' '\n' <<<"$1" | grep . | sort -n | head -1; }
-greatest() { tr ' ' '\n' <<<"$1" | grep . | sort -n | tail -1; }
-median() { tr ' ' '\n' <<<"$1" | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-rate() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.0f", n / s }'; }
-# Per round: log2asc's time over the tool's time, in per cent.
-shares() {
-  paste -d' ' <(tr ' ' '\n' <<<"$1" | grep .) <(tr ' ' '\n' <<<"$2" | grep .) |
-    awk '{ printf "%.0f ", 100 * $2 / $1 }'
-}
+. scripts/bench-lib.sh
 
 host="$dir/buslog-host"
 candump="" stats="" jsonl="" l2a=""

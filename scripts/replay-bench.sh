@@ -30,25 +30,7 @@ disk="$PWD/$work/disk"
 trap 'rm -rf "$shm"' EXIT
 mkdir -p "$disk"
 
-# Wall time of one run of a command, in seconds.
-once() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
-}
-# Least, greatest and median of a list of numbers.
-least() { tr ' ' '\n' <<<"$1" | grep . | sort -n | head -1; }
-greatest() { tr ' ' '\n' <<<"$1" | grep . | sort -n | tail -1; }
-median() { tr ' ' '\n' <<<"$1" | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-rate() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.0f", n / s }'; }
-# The host's speed as a share of another program's, in per cent, for each
-# round: the other program's time over the host's time in that round.
-shares() {
-  paste -d' ' <(tr ' ' '\n' <<<"$1" | grep .) <(tr ' ' '\n' <<<"$2" | grep .) |
-    awk '{ printf "%.0f ", 100 * $2 / $1 }'
-}
+. scripts/bench-lib.sh
 
 run_on() {
   local where=$1 dir=$2 n=$3 rounds=$4 pycan=$5
