@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "file_names.h"
+
 namespace buslog_host {
 
-constexpr size_t kPathSize = 4096;
 
 struct Options {
   const char* command;
@@ -32,6 +33,10 @@ enum class ParseResult {
 };
 
 ParseResult ParseOptions(int argc, char** argv, Options* options);
+
+// Parses a size such as 500, 64k, 10M or 2G (powers of 1024); false when
+// the text is not one.
+bool ParseSize(const char* text, uint64_t* bytes);
 
 // The usage text, on `out`.
 void PrintUsage(FILE* out);

@@ -1,21 +1,13 @@
-// What convert and stats share: the dispatch, the input, the output.
-#include "log_tools.h"
+// What convert and stats share: the input, the output.
+#include "tools/log_tools.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "message.h"
-#include "system.h"
+#include "platform/message.h"
+#include "platform/system.h"
 
 namespace buslog_host {
-
-bool IsLogToolCommand(const char* command) {
-  return strcmp(command, "convert") == 0 || strcmp(command, "stats") == 0;
-}
-
-int RunLogTool(int argc, char** argv) {
-  return strcmp(argv[1], "convert") == 0 ? RunConvert(argc, argv) : RunStats(argc, argv);
-}
 
 void BeginOutput(Output* output, FILE* file) {
   output->file = file;

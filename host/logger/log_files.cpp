@@ -1,27 +1,20 @@
 // Log paths, the no-clobber rules and rotation.
-#include "log_files.h"
-#include "message.h"
+#include "logger/log_files.h"
+
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
+#include "file_names.h"
+#include "platform/message.h"
+
 namespace buslog_host {
 namespace {
 
 // The module takes paths of at most 259 bytes: its folder and the name.
 constexpr size_t kModulePathLimit = 259;
-constexpr size_t kPathSize = 4096;
-
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-// Index of the file name in `path`.
-size_t NameStart(const std::string& path) {
-  size_t i = path.size();
-  while (i > 0 && !IsSeparator(path[i - 1])) --i;
-  return i;
-}
 
 bool ModuleOpen(LogSet* logs, const std::string& moduleName, uint8_t* result) {
   int32_t count;
@@ -120,56 +113,6 @@ Attempt TryOpen(LogSet* logs, const std::string& path, const std::string& module
 }
 
 }  // namespace
-
-std::string NumberedName(const std::string& path, uint32_t number) {
-  size_t name = NameStart(path);
-  size_t dot = path.rfind('.');
-  // A leading dot belongs to the name, not to an extension.
-  if (dot == std::string::npos || dot <= name) dot = path.size();
-  char counter[16];
-  snprintf(counter, sizeof counter, "-%03u", number);
-  return path.substr(0, dot) + counter + path.substr(dot);
-}
-
-bool FreeName(const char* name, char* out, size_t size) {
-  std::string path = name;
-  size_t start = NameStart(path);
-  size_t dot = path.rfind('.');
-  // A leading dot belongs to the name, not to an extension.
-  if (dot == std::string::npos || dot <= start) dot = path.size();
-  for (int n = 1; n < 1000; ++n) {
-    int length;
-    if (n == 1) {
-      length = snprintf(out, size, "%s", name);
-    } else {
-      length = snprintf(out, size, "%.*s-%d%s", static_cast<int>(dot), name, n, name + dot);
-    }
-    if (length < 0 || static_cast<size_t>(length) >= size) return false;
-    if (StateOfPath(out) == PathState::kMissing) return true;
-  }
-  return false;
-}
-
-bool ParseSize(const char* text, uint64_t* bytes) {
-  if (!isdigit(static_cast<unsigned char>(text[0]))) return false;
-  char* end;
-  unsigned long long value = strtoull(text, &end, 10);
-  uint64_t unit = 1;
-  if (*end == 'k' || *end == 'K') {
-    unit = 1024;
-    ++end;
-  } else if (*end == 'M') {
-    unit = 1024 * 1024;
-    ++end;
-  } else if (*end == 'G') {
-    unit = 1024ull * 1024 * 1024;
-    ++end;
-  }
-  if (*end == 'B' || *end == 'b') ++end;
-  if (*end != '\0' || value == 0 || value > UINT64_MAX / unit) return false;
-  *bytes = value * unit;
-  return true;
-}
 
 bool PlanLogs(const BuslogApi& api, const char* moduleDirectory, const LogRequest& request,
               const FileIdentity& input, bool inputIsFile, LogSet* logs) {

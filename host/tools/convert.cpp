@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "log_reader.h"
-#include "log_tools.h"
-#include "message.h"
+#include "tools/log_tools.h"
+#include "platform/message.h"
 
 namespace buslog_host {
 namespace {

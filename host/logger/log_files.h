@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "buslog.h"
-#include "system.h"
+#include "platform/system.h"
 
 namespace buslog_host {
 
@@ -65,18 +65,5 @@ bool OpenNextLog(LogSet* logs);
 // Closes the open log; a file that got no line is removed if this run
 // created or replaced it.
 void CloseLog(LogSet* logs);
-
-// The file name with a counter before its extension: run.csv, 3 ->
-// run-003.csv.
-std::string NumberedName(const std::string& path, uint32_t number);
-
-// `name` (relative to the current directory) when nothing of that name
-// exists, else the first free of name-2.ext, name-3.ext ... (up to -999):
-// the default log's name, the demo's logs. False when none is free.
-bool FreeName(const char* name, char* out, size_t size);
-
-// Parses a size such as 500, 64k, 10M or 2G (powers of 1024); false when
-// the text is not one.
-bool ParseSize(const char* text, uint64_t* bytes);
 
 }  // namespace buslog_host

@@ -1,7 +1,7 @@
 // Parsing and running call script lines.
-#include "script.h"
+#include "script/script.h"
 
-#include "message.h"
+#include "platform/message.h"
 
 #include <cstdio>
 #include <cstring>

@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -13,7 +14,7 @@
 
 #include <atomic>
 
-#include "system.h"
+#include "platform/system.h"
 
 namespace buslog_host {
 namespace {
@@ -308,6 +309,40 @@ bool RelativePath(const char* fromDirectory, const char* to, char* out, size_t s
 bool LocalTime(int64_t seconds, struct tm* out) {
   time_t t = static_cast<time_t>(seconds);
   return localtime_r(&t, out) != nullptr;
+}
+
+// ---- the program, its folder, standard error
+
+char PathSeparator() { return '/'; }
+
+bool ExecutableDirectory(char* out, size_t size) {
+  if (size < 2) return false;
+  ssize_t length = readlink("/proc/self/exe", out, size - 1);
+  if (length <= 0 || static_cast<size_t>(length) >= size - 1) return false;
+  out[length] = '\0';
+  char* slash = strrchr(out, '/');
+  if (slash == nullptr) return false;
+  slash[1] = '\0';
+  return true;
+}
+
+bool AbsolutePath(const char* path, char* out, size_t size) {
+  char resolved[PATH_MAX];
+  if (realpath(path, resolved) == nullptr || strlen(resolved) >= size) return false;
+  memcpy(out, resolved, strlen(resolved) + 1);
+  return true;
+}
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+void WriteStandardError(const char* bytes, size_t count) {
+  while (count > 0) {
+    ssize_t written = write(fileno(stderr), bytes, count);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    bytes += written;
+    count -= static_cast<size_t>(written);
+  }
 }
 
 }  // namespace buslog_host

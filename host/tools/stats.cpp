@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "log_reader.h"
-#include "log_tools.h"
-#include "message.h"
-#include "system.h"
+#include "tools/log_tools.h"
+#include "platform/message.h"
+#include "platform/system.h"
 
 namespace buslog_host {
 namespace {

@@ -1,14 +1,14 @@
 // The replay loop.
-#include "replay.h"
+#include "logger/replay.h"
 
 #include <chrono>
 #include <cstring>
 
-#include "system.h"
+#include "platform/system.h"
 
 #include "candump.h"
 #include "line_reader.h"
-#include "message.h"
+#include "platform/message.h"
 
 namespace buslog_host {
 namespace {

@@ -8,12 +8,8 @@
 
 namespace buslog_host {
 
-// True for "convert" and "stats".
-bool IsLogToolCommand(const char* command);
-// Runs the command named by argv[1]; returns the exit status (0 done, 1 a
-// file could not be read or written, 2 a wrong command line).
-int RunLogTool(int argc, char** argv);
-
+// Each returns the exit status (0 done, 1 a file could not be read or
+// written, 2 a wrong command line); argv[1] is the command's name.
 int RunConvert(int argc, char** argv);
 int RunStats(int argc, char** argv);
 

@@ -4,8 +4,10 @@
 
 #include <string>
 
-#include "log_files.h"
-#include "system.h"
+#include "command_line.h"
+#include "file_names.h"
+#include "logger/log_files.h"
+#include "platform/system.h"
 
 namespace buslog_host {
 namespace {

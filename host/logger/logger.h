@@ -6,7 +6,8 @@
 #include <cstdint>
 
 #include "buslog.h"
-#include "log_files.h"
+#include "command_line.h"
+#include "logger/log_files.h"
 
 namespace buslog_host {
 
@@ -21,6 +22,10 @@ struct LoggerRequest {
   double rotateSeconds;
   uint64_t queueFrames;
 };
+
+// The request for the logger from the command line, with `input` (a path or
+// "-").
+LoggerRequest MakeLoggerRequest(const Options& options, const char* input);
 
 // Runs the logger with the module's exports; returns the exit status: 0
 // done (to the end of the input or to a first stop request), 1 an error or

@@ -1,17 +1,12 @@
 // Whole messages on standard error, and safe excerpts of input text.
-#include "message.h"
+#include "platform/message.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <errno.h>
-#include <unistd.h>
-#endif
+#include "platform/system.h"
 
 namespace buslog_host {
 namespace {
@@ -19,24 +14,7 @@ namespace {
 void WriteToStandardError(const char* bytes, size_t count) {
   // Anything still in stdio's buffer was said before this message.
   fflush(stderr);
-#ifdef _WIN32
-  // _write translates LF to CR LF as the C runtime's own stderr does.
-  while (count > 0) {
-    int piece = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
-    int written = _write(_fileno(stderr), bytes, static_cast<unsigned>(piece));
-    if (written <= 0) return;
-    bytes += written;
-    count -= static_cast<size_t>(written);
-  }
-#else
-  while (count > 0) {
-    ssize_t written = write(fileno(stderr), bytes, count);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    bytes += written;
-    count -= static_cast<size_t>(written);
-  }
-#endif
+  WriteStandardError(bytes, count);
 }
 
 }  // namespace

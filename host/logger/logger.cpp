@@ -1,5 +1,5 @@
 // The logger's run from input check to summary.
-#include "logger.h"
+#include "logger/logger.h"
 
 #include <chrono>
 #include <cstdio>
@@ -7,11 +7,10 @@
 #include <ctime>
 
 #include "line_reader.h"
-#include "live_input.h"
-#include "loader/module_loader.h"
-#include "replay.h"
-#include "message.h"
-#include "system.h"
+#include "logger/live_input.h"
+#include "logger/replay.h"
+#include "platform/message.h"
+#include "platform/system.h"
 
 namespace buslog_host {
 namespace {
@@ -77,6 +76,24 @@ void PrintSummary(const char* traceName, const ReplayTotals& t, const LiveStats*
 }
 
 }  // namespace
+
+LoggerRequest MakeLoggerRequest(const Options& options, const char* input) {
+  LoggerRequest request = {};
+  request.input = input;
+  request.log.output = options.output;
+  request.log.name = options.name;
+  request.log.overwrite = options.overwrite;
+  request.log.rotating = options.rotateBytes != 0 || options.rotateSeconds > 0;
+  request.log.share = options.share;
+  request.strict = options.strict;
+  request.quiet = options.quiet;
+  request.progress = options.progress;
+  request.reportEvery = options.reportEvery;
+  request.rotateBytes = options.rotateBytes;
+  request.rotateSeconds = options.rotateSeconds;
+  request.queueFrames = options.queueFrames;
+  return request;
+}
 
 int RunLogger(const BuslogApi& api, const char* moduleDirectory, const LoggerRequest& request) {
   InputFile input;

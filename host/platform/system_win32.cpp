@@ -9,7 +9,7 @@
 
 #include <atomic>
 
-#include "system.h"
+#include "platform/system.h"
 
 namespace buslog_host {
 namespace {
@@ -314,6 +314,38 @@ bool RelativePath(const char* fromDirectory, const char* to, char* out, size_t s
 bool LocalTime(int64_t seconds, struct tm* out) {
   __time64_t t = seconds;
   return _localtime64_s(out, &t) == 0;
+}
+
+// ---- the program, its folder, standard error
+
+char PathSeparator() { return '\\'; }
+
+bool ExecutableDirectory(char* out, size_t size) {
+  if (size < 2) return false;
+  DWORD length = GetModuleFileNameA(nullptr, out, static_cast<DWORD>(size));
+  if (length == 0 || length >= size) return false;
+  char* slash = strrchr(out, '\\');
+  if (slash == nullptr) return false;
+  slash[1] = '\0';
+  return true;
+}
+
+bool AbsolutePath(const char* path, char* out, size_t size) {
+  DWORD length = GetFullPathNameA(path, static_cast<DWORD>(size), out, nullptr);
+  return length != 0 && length < size;
+}
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+void WriteStandardError(const char* bytes, size_t count) {
+  // _write translates LF to CR LF as the C runtime's own stderr does.
+  while (count > 0) {
+    int piece = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
+    int written = _write(_fileno(stderr), bytes, static_cast<unsigned>(piece));
+    if (written <= 0) return;
+    bytes += written;
+    count -= static_cast<size_t>(written);
+  }
 }
 
 }  // namespace buslog_host

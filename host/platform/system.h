@@ -1,9 +1,10 @@
 // The host's own system services beside the module loader: opening and
 // reading the input, stop requests (signals, console events), file identity,
 // exclusive creation and removal of log files, the log tools' output files,
-// paths and local time. Two halves implement this header, system_posix.cpp
-// and system_win32.cpp, in the same order; the build picks one. No system
-// header is seen above it.
+// paths and local time, the program's own folder, standard error. Two halves
+// implement this header, system_posix.cpp and system_win32.cpp, in the same
+// order; the build picks one. No system header is seen above it, and no
+// other file of the host has a system header or an #ifdef.
 #pragma once
 
 #include <cstddef>
@@ -107,5 +108,24 @@ bool RelativePath(const char* fromDirectory, const char* to, char* out, size_t s
 
 // Local time of `seconds` since 1970.
 bool LocalTime(int64_t seconds, struct tm* out);
+
+// ---- the program, its folder, standard error
+
+// Directory separator of this platform.
+char PathSeparator();
+
+// Writes the directory of the running program, with its separator, into
+// `out` (`size` bytes). Returns false if it does not fit or is unknown.
+bool ExecutableDirectory(char* out, size_t size);
+
+// Writes the absolute form of `path` into `out`; false if it cannot.
+bool AbsolutePath(const char* path, char* out, size_t size);
+
+// True when standard error is a terminal (for progress lines).
+bool StderrIsTerminal();
+
+// Hands `count` bytes to standard error's file in as few writes as the
+// system takes (Windows: with its LF to CR LF translation).
+void WriteStandardError(const char* bytes, size_t count);
 
 }  // namespace buslog_host

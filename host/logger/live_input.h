@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "system.h"
+#include "platform/system.h"
 
 namespace buslog_host {
 

@@ -23,8 +23,8 @@
 
 #include "buslog.h"
 #include "line_reader.h"
-#include "live_input.h"
-#include "log_files.h"
+#include "logger/live_input.h"
+#include "logger/log_files.h"
 
 namespace buslog_host {
 

@@ -1,5 +1,5 @@
 // The live input's reader thread and its queue of whole lines.
-#include "live_input.h"
+#include "logger/live_input.h"
 
 #include <chrono>
 #include <condition_variable>
