@@ -22,8 +22,7 @@ int Replay(const Options& options, const BuslogApi& api, const char* moduleDirec
   request.log.name = nullptr;
   request.log.overwrite = options.overwrite;
   request.log.rotating = false;
-  request.rotateBytes = 0;
-  request.rotateSeconds = 0;
+  request.rotation = RotationPolicy{0, 0};
   return RunLogger(api, moduleDirectory, request);
 }
 

@@ -9,7 +9,7 @@
 #include <new>
 #include <thread>
 
-#include "line_reader.h"
+#include "line_source.h"
 
 namespace buslog_host {
 namespace {
@@ -18,7 +18,7 @@ constexpr size_t kBlockSize = 1024 * 1024;
 // Below this much room the reader moves on to a fresh block, taking the
 // line it is in the middle of along.
 constexpr size_t kLeastRead = 64 * 1024;
-static_assert(kBlockSize > kMaxLineLength + 1 + kLeastRead + 1, "a block holds a whole line and a read");
+static_assert(kBlockSize > buslog_reader::kMaxLineLength + 1 + kLeastRead + 1, "a block holds a whole line and a read");
 // Memory the queue may take a line on average before the reader waits, as
 // well as for the count of lines: a CAN FD line of 64 bytes is some 170.
 constexpr uint64_t kBytesPerLine = 256;
@@ -205,10 +205,10 @@ void ReadLoop(LiveQueue* q) {
     }
     filled = static_cast<size_t>(end - block->bytes);
     if (last != nullptr) lineStart = static_cast<size_t>(last + 1 - block->bytes);
-    if (filled - lineStart > kMaxLineLength) {
+    if (filled - lineStart > buslog_reader::kMaxLineLength) {
       // Keep one byte more than a line may have, so the taker sees it is
       // too long, and drop the rest up to its newline.
-      filled = lineStart + kMaxLineLength + 1;
+      filled = lineStart + buslog_reader::kMaxLineLength + 1;
       skipping = true;
     }
   }
@@ -275,7 +275,7 @@ LiveStatus NextLiveLine(LiveQueue* q, const char** line, size_t* length, bool* t
         q->roomReady.notify_one();
       }
       *line = start;
-      *tooLong = lineLength > kMaxLineLength;
+      *tooLong = lineLength > buslog_reader::kMaxLineLength;
       if (*tooLong) {
         lineLength = 0;
       } else if (lineLength > 0 && start[lineLength - 1] == '\r') {

@@ -37,7 +37,7 @@ struct LiveStats {
 LiveQueue* StartLiveQueue(const InputFile& input, uint64_t capacity);
 
 // Hands out the next whole line without its line end (`tooLong` set, and
-// `length` 0, for a line beyond kMaxLineLength), waiting for it at most
+// `length` 0, for a line beyond kMaxLineLength of line_source.h), waiting for it at most
 // `waitMilliseconds`. The text stays valid until the next call.
 LiveStatus NextLiveLine(LiveQueue* queue, const char** line, size_t* length, bool* tooLong, int waitMilliseconds);
 

@@ -13,22 +13,23 @@
 namespace buslog_host {
 namespace {
 
-// The module takes paths of at most 259 bytes: its folder and the name.
-constexpr size_t kModulePathLimit = 259;
+// The module takes paths of at most BUSLOG_MAX_PATH bytes: its folder and
+// the name.
+constexpr size_t kModulePathLimit = BUSLOG_MAX_PATH;
 
 bool ModuleOpen(LogSet* logs, const std::string& moduleName, uint8_t* result) {
   int32_t count;
   void* cell;
   logs->api->Open(static_cast<uint32_t>(moduleName.size()), moduleName.data(), &count, &cell);
   *result = *static_cast<uint8_t*>(cell);
-  return *result == 0;
+  return *result == BUSLOG_OPEN_OK;
 }
 
 const char* OpenResultText(uint8_t result) {
   switch (result) {
-    case 1: return "the name is empty or too long for the module's directory";
-    case 2: return "the file could not be created";
-    case 3: return "a log file is already open";
+    case BUSLOG_OPEN_BAD_NAME: return "the name is empty or too long for the module's directory";
+    case BUSLOG_OPEN_FAILED: return "the file could not be created";
+    case BUSLOG_OPEN_BUSY: return "a log file is already open";
     default: return "unknown result";
   }
 }

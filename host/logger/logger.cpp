@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
-#include "line_reader.h"
+#include "line_source.h"
 #include "logger/live_input.h"
 #include "logger/replay.h"
+#include "logger/run.h"
 #include "platform/message.h"
 #include "platform/system.h"
 
@@ -35,8 +37,11 @@ void FormatFirstFrame(const LogFileEntry& file, char* out, size_t size) {
   }
 }
 
-void PrintSummary(const char* traceName, const ReplayTotals& t, const LiveStats* live, double seconds,
-                  const LogSet& logs) {
+void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
+  const ReplayTotals& t = run.totals;
+  const LogSet& logs = run.logs;
+  const char* traceName = run.traceName;
+  const LiveStats* live = isLive ? &run.live : nullptr;
   Message(
           "buslog-host: replay of %s\n"
           "  frames read     %llu\n"
@@ -68,7 +73,7 @@ void PrintSummary(const char* traceName, const ReplayTotals& t, const LiveStats*
     Message("  log             %s (%llu lines, first frame %s)\n", file.path.c_str(),
             static_cast<unsigned long long>(file.lines), first);
   }
-  PrintChannels();
+  PrintChannels(run.channels);
   if (t.timeWentBack > 0) {
     Message("  note: %llu frames were earlier than their file's first and stamped +0.000000\n",
             static_cast<unsigned long long>(t.timeWentBack));
@@ -83,14 +88,13 @@ LoggerRequest MakeLoggerRequest(const Options& options, const char* input) {
   request.log.output = options.output;
   request.log.name = options.name;
   request.log.overwrite = options.overwrite;
-  request.log.rotating = options.rotateBytes != 0 || options.rotateSeconds > 0;
   request.log.share = options.share;
   request.strict = options.strict;
   request.quiet = options.quiet;
   request.progress = options.progress;
   request.reportEvery = options.reportEvery;
-  request.rotateBytes = options.rotateBytes;
-  request.rotateSeconds = options.rotateSeconds;
+  request.rotation = RotationPolicy{options.rotateBytes, options.rotateSeconds};
+  request.log.rotating = Rotating(request.rotation);
   request.queueFrames = options.queueFrames;
   return request;
 }
@@ -104,8 +108,9 @@ int RunLogger(const BuslogApi& api, const char* moduleDirectory, const LoggerReq
     Message("buslog-host: %s: %s\n", traceName, reason);
     return 1;
   }
-  LogSet logs;
-  if (!PlanLogs(api, moduleDirectory, request.log, input.identity, input.kind == InputKind::kRegular, &logs)) {
+  std::unique_ptr<LoggerRun> owned(new LoggerRun());
+  LoggerRun& run = *owned;
+  if (!PlanLogs(api, moduleDirectory, request.log, input.identity, input.kind == InputKind::kRegular, &run.logs)) {
     CloseInputFile(&input);
     return 1;
   }
@@ -113,25 +118,20 @@ int RunLogger(const BuslogApi& api, const char* moduleDirectory, const LoggerReq
   // open waits for its writer, it ends the program as usual.
   InstallStopHandlers();
   if (request.log.share) ShareMode(api);
-  if (!OpenNextLog(&logs)) {
+  if (!OpenNextLog(&run.logs)) {
     StopHandlingDone();
     CloseInputFile(&input);
     return 1;
   }
 
   bool terminal = StderrIsTerminal();
-  ReplayOptions options = {};
-  options.strict = request.strict;
-  options.progress = !request.quiet && (terminal || request.progress);
-  options.progressInPlace = terminal;
-  options.reportEvery = request.reportEvery;
-  options.traceName = traceName;
-  options.inputSize = input.kind == InputKind::kRegular ? input.size : 0;
-  options.rotateBytes = request.rotateBytes;
-  options.rotateSeconds = request.rotateSeconds;
+  run.api = &api;
+  run.request = &request;
+  run.traceName = traceName;
+  run.inputSize = input.kind == InputKind::kRegular ? input.size : 0;
+  run.progress = !request.quiet && (terminal || request.progress);
+  run.progressInPlace = terminal;
 
-  ReplayTotals totals = {};
-  LiveStats live = {};
   bool isLive = input.kind == InputKind::kStream;
   bool complete = false;
   bool inputFreed = true;
@@ -141,25 +141,26 @@ int RunLogger(const BuslogApi& api, const char* moduleDirectory, const LoggerReq
     if (queue == nullptr) {
       Message("buslog-host: cannot start reading %s (no memory or thread)\n", traceName);
     } else {
-      complete = ReplayTrace(api, queue, &logs, options, &totals);
-      inputFreed = FinishLiveQueue(queue, &live);
-      totals.readError = live.readError;
-      complete = complete && !live.readError;
+      complete = ReplayTrace(&run, queue);
+      inputFreed = FinishLiveQueue(queue, &run.live);
+      run.totals.readError = run.live.readError;
+      complete = complete && !run.live.readError;
     }
   } else {
-    LineReader reader;
-    if (!OpenLineReader(&reader, input.stream)) {
+    buslog_reader::LineSource reader;
+    if (!buslog_reader::OpenLineSource(&reader, input.stream)) {
       Message("buslog-host: out of memory\n");
     } else {
-      complete = ReplayTrace(api, &reader, &logs, options, &totals);
-      CloseLineReader(&reader);
+      complete = ReplayTrace(&run, &reader);
+      buslog_reader::CloseLineSource(&reader);
     }
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  CloseLog(&logs);
+  CloseLog(&run.logs);
   if (inputFreed) CloseInputFile(&input);
 
-  PrintSummary(traceName, totals, isLive ? &live : nullptr, seconds, logs);
+  const ReplayTotals& totals = run.totals;
+  PrintSummary(run, isLive, seconds);
   int status = complete && totals.writeFailures == 0 ? 0 : 1;
   if (totals.readError) Message("buslog-host: %s: read error; the replay stopped early\n", traceName);
   if (totals.stops >= 2) {

@@ -8,6 +8,7 @@
 #include "buslog.h"
 #include "command_line.h"
 #include "logger/log_files.h"
+#include "logger/rotation.h"
 
 namespace buslog_host {
 
@@ -18,8 +19,7 @@ struct LoggerRequest {
   bool quiet;
   bool progress;           // progress also when standard error is not a terminal
   uint64_t reportEvery;
-  uint64_t rotateBytes;
-  double rotateSeconds;
+  RotationPolicy rotation; // log.rotating is Rotating(rotation)
   uint64_t queueFrames;
 };
 

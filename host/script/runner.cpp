@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "file_names.h"
-#include "line_reader.h"
+#include "line_source.h"
 #include "platform/message.h"
 #include "platform/system.h"
 #include "script/script.h"
@@ -74,8 +74,8 @@ int RunScript(const Options& options, const BuslogApi& api, const char* moduleDi
               const char* logFolder, char* shownLog, size_t shownSize) {
   FILE* file = OpenInput(script);
   if (file == nullptr) return 1;
-  LineReader reader;
-  if (!OpenLineReader(&reader, file)) {
+  buslog_reader::LineSource reader;
+  if (!buslog_reader::OpenLineSource(&reader, file)) {
     fclose(file);
     Message("buslog-host: out of memory\n");
     return 1;
@@ -103,14 +103,14 @@ int RunScript(const Options& options, const BuslogApi& api, const char* moduleDi
             script, failedWriteLine);
     if (options.strict) stopped = true;
   };
-  while (!stopped && NextLine(&reader, &line, &length, &tooLong)) {
+  while (!stopped && buslog_reader::NextWholeLine(&reader, &line, &length, &tooLong)) {
     uint64_t writesBefore = state.linesWritten + state.writeFailures;
     uint64_t failuresBefore = state.writeFailures;
     uint64_t expectedBefore = state.expectedWriteFailures;
     ScriptStatus status = ScriptStatus::kMalformed;
     if (tooLong) {
       snprintf(message, sizeof message, "line too long (more than %llu bytes)",
-               static_cast<unsigned long long>(kMaxLineLength));
+               static_cast<unsigned long long>(buslog_reader::kMaxLineLength));
     } else {
       status = RunScriptLine(api, line, length, &state, message, sizeof message);
     }
@@ -140,7 +140,7 @@ int RunScript(const Options& options, const BuslogApi& api, const char* moduleDi
   }
   if (failedWriteLine != 0) reportFailedWrite();
   bool readError = reader.readError;
-  CloseLineReader(&reader);
+  buslog_reader::CloseLineSource(&reader);
   fclose(file);
 
   char onPurpose[128] = "";

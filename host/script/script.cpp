@@ -1,6 +1,7 @@
 // Parsing and running call script lines.
 #include "script/script.h"
 
+#include "hex.h"
 #include "platform/message.h"
 
 #include <cstdio>
@@ -46,13 +47,6 @@ bool NextToken(Cursor* at, const char** token, size_t* length) {
 
 bool Is(const char* token, size_t length, const char* word) {
   return strlen(word) == length && memcmp(token, word, length) == 0;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // A 32-bit value: decimal, negative decimal (two's complement) or 0x hex.
