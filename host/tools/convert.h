@@ -8,26 +8,10 @@
 
 #include "log_reader.h"
 #include "logger/channels.h"
+#include "command_line.h"
 #include "tools/log_tools.h"
 
 namespace buslog_host {
-
-// Names --interfaces can give: one per channel.
-constexpr size_t kMaxInterfaces = kMaxChannels;
-
-struct ConvertOptions {
-  const char* log;
-  const char* to;
-  const char* output;
-  bool overwrite;
-  bool direction;
-  bool haveStart;
-  uint64_t startSeconds;
-  uint32_t startMicros;
-  size_t interfaceCount;
-  buslog_reader::Text interfaces[kMaxInterfaces];
-};
-
 
 // ---- candump
 

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "command_line.h"
 #include "log_reader.h"
 #include "tools/log_tools.h"
 #include "platform/message.h"
@@ -18,12 +19,6 @@ using buslog_reader::CanType;
 using buslog_reader::LineForm;
 using buslog_reader::LogLine;
 using buslog_reader::RecordType;
-
-const char kStatsUsage[] =
-    "usage: buslog-host stats LOG [--csv]\n"
-    "  lines, records by kind and bus, and for each CAN channel and identifier:\n"
-    "  frames, first and last time, mean period, longest gap, error frames.\n"
-    "  --csv   one CSV table instead of the readable one\n";
 
 struct IdStats {
   int32_t channel;
@@ -52,28 +47,11 @@ void PrintSeconds(char* out, size_t size, int64_t micros) {
 }  // namespace
 
 int RunStats(int argc, char** argv) {
-  const char* log = nullptr;
-  bool csv = false;
-  for (int i = 2; i < argc; ++i) {
-    if (strcmp(argv[i], "--csv") == 0) {
-      csv = true;
-    } else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
-      fputs(kStatsUsage, stdout);
-      return 0;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      Message("buslog-host stats: unknown option %s\n%s", argv[i], kStatsUsage);
-      return 2;
-    } else if (log == nullptr) {
-      log = argv[i];
-    } else {
-      Message("buslog-host stats: unexpected argument %s\n%s", argv[i], kStatsUsage);
-      return 2;
-    }
-  }
-  if (log == nullptr) {
-    Message("buslog-host stats: no LOG given\n%s", kStatsUsage);
-    return 2;
-  }
+  StatsOptions options;
+  ParseResult parsed = ParseStatsOptions(argc, argv, &options);
+  if (parsed != ParseResult::kRun) return parsed == ParseResult::kHelp ? 0 : 2;
+  const char* log = options.log;
+  bool csv = options.csv;
   FILE* input = OpenLogForReading(log);
   if (input == nullptr) return 1;
   buslog_reader::LogReader reader;
