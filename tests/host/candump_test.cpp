@@ -7,7 +7,7 @@
 #include <string>
 
 #include "candump.h"
-#include "line_reader.h"
+#include "line_source.h"
 
 namespace buslog_host {
 namespace {
@@ -153,14 +153,14 @@ std::vector<std::string> ReadLines(const std::string& content, int* tooLong) {
   FILE* file = tmpfile();
   fwrite(content.data(), 1, content.size(), file);
   rewind(file);
-  LineReader reader;
-  EXPECT_TRUE(OpenLineReader(&reader, file));
+  buslog_reader::LineSource reader;
+  EXPECT_TRUE(buslog_reader::OpenLineSource(&reader, file));
   std::vector<std::string> lines;
   const char* line;
   size_t length;
   bool isTooLong;
   *tooLong = 0;
-  while (NextLine(&reader, &line, &length, &isTooLong)) {
+  while (buslog_reader::NextWholeLine(&reader, &line, &length, &isTooLong)) {
     if (isTooLong) {
       ++*tooLong;
       lines.push_back("<too long>");
@@ -168,7 +168,7 @@ std::vector<std::string> ReadLines(const std::string& content, int* tooLong) {
       lines.emplace_back(line, length);
     }
   }
-  CloseLineReader(&reader);
+  buslog_reader::CloseLineSource(&reader);
   fclose(file);
   return lines;
 }
@@ -187,9 +187,9 @@ TEST(LineReaderTest, RaggedInput) {
       {"empty lines", "\n\r\n\n", {"", "", ""}},
       {"empty file", "", {}},
       {"NUL bytes", std::string("a\0b\nc", 5), {std::string("a\0b", 3), "c"}},
-      {"too long", "x\n" + std::string(kMaxLineLength + 1, 'y') + "\nz", {"x", "<too long>", "z"}},
-      {"too long at the end", "x\n" + std::string(3 * kMaxLineLength, 'y'), {"x", "<too long>"}},
-      {"longest kept", std::string(kMaxLineLength, 'k') + "\n", {std::string(kMaxLineLength, 'k')}},
+      {"too long", "x\n" + std::string(buslog_reader::kMaxLineLength + 1, 'y') + "\nz", {"x", "<too long>", "z"}},
+      {"too long at the end", "x\n" + std::string(3 * buslog_reader::kMaxLineLength, 'y'), {"x", "<too long>"}},
+      {"longest kept", std::string(buslog_reader::kMaxLineLength, 'k') + "\n", {std::string(buslog_reader::kMaxLineLength, 'k')}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
