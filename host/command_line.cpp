@@ -28,6 +28,9 @@ const char kUsage[] =
     "  --overwrite         replace an existing log file (never the input)\n"
     "  --rotate-size SIZE  go on in a new log file once one has SIZE bytes (500k, 10M, 2G)\n"
     "  --rotate-seconds S  go on in a new log file before a frame S seconds after its first\n"
+    "  --max-files N       with rotation: a ring of at most N files of this run; the oldest go\n"
+    "  --max-total SIZE    with --rotate-size: a ring of at most SIZE bytes of this run's files\n"
+    "                      (a full disk also costs the ring its oldest file)\n"
     "  --queue FRAMES      lines of live input held in memory while the log catches up\n"
     "                      (default 1000000)\n"
     "  --module PATH       the module to load (default: the one beside this program)\n"
@@ -42,7 +45,7 @@ const char kUsage[] =
 
 // Options that take a value.
 const char* const kValued[] = {"--module", "--name", "--output", "--rotate-size", "--rotate-seconds",
-                               "--queue", "--report-every"};
+                               "--queue", "--report-every", "--max-files", "--max-total"};
 
 bool TakesValue(const char* arg) {
   for (const char* name : kValued) {
@@ -188,6 +191,12 @@ ParseResult ParseOptions(int argc, char** argv, Options* options) {
         good = ParseCount(value, &options->queueFrames) && options->queueFrames > 0;
       } else if (strcmp(arg, "--report-every") == 0) {
         good = ParseCount(value, &options->reportEvery);
+      } else if (strcmp(arg, "--max-files") == 0) {
+        uint64_t count = 0;
+        good = ParseCount(value, &count) && count >= 2 && count <= 1000000;
+        options->maxFiles = static_cast<uint32_t>(count);
+      } else if (strcmp(arg, "--max-total") == 0) {
+        good = ParseSize(value, &options->maxTotal);
       }
       if (!good) {
         char what[256];
@@ -223,6 +232,15 @@ ParseResult ParseOptions(int argc, char** argv, Options* options) {
   }
   if (options->name != nullptr && options->output != nullptr) {
     UsageError("%s", "--name and --output both name the log; give one");
+    return ParseResult::kWrong;
+  }
+  bool rotating = options->rotateBytes != 0 || options->rotateSeconds > 0;
+  if (options->maxFiles != 0 && !rotating) {
+    UsageError("%s", "--max-files needs --rotate-size or --rotate-seconds");
+    return ParseResult::kWrong;
+  }
+  if (options->maxTotal != 0 && (options->rotateBytes == 0 || options->maxTotal < 2 * options->rotateBytes)) {
+    UsageError("%s", "--max-total needs --rotate-size, and at least twice that size");
     return ParseResult::kWrong;
   }
   return ParseResult::kRun;

@@ -25,6 +25,8 @@ struct Options {
   uint64_t rotateBytes;
   double rotateSeconds;
   uint64_t queueFrames;
+  uint32_t maxFiles;         // --max-files: 0 no ring by count
+  uint64_t maxTotal;         // --max-total: 0 no ring by size
 };
 
 enum class ParseResult {

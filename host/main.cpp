@@ -107,6 +107,9 @@ const Command* FindCommand(const char* name) {
 
 int main(int argc, char** argv) {
   using namespace buslog_host;
+  // A file size limit makes a write fail (EFBIG), which every command
+  // reports and the logger gets past, instead of ending the program.
+  IgnoreFileSizeSignal();
   const Command* tool = argc > 1 ? FindCommand(argv[1]) : nullptr;
   if (tool != nullptr && tool->runTool != nullptr) return tool->runTool(argc, argv);
   static Options options;

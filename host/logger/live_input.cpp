@@ -62,6 +62,7 @@ struct LiveQueue {
   bool reading = false;     // the reader waits in a read, with every whole line published
   bool readerDone = false;
   bool readError = false;
+  bool endedMidLine = false;
   double waited = 0;
 
   // The taker's own.
@@ -158,7 +159,7 @@ void ReadLoop(LiveQueue* q) {
       filled = partial;
       handedOn = lineStart = 0;
     }
-    // One byte stays free for the newline of a last line that has none.
+    // One byte of the block stays free.
     {
       std::lock_guard<std::mutex> lock(q->mutex);
       q->reading = true;
@@ -177,12 +178,12 @@ void ReadLoop(LiveQueue* q) {
       break;
     }
     if (got == 0) {
-      // The end: a last line without its newline is whole all the same.
+      // The end. A last line without its newline is where the feeder died
+      // in the middle of a frame: it is not handed out.
       ended = true;
-      if (filled > lineStart) {
-        block->bytes[filled++] = '\n';
-        lineStart = filled;
-        pending = 1;
+      if (filled > lineStart && !skipping) {
+        std::lock_guard<std::mutex> lock(q->mutex);
+        q->endedMidLine = true;
       }
       continue;
     }
@@ -324,6 +325,26 @@ uint64_t LiveLineNumber(const LiveQueue* q) { return q->lineNumber; }
 uint64_t LiveDepth(LiveQueue* q) {
   std::lock_guard<std::mutex> lock(q->mutex);
   return q->queued - q->taken;
+}
+
+bool LiveQueueFull(LiveQueue* q) {
+  std::lock_guard<std::mutex> lock(q->mutex);
+  if (q->taken > 0) {
+    q->queued -= q->taken;
+    q->taken = 0;
+    q->roomReady.notify_one();
+  }
+  return q->queued >= q->capacity;
+}
+
+bool LiveInputEnded(LiveQueue* q) {
+  std::lock_guard<std::mutex> lock(q->mutex);
+  return q->readerDone || q->stopAsked;
+}
+
+bool LiveEndedMidLine(LiveQueue* q) {
+  std::lock_guard<std::mutex> lock(q->mutex);
+  return q->endedMidLine;
 }
 
 void StopLiveReading(LiveQueue* q) {

@@ -5,6 +5,7 @@
 
 #include "candump.h"
 #include "logger/frame_out.h"
+#include "logger/log_frame.h"
 #include "platform/message.h"
 #include "platform/system.h"
 
@@ -163,46 +164,12 @@ int32_t ChannelStep(LoggerRun* run, const Source& source, const CandumpFrame& fr
   return -1;
 }
 
-// The time stamp the frame gets: since the open file's first frame, which
-// it becomes if the file has none yet.
-Elapsed FileTimeStep(LoggerRun* run, const CandumpFrame& frame) {
-  FrameTime time = {frame.seconds, frame.micros};
-  if (!run->fileHasFrame) {
-    run->fileHasFrame = true;
-    run->fileFirst = time;
-    LogFileEntry& file = run->logs.files.back();
-    file.haveFirst = true;
-    file.firstSeconds = time.seconds;
-    file.firstMicros = time.micros;
-  }
-  Elapsed since;
-  if (!TimeSinceFirst(run->fileFirst, time, &since)) ++run->totals.timeWentBack;
-  return since;
-}
-
 void CountFrameKind(ReplayTotals* totals, CanFrameKind kind) {
   switch (kind) {
     case CanFrameKind::kData: ++totals->dataFrames; break;
     case CanFrameKind::kRemote: ++totals->remoteFrames; break;
     case CanFrameKind::kFd: ++totals->fdFrames; break;
     case CanFrameKind::kError: ++totals->errorFrames; break;
-  }
-}
-
-// What the Write's result means for the totals, --report-every and
-// rotation by size.
-void CountWrite(LoggerRun* run, const Source& source, bool written) {
-  if (written) {
-    uint64_t count = ++run->totals.written;
-    uint64_t every = run->request->reportEvery;
-    if (every != 0 && count % every == 0) Message("written %llu\n", static_cast<unsigned long long>(count));
-    CheckSize(run);
-    return;
-  }
-  ++run->totals.writeFailures;
-  if (run->writeWarnings++ < kMaxWarnings) {
-    Message("%s:%llu: error: the module could not write this frame's line\n", run->traceName,
-            static_cast<unsigned long long>(source.LineNumber()));
   }
 }
 
@@ -217,6 +184,8 @@ void CountNotLogged(LoggerRun* run, Source& source) {
   while (source.Next(&line, &length, &tooLong) == LiveStatus::kLine) {
     if (!tooLong && ParseCandumpLine(line, length, &frame) == nullptr) ++run->totals.notLogged;
   }
+  uint64_t last = run->frameNumber + run->totals.notLogged;
+  GiveUpFrames(run, run->frameNumber + 1, static_cast<uint32_t>(last), "stopped at a second request");
 }
 
 bool ReplayLines(LoggerRun* run, Source& source) {
@@ -224,12 +193,12 @@ bool ReplayLines(LoggerRun* run, Source& source) {
   run->channels.count = 0;
   run->warnings = 0;
   run->writeWarnings = 0;
+  run->keep = Keeping{};
   run->frameNumber = 0;
   run->fileHasFrame = false;
   run->writtenBefore = 0;
   run->rotation = FreshFile(run->request->rotation);
   const RotationPolicy& policy = run->request->rotation;
-  const BuslogApi& api = *run->api;
   auto now = std::chrono::steady_clock::now();
   Progress progress = {now, now, 0, false};
   bool stopping = false;
@@ -248,16 +217,21 @@ bool ReplayLines(LoggerRun* run, Source& source) {
       if (run->totals.stoppedEarly) break;
       continue;
     }
-    if (RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, FrameTime{frame.seconds, frame.micros}) &&
-        !RotateLog(run)) {
-      run->totals.logFailed = true;
-      ++run->totals.notLogged;
+    bool rotate =
+        RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, FrameTime{frame.seconds, frame.micros});
+    CountFrameKind(&run->totals, frame.kind);
+    // The frame is in the log, or given up (counted as missing) when the
+    // storage fails and cannot wait for it.
+    if (LogFrame(run, source.queue, rotate, frame, channel, ++run->frameNumber) == Logged::kStop) {
+      hardStop = StopRequests() >= 2;
+      if (!hardStop) run->totals.logFailed = true;
       break;
     }
-    Elapsed since = FileTimeStep(run, frame);
-    PutFrameFields(api, ++run->frameNumber, since, channel, frame);
-    CountFrameKind(&run->totals, frame.kind);
-    CountWrite(run, source, WriteLine(api));
+  }
+  if (source.Live() && LiveEndedMidLine(source.queue)) {
+    // The feeder stopped in the middle of a line: not a frame to trust.
+    ++run->totals.malformed;
+    Warn(run, source.LineNumber() + 1, "the input ended in the middle of a line");
   }
   if (run->logs.open) run->logs.files.back().lines = run->totals.written - run->writtenBefore;
   // A stop that came while the input ended still counts.

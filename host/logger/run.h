@@ -9,6 +9,7 @@
 #include "logger/frame_time.h"
 #include "logger/live_input.h"
 #include "logger/log_files.h"
+#include "logger/log_frame.h"
 #include "logger/logger.h"
 #include "logger/rotation.h"
 
@@ -18,12 +19,13 @@ struct ReplayTotals {
   uint64_t linesRead;
   uint64_t framesRead;
   uint64_t written;  // lines the module wrote
-  uint64_t dataFrames, remoteFrames, fdFrames, errorFrames;
+  uint64_t dataFrames, remoteFrames, fdFrames, errorFrames;  // frames read, by kind
+  uint64_t writtenData, writtenRemote, writtenFd, writtenError;  // lines written, by kind
   uint64_t malformed;       // lines skipped as not a frame
   uint64_t tooLong;         // of those, lines too long to be a frame
   uint64_t tooManyChannels; // frames skipped: more interfaces than channels
   uint64_t timeWentBack;    // frames earlier than their file's first (stamped 0)
-  uint64_t writeFailures;
+  uint64_t writeFailures;   // Writes that failed (a frame may be tried again)
   uint64_t notLogged;       // frames read but left when a second stop came
   int stops;                // stop requests seen
   bool stoppedEarly;        // strict mode met a malformed line
@@ -53,6 +55,7 @@ struct LoggerRun {
   uint64_t writeWarnings;        // failed Writes said or counted
   ReplayTotals totals;
   LiveStats live;                // live input only
+  Keeping keep;                  // the storage's failures, and what is missing
 };
 
 }  // namespace buslog_host
