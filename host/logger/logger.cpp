@@ -53,7 +53,13 @@ const char* FateText(FileFate fate) {
 // lines.
 uint64_t CollectLostFiles(LoggerRun* run) {
   uint64_t gone = 0;
-  for (const LogFileEntry& file : run->logs.files) {
+  for (LogFileEntry& file : run->logs.files) {
+    // A file closed earlier may have gone since.
+    FileIdentity atPath;
+    if (file.fate == FileFate::kKept && file.identity.known &&
+        (!IdentityOfPath(file.path.c_str(), &atPath) || !SameFile(atPath, file.identity))) {
+      file.fate = StateOfPath(file.path.c_str()) == PathState::kMissing ? FileFate::kDeleted : FileFate::kUnreachable;
+    }
     if (file.fate == FileFate::kKept || file.lines == 0) continue;
     gone += file.lines;
     std::string reason = file.fate == FileFate::kRemovedByRing ? std::string("removed by the ring")
