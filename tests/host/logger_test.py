@@ -305,15 +305,20 @@ class LoggerTest(unittest.TestCase):
         for name in files:
             self.assertEqual(stamps(read_log(self.path(name)))[-1], "9.500000", name)
 
-    def test_rotation_passes_over_taken_names(self):
-        kept = self.write("run-001.csv", "someone's file\n")
+    def test_rotation_never_continues_an_earlier_series(self):
+        # A file of the series' names is there: this run's series has a name
+        # of its own, said in one line; the file is left as it is.
+        kept = self.write("run-003.csv", "someone's file\n")
+        self.write("run-2.csv", "taken too\n")
         trace = self.write("in.log", "".join(frame(i) for i in range(1, 201)))
         status, _, err = self.run_host("replay", trace, "--output", "run.csv", "--rotate-size", "4k")
         self.assertEqual(status, 0, err)
         with open(kept) as f:
             self.assertEqual(f.read(), "someone's file\n")
-        files = sorted(f for f in self.listing() if f.startswith("run-") and f != "run-001.csv")
-        self.assertEqual(files[0], "run-002.csv")
+        self.assertRegex(err, r"(?m)^buslog-host: .*run-003\.csv is an earlier run's series; this run's logs are "
+                              r".*run-3-001\.csv, .*run-3-002\.csv, \.\.\.$")
+        files = sorted(f for f in self.listing() if f.startswith("run-3-"))
+        self.assertEqual(files[0], "run-3-001.csv")
         self.check_rotation(err, files, 200)
 
     # ---- nothing of the user's overwritten

@@ -47,7 +47,7 @@ const MissingRow kMissing[] = {
     {"an earlier range known later",
      {{500, 600, "Input/output error"}, {1, 120, "removed by the ring"}, {121, 250, "removed by the ring"}},
      {{1, 250, "removed by the ring"}, {500, 600, "Input/output error"}},
-     451},
+     351},
 };
 
 TEST(StorageTest, MissingFramesAreRangesInFrameOrder) {
