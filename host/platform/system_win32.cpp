@@ -362,7 +362,7 @@ void SystemErrorText(int error, char* text, size_t size) {
 
 ErrorKind KindOfError(int error) {
   if (error == ERROR_FILE_TOO_LARGE) return ErrorKind::kFileTooLarge;
-  if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_DISK_QUOTA_EXCEEDED) {
+  if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
     return ErrorKind::kNoSpace;
   }
   return ErrorKind::kOther;
