@@ -27,7 +27,7 @@ import threading
 import time
 import unittest
 
-HOST = os.environ["BUSLOG_HOST"]
+HOST = os.path.abspath(os.environ["BUSLOG_HOST"])
 EMULATOR = os.environ.get("BUSLOG_EMULATOR", "")
 FAULTS = os.environ.get("BUSLOG_FAULTS", "")
 WINDOWS = HOST.endswith(".exe")
@@ -475,6 +475,30 @@ class StorageTest(unittest.TestCase):
         files = self.logs(folder, "stick")
         seen, missing = self.check(err, files, 2000)
         self.assertEqual(seen, list(range(min(seen), 2001)))
+
+    # ---- the reason in words, on both platforms (Windows under Wine)
+
+    def test_reason_in_words_for_a_failed_write_and_a_failed_create(self):
+        no_space = r"(No space left on device|There is not enough space on the disk)"
+        # A write: the disk full in the middle of the first file.
+        fs = self.tmpfs("64k")
+        with open(os.path.join(fs.path, "in.log"), "wb") as f:
+            f.write(trace(300))
+        fs.fill(leave=8 * 1024)
+        status, err = run(["replay", "in.log", "--output", "w.csv"], cwd=fs.path, timeout=120)
+        self.assertEqual(status, 1, err)
+        self.assertRegex(err, r"(?m)^buslog-host: cannot write the log .*w\.csv at frame \d+: %s; trying again" % no_space)
+        self.assertRegex(err, r"(?m)^  missing +frames? \d+ \(%s\)$" % no_space)
+        # A create: a rotation when the file system has no inode left.
+        fs = self.tmpfs("1M", "nr_inodes=4")
+        with open(os.path.join(fs.path, "in.log"), "wb") as f:
+            f.write(trace(300))
+        status, err = run(["replay", "in.log", "--output", "c.csv", "--rotate-size", "2k"], cwd=fs.path, timeout=120)
+        self.assertEqual(status, 1, err)
+        self.assertRegex(err, r"(?m)^buslog-host: cannot create the log .*c-003\.csv at frame \d+: %s; trying again"
+                         % no_space)
+        self.assertEqual(self.count(err, r"cannot create the log"), 1, err)
+        seen, missing = self.check(err, self.logs(fs.path, "c-"))
 
     # ---- the ring
 
