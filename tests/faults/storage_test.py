@@ -35,6 +35,8 @@ SCRATCH = "/dev/shm" if os.path.isdir("/dev/shm") else None
 
 FRAME_LINE = re.compile(rb"^(\d{9}),\+(\d+\.\d+),[IO],CAN     , \d,(OK|NG),.*$")
 MARKER_LINE = re.compile(rb"^000000000,\+\d+\.\d+,M,")
+# The reason for a full disk as each system says it (Wine: "Disk full").
+NO_SPACE = r"(?:No space left on device|There is not enough space on the disk|Disk full)"
 MISSING = re.compile(r"^  missing +frames? (\d+)(?:-(\d+))? \((.*)\)$", re.M)
 
 
@@ -174,7 +176,7 @@ class Host:
     def finish(self, timeout=60):
         status = self.process.wait(timeout=timeout)
         self.err.seek(0)
-        text = self.err.read().decode(errors="replace")
+        text = self.err.read().decode(errors="replace").replace("\r\n", "\n")
         self.err.close()
         return status, text
 
@@ -195,6 +197,10 @@ def faults(**settings):
 
 needs_faults = unittest.skipUnless(FAULTS and not WINDOWS, "needs the preloaded fault library (POSIX build)")
 posix_only = unittest.skipIf(WINDOWS, "a POSIX case")
+# Windows holds an open log without delete sharing, so that it can be
+# neither deleted nor renamed; under Wine the test's own unlink would get
+# past that, which is not what a Windows user can do.
+lost_logs = unittest.skipIf(WINDOWS, "Windows refuses to delete or rename an open log")
 
 
 class StorageTest(unittest.TestCase):
@@ -362,11 +368,12 @@ class StorageTest(unittest.TestCase):
         out = os.path.join(fs.path, "full.csv")
         status, err = run(["replay", self.path("in.log"), "--output", out], timeout=120)
         self.assertEqual(status, 1, err)
-        self.assertEqual(self.count(err, r"^buslog-host: cannot write the log .* No space left on device"), 1, err)
+        self.assertEqual(self.count(err, r"^buslog-host: cannot write the log .* %s" % NO_SPACE), 1, err)
         self.assertLessEqual(len(err.splitlines()), 30, err)
         seen, missing = self.check(err, [out])
         self.assertEqual(seen, list(range(1, len(seen) + 1)))
-        self.assertEqual(set(missing.values()), {"No space left on device"})
+        self.assertEqual(len(set(missing.values())), 1)
+        self.assertRegex(list(missing.values())[0], NO_SPACE)
 
     def test_full_tmpfs_live_recovers_when_space_returns(self):
         fs = self.tmpfs("400k")
@@ -377,14 +384,14 @@ class StorageTest(unittest.TestCase):
         deadline = time.monotonic() + 20
         while time.monotonic() < deadline:
             host.err.seek(0)
-            if b"No space left on device" in host.err.read():
+            if re.search(NO_SPACE.encode(), host.err.read()):
                 break
             time.sleep(0.05)
         time.sleep(0.5)
         os.remove(filler)
         status, err = host.finish(120)
         self.assertEqual(status, 0, err)
-        self.assertEqual(self.count(err, r"No space left on device"), 1, err)
+        self.assertEqual(self.count(err, NO_SPACE), 1, err)
         self.assertRegex(err, r"writing works again at frame \d+")
         seen, missing = self.check(err, [out], 4000)
         self.assertEqual(missing, {})
@@ -393,6 +400,7 @@ class StorageTest(unittest.TestCase):
         """The log being written: the newest of the run's files."""
         return self.logs(folder, prefix)[-1]
 
+    @lost_logs
     def test_deleted_log_is_noticed_and_the_logger_goes_on_in_a_new_file(self):
         for rotate in ([], ["--rotate-size", "20k"]):
             with self.subTest(rotate=rotate):
@@ -414,6 +422,7 @@ class StorageTest(unittest.TestCase):
                 for path in files:
                     self.assertLessEqual(os.path.getsize(path), 20 * 1024 + 4098 if rotate else 1 << 30)
 
+    @lost_logs
     def test_renamed_log_keeps_its_frames_and_rotation_reads_the_open_file(self):
         folder = self.dir
         out = os.path.join(folder, "ren.csv")
@@ -435,6 +444,7 @@ class StorageTest(unittest.TestCase):
         self.assertEqual(sorted(seen), list(range(1, 1501)), err)
         self.assertEqual(summary_missing(err), {})
 
+    @lost_logs
     def test_removed_folder_then_back(self):
         fs = self.tmpfs("1M")
         folder = os.path.join(fs.path, "logs")
@@ -456,6 +466,7 @@ class StorageTest(unittest.TestCase):
         # The files closed before the folder went are missing too.
         self.assertEqual(seen, list(range(min(seen), 2001)))
 
+    @lost_logs
     def test_file_system_gone_and_back(self):
         # The stick pulled (the tmpfs taken away under the open log) and put
         # back empty: the log's path leads nowhere, then to a new folder.
@@ -479,7 +490,7 @@ class StorageTest(unittest.TestCase):
     # ---- the reason in words, on both platforms (Windows under Wine)
 
     def test_reason_in_words_for_a_failed_write_and_a_failed_create(self):
-        no_space = r"(No space left on device|There is not enough space on the disk)"
+        no_space = NO_SPACE
         # A write: the disk full in the middle of the first file.
         fs = self.tmpfs("64k")
         with open(os.path.join(fs.path, "in.log"), "wb") as f:
