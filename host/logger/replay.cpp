@@ -2,6 +2,7 @@
 #include "logger/replay.h"
 
 #include <chrono>
+#include <cstring>
 
 #include "candump.h"
 #include "logger/frame_out.h"
@@ -75,6 +76,10 @@ void ShowProgress(Progress* progress, Source& source, const LoggerRun& run, bool
              seconds % 60);
   } else {
     snprintf(text, sizeof text, "%llu frames, %.0f frames/s", static_cast<unsigned long long>(frames), rate);
+  }
+  if (run.logs.removed > 0) {
+    size_t used = strlen(text);
+    snprintf(text + used, sizeof text - used, ", %u files removed", run.logs.removed);
   }
   if (run.progressInPlace) {
     Message("\r%-72s", text);

@@ -230,6 +230,11 @@ class StorageTest(unittest.TestCase):
         for path in files:
             numbers = read_log(path, cut_end=path in cut)
             seen += numbers
+            # Each file's time base is its first line written.
+            with open(path, "rb") as f:
+                head = f.read(20)
+            if numbers:
+                self.assertEqual(head[9:19], b",+0.000000", path)
         self.assertEqual(len(seen), len(set(seen)), "a frame is logged twice:\n" + err)
         missing = summary_missing(err)
         self.assertEqual(sorted(set(range(1, total + 1)) - set(seen)), sorted(missing), err)
