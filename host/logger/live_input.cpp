@@ -327,14 +327,26 @@ uint64_t LiveDepth(LiveQueue* q) {
   return q->queued - q->taken;
 }
 
+// The lines waiting with the one in hand hold the queue's limit, or one
+// short of it: the reader may not yet have filled the room that the last
+// frame given up made. Called with the mutex held.
+bool FullWithLineInHand(const LiveQueue* q) { return (q->queued - q->taken) + 2 >= q->capacity; }
+
 bool LiveQueueFull(LiveQueue* q) {
   std::lock_guard<std::mutex> lock(q->mutex);
+  bool full = FullWithLineInHand(q);
   if (q->taken > 0) {
     q->queued -= q->taken;
     q->taken = 0;
     q->roomReady.notify_one();
   }
-  return q->queued >= q->capacity;
+  return full;
+}
+
+void WaitForFullQueue(LiveQueue* q, int milliseconds) {
+  std::unique_lock<std::mutex> lock(q->mutex);
+  q->lineReady.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                        [q] { return FullWithLineInHand(q) || q->readerDone; });
 }
 
 bool LiveInputEnded(LiveQueue* q) {

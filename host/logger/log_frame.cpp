@@ -237,7 +237,12 @@ Logged LogFrame(LoggerRun* run, LiveQueue* queue, bool rotate, const CandumpFram
     SayLosses(&keep.trouble, now);
     double wait = keep.trouble.nextTry - now;
     int nap = wait <= 0 ? 0 : wait * 1000 < kNapMilliseconds ? static_cast<int>(wait * 1000) + 1 : kNapMilliseconds;
-    std::this_thread::sleep_for(std::chrono::milliseconds(nap));
+    if (queue != nullptr) {
+      // Woken early when the queue fills: then its oldest frame goes.
+      WaitForFullQueue(queue, nap);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(nap));
+    }
     now = SteadySeconds();
   }
 }

@@ -322,6 +322,25 @@ class StorageTest(unittest.TestCase):
         self.check(err, [out], 3000)
 
     @needs_faults
+    def test_a_full_queue_gives_up_its_oldest_frames_and_says_so_once_a_second(self):
+        out = self.path("q.csv")
+        env = faults(path="*/q.csv", write=100, errno="ENOSPC", seconds=3)
+        host = Host(["replay", "-", "--output", out, "--queue", "200"], trace(5000), rate=1000, env=env)
+        status, err = host.finish(120)
+        self.assertEqual(status, 1, err)
+        self.assertTrue(host.fed.is_set(), "the feeder was held up")
+        lines = re.findall(r"^buslog-host: (\d+) more frames? could not be logged \(No space left on device\)$", err, re.M)
+        self.assertGreaterEqual(len(lines), 1, err)
+        self.assertLessEqual(len(lines), 4, err)
+        recovered = re.search(r"writing works again at frame (\d+) after 3\.\d s; (\d+) frames could not be logged", err)
+        self.assertTrue(recovered, err)
+        seen, missing = self.check(err, [out], 5000)
+        self.assertEqual(len(missing), int(recovered.group(2)))
+        self.assertGreater(len(missing), 2000)
+        # The oldest frames went: what is missing is one run from the failure on.
+        self.assertEqual(sorted(missing), list(range(100, 100 + len(missing))))
+
+    @needs_faults
     def test_efbig_at_a_file_systems_largest_file_goes_on_in_a_new_file(self):
         # Lines are 71 bytes: 20,000 bytes hold 281 whole lines and a cut
         # one, which the module takes back.
