@@ -316,7 +316,7 @@ class LoggerTest(unittest.TestCase):
         with open(kept) as f:
             self.assertEqual(f.read(), "someone's file\n")
         self.assertRegex(err, r"(?m)^buslog-host: .*run-003\.csv is an earlier run's series; this run's logs are "
-                              r".*run-3-001\.csv, .*run-3-002\.csv, \.\.\.$")
+                              r".*run-3-001\.csv, .*run-3-002\.csv, \.\.\.\r?$")
         files = sorted(f for f in self.listing() if f.startswith("run-3-"))
         self.assertEqual(files[0], "run-3-001.csv")
         self.check_rotation(err, files, 200)
