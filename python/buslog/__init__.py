@@ -2,10 +2,11 @@
 module (`can.Logger("run.buslog")`) and read the logs back
 (`can.LogReader("run.buslog")`)."""
 
-from .module import Module, ModuleLoadError, OpenError, WriteError, find_module
-from .reader import BuslogReader, NotALogError, Record, is_log, iter_records
-from .writer import BuslogWriter
+__version__ = "0.1.0"  # before the imports: the writer names it in its logs
+
+from .module import Module, ModuleLoadError, OpenError, WriteError, find_module  # noqa: E402
+from .reader import BuslogReader, NotALogError, Record, is_log, iter_records  # noqa: E402
+from .writer import BuslogWriter  # noqa: E402
 
 __all__ = ["Module", "ModuleLoadError", "OpenError", "WriteError", "find_module", "BuslogReader", "BuslogWriter",
            "NotALogError", "Record", "is_log", "iter_records"]
-__version__ = "0.1.0"
