@@ -159,9 +159,15 @@ def _marker_length(text):
     return 9 + _TIME_LENGTH + _MARKER_HEADER_LENGTH + 1 + len(text)
 
 
-def _frame_line_length(frame_number, item):
-    """The exact length of a frame item's line, without its CR LF."""
-    return (9 if frame_number <= 999999999 else 10) + item[_LENGTH]
+def frame_line_length(encoded_length, frame_number, channel_number):
+    """The exact length of a frame's line without its CR LF: `encoded_length`
+    is encode()'s last value; the frame number takes 9 digits up to
+    999,999,999, then 10; the channel (number + 1) 2 characters, or as many
+    as it needs."""
+    length = (9 if frame_number <= 999999999 else 10) + encoded_length
+    if channel_number > 98:
+        length += len(str(channel_number + 1)) - 2
+    return length
 
 
 # A queued frame: a tuple of these fields.
@@ -170,8 +176,8 @@ def _frame_line_length(frame_number, item):
 
 def encode(msg, headers=None):
     """The parts of a message's record: (kind, status, record bytes, suffix
-    or None, error class or None, length of the line after its frame number
-    less the channel's width beyond 2). Raises ValueError for a message that
+    or None, error class or None, the length of its line after the frame
+    number with a 2-character channel). Raises ValueError for a message that
     no bus can carry or the log cannot show."""
     data = msg.data
     size = len(data)
@@ -331,7 +337,10 @@ class BuslogWriter(MessageWriter):
         self._cell_pointer = ctypes.c_void_p()
         self._cell_pointer_ref = ctypes.byref(self._cell_pointer)
         self._cell = None
-        self._interrupted = False
+        # True from a Write's first field to the Write: an exception in
+        # between (a KeyboardInterrupt) leaves a part line in the module.
+        self._partial = False
+        self.writes = 0  # Write calls so far
         if not self.write_through:
             self._thread = threading.Thread(target=self._run, name=f"buslog writer {name}", daemon=True)
             self._thread.start()
@@ -465,9 +474,8 @@ class BuslogWriter(MessageWriter):
             if micros > self._latest:
                 self._latest = micros
             self._frame_number = frame_number = (self._frame_number + 1) & 0xFFFFFFFF
-            if number > 98:
-                length += len(str(number + 1)) - 2
-            item = (frame_number, base, since, kind, number, status, record, suffix, error, length)
+            item = (frame_number, base, since, kind, number, status, record, suffix, error,
+                    frame_line_length(length, frame_number, number))
             self._taken += 1
             if self.write_through:
                 self._write_items([item])
@@ -591,7 +599,7 @@ class BuslogWriter(MessageWriter):
                                   _marker_length(text)))
                 file_channels = file_channels | {number}
         lines.append((item[_NUMBER], item[_SINCE], item[_KIND], BUS_CAN, item[_CHANNEL], item[_STATUS],
-                      item[_RECORD], item[_SUFFIX], item[_ERROR], _frame_line_length(item[_NUMBER], item)))
+                      item[_RECORD], item[_SUFFIX], item[_ERROR], item[_LENGTH]))
         return lines, (file_base, file_channels, writer_line)
 
     def _write_items(self, items):
@@ -655,6 +663,9 @@ class BuslogWriter(MessageWriter):
         put_string, put_error = fast.PutString, fast.PutError
         count = self._count
         pack_one, pack_two = _PACK_ONE, _PACK_TWO
+        if self._partial:
+            raise WriteError(f"a line to {self.path!r} was interrupted before its end; stop this writer")
+        self._partial = True
         first = True
         for number, since, kind, bus, channel, status, record, suffix, error, _ in lines:
             if not first:
@@ -670,6 +681,8 @@ class BuslogWriter(MessageWriter):
                 put_error(1, pack_one(error), count)
         ctypes.set_errno(0)
         self._write_export(0, None, count, self._cell_pointer_ref)
+        self._partial = False
+        self.writes += 1
         code = ctypes.get_errno()
         if self._cell is None:  # the Write result's cell stays where it is
             self._cell = ctypes.c_uint8.from_address(self._cell_pointer.value)
