@@ -170,8 +170,9 @@ def frame_line_length(encoded_length, frame_number, channel_number):
     return length
 
 
-# A queued frame: a tuple of these fields.
-(_NUMBER, _BASE, _SINCE, _KIND, _CHANNEL, _STATUS, _RECORD, _SUFFIX, _ERROR, _LENGTH) = range(10)
+# A line to write: a tuple of these fields. A frame's is queued as it is;
+# a marker line's time base is None.
+(_NUMBER, _SINCE, _KIND, _BUS, _CHANNEL, _STATUS, _RECORD, _SUFFIX, _ERROR, _LENGTH, _BASE) = range(11)
 
 
 def encode(msg, headers=None):
@@ -322,7 +323,7 @@ class BuslogWriter(MessageWriter):
         self._stopped = False
         # State of the log (under the module's lock, by the logging thread).
         self._file_base = None       # serial of the time base the log last announced
-        self._file_channels = set()  # module channels announced since
+        self._file_channels = frozenset()  # module channels named since
         self._writer_line = False
         self._written = 0            # frames done (written or failed)
         self._lost = []              # frame numbers not written since the last report
@@ -474,8 +475,8 @@ class BuslogWriter(MessageWriter):
             if micros > self._latest:
                 self._latest = micros
             self._frame_number = frame_number = (self._frame_number + 1) & 0xFFFFFFFF
-            item = (frame_number, base, since, kind, number, status, record, suffix, error,
-                    frame_line_length(length, frame_number, number))
+            item = (frame_number, since, kind, BUS_CAN, number, status, record, suffix, error,
+                    frame_line_length(length, frame_number, number), base)
             self._taken += 1
             if self.write_through:
                 self._write_items([item])
@@ -574,32 +575,29 @@ class BuslogWriter(MessageWriter):
                 self._done.notify_all()
 
     def _lines_of(self, item):
-        """The lines of a frame item, markers first: [(number, since, kind,
-        bus, channel, status, record, suffix, error, length)], and the log
-        state they leave behind."""
-        lines = []
+        """The lines of a frame item, the marker lines it needs first, and
+        the log's state (time base announced, channels named, writer line)
+        after them."""
         base = item[_BASE]
+        number = item[_CHANNEL]
         file_base, file_channels, writer_line = self._file_base, self._file_channels, self._writer_line
-        if self.markers:
-            number = item[_CHANNEL]
-            if base != file_base:
-                text = b"buslog start " + _iso(self._base_times[base]).encode("ascii")
-                lines.append((0, 0, KIND_MARKER, BUS_MARKER, 0, 0, text, None, None, _marker_length(text)))
-                if not writer_line:
-                    from . import __version__
-                    text = b"buslog writer buslog-python " + __version__.encode("ascii")
-                    lines.append((0, 0, KIND_MARKER, BUS_MARKER, 0, 0, text, None, None, _marker_length(text)))
-                    writer_line = True
-                file_base, file_channels = base, set()
-            if number not in file_channels:
-                name = self._names.get(number)
-                if name is not None:
-                    text = b"buslog channel %d " % (number + 1) + name
-                    lines.append((0, item[_SINCE], KIND_MARKER, BUS_MARKER, 0, 0, text, None, None,
-                                  _marker_length(text)))
-                file_channels = file_channels | {number}
-        lines.append((item[_NUMBER], item[_SINCE], item[_KIND], BUS_CAN, item[_CHANNEL], item[_STATUS],
-                      item[_RECORD], item[_SUFFIX], item[_ERROR], item[_LENGTH]))
+        lines = []
+        if base != file_base:
+            text = b"buslog start " + _iso(self._base_times[base]).encode("ascii")
+            lines.append((0, 0, KIND_MARKER, BUS_MARKER, 0, 0, text, None, None, _marker_length(text), None))
+            if not writer_line:
+                text = b"buslog writer buslog-python " + _version().encode("ascii")
+                lines.append((0, 0, KIND_MARKER, BUS_MARKER, 0, 0, text, None, None, _marker_length(text), None))
+                writer_line = True
+            file_base, file_channels = base, frozenset()
+        if number not in file_channels:
+            name = self._names.get(number)
+            if name is not None:
+                text = b"buslog channel %d " % (number + 1) + name
+                lines.append((0, item[_SINCE], KIND_MARKER, BUS_MARKER, 0, 0, text, None, None, _marker_length(text),
+                              None))
+            file_channels = file_channels | {number}
+        lines.append(item)
         return lines, (file_base, file_channels, writer_line)
 
     def _write_items(self, items):
@@ -607,58 +605,58 @@ class BuslogWriter(MessageWriter):
         each. A failed batch leaves nothing in the log; its frames are then
         written one Write each (with their markers), so that exactly the
         frames that cannot be written are counted."""
-        module = self._module
-        with module.lock:
-            batch = []       # (item, lines)
-            batch_length = -2
-            state = (self._file_base, self._file_channels, self._writer_line)
-            saved = state
+        markers = self.markers
+        with self._module.lock:
+            lines = []
+            units = []     # the frame items of the batch
+            room = LINE_LIMIT + 2  # each line takes its length and CR LF
+            saved = (self._file_base, self._file_channels, self._writer_line)
             for item in items:
-                lines, after = self._lines_of(item)
-                length = sum(line[-1] + 2 for line in lines)
-                if batch and batch_length + length > LINE_LIMIT:
-                    self._write_batch(batch, saved)
-                    batch = []
-                    batch_length = -2
-                    lines, after = self._lines_of(item)
-                    length = sum(line[-1] + 2 for line in lines)
+                for attempt in (0, 1):
+                    if not markers or (item[_BASE] == self._file_base and item[_CHANNEL] in self._file_channels):
+                        unit = None
+                        need = item[_LENGTH] + 2
+                    else:
+                        unit, after = self._lines_of(item)
+                        need = sum(line[_LENGTH] + 2 for line in unit)
+                    if need <= room or not units:
+                        break
+                    self._write_batch(lines, units, saved)
+                    lines, units, room = [], [], LINE_LIMIT + 2
                     saved = (self._file_base, self._file_channels, self._writer_line)
-                batch.append((item, lines))
-                batch_length += length
-                self._file_base, self._file_channels, self._writer_line = after
-            if batch:
-                self._write_batch(batch, saved)
+                if unit is None:
+                    lines.append(item)
+                else:
+                    lines.extend(unit)
+                    self._file_base, self._file_channels, self._writer_line = after
+                units.append(item)
+                room -= need
+            if units:
+                self._write_batch(lines, units, saved)
 
-    def _write_batch(self, batch, saved):
-        lines = [line for _, item_lines in batch for line in item_lines]
+    def _write_batch(self, lines, units, saved):
         reason = self._write_lines(lines)
         if reason is None:
-            self._written += len(batch)
+            self._written += len(units)
             return
         # Nothing of the batch is in the log: the log's state is as before it.
         self._file_base, self._file_channels, self._writer_line = saved
-        if len(batch) == 1:
-            results = [reason]
-        else:
-            results = []
-            for item, _ in batch:
-                item_lines, after = self._lines_of(item)
-                result = self._write_lines(item_lines)
-                if result is None:
+        for item in units:
+            if len(units) > 1:
+                item_lines, after = self._lines_of(item) if self.markers else ([item], saved)
+                reason = self._write_lines(item_lines)
+                if reason is None and self.markers:
                     self._file_base, self._file_channels, self._writer_line = after
-                results.append(result)
-        for (item, _), result in zip(batch, results):
             self._written += 1
-            if result is not None:
+            if reason is not None:
                 self._lost.append(item[_NUMBER])
                 if self._reason is None:
-                    self._reason = result
+                    self._reason = reason
 
     def _write_lines(self, lines):
         """Puts `lines` into one Write. None when it succeeded, else the
         reason in words."""
-        module = self._module
-        fast = module._fast
+        fast = self._module._fast
         put_frame_id, put_time_stamp, put_frame = fast.PutFrameId, fast.PutTimeStamp, fast.PutFrame
         put_string, put_error = fast.PutString, fast.PutError
         count = self._count
@@ -667,23 +665,27 @@ class BuslogWriter(MessageWriter):
             raise WriteError(f"a line to {self.path!r} was interrupted before its end; stop this writer")
         self._partial = True
         first = True
-        for number, since, kind, bus, channel, status, record, suffix, error, _ in lines:
-            if not first:
+        for number, since, kind, bus, channel, status, record, suffix, error, _, _ in lines:
+            if first:
+                first = False
+            else:
                 put_string(2, _CR_LF, count)
-            first = False
             put_frame_id(1, pack_one(number), count)
-            seconds = since // 1000000
-            put_time_stamp(2, pack_two(seconds, since - seconds * 1000000), count)
+            if since:
+                seconds = since // 1000000
+                put_time_stamp(2, pack_two(seconds, since - seconds * 1000000), count)
+            else:
+                put_time_stamp(2, _ZERO_TIME, count)
             put_frame(kind, bus, channel, status, len(record), record, count)
             if suffix is not None:
                 put_string(len(suffix), suffix, count)
             elif error is not None:
                 put_error(1, pack_one(error), count)
-        ctypes.set_errno(0)
+        set_errno(0)
         self._write_export(0, None, count, self._cell_pointer_ref)
+        code = get_errno()
         self._partial = False
         self.writes += 1
-        code = ctypes.get_errno()
         if self._cell is None:  # the Write result's cell stays where it is
             self._cell = ctypes.c_uint8.from_address(self._cell_pointer.value)
         result = self._cell.value
@@ -746,6 +748,14 @@ def _stop_at_exit():
 
 _PACK_ONE = struct.Struct("<I").pack
 _PACK_TWO = struct.Struct("<II").pack
+_ZERO_TIME = _PACK_TWO(0, 0)
+set_errno = ctypes.set_errno
+get_errno = ctypes.get_errno
+
+
+def _version():
+    from . import __version__
+    return __version__
 
 
 def _ranges(numbers):
