@@ -91,6 +91,8 @@ _MAX_NAME_BYTES = 2048
 TIME_FIELD_LIMIT = 100000000 * 1000000  # the 9-character field shows < 100,000,000 s
 STEP_BACK_LIMIT = 1000000
 _MAX_WARNINGS = 20
+# Queued messages the writer's thread takes at a time.
+_CHUNK = 4096
 
 _EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 
@@ -264,13 +266,16 @@ class BuslogWriter(MessageWriter):
         True: the line is on the device when on_message_received returns.
     :param markers: write the marker lines (start time, writer, channel
         names); False leaves them out, and a time jump is then refused.
+    :param max_queue: group commit: when this many messages are taken and
+        not yet written, on_message_received waits for the device (what a
+        kill can lose, and the memory the queue takes, stay bounded).
 
     Both flags also take "true"/"false"/"1"/"0", as can.logger hands over
     `--write-through=true` and `--markers=false`.
     """
 
     def __init__(self, file, append=False, buslog_module=None, share_read=True, write_through=False, markers=True,
-                 *args, **kwargs):
+                 max_queue=100000, *args, **kwargs):
         if append:
             raise ValueError(".buslog logs cannot be appended to: the buslog module always starts a new file "
                              "(leave out append / --append, or log to a new file name)")
@@ -279,6 +284,12 @@ class BuslogWriter(MessageWriter):
                             "file itself; compressed .buslog.gz is not supported)")
         self.write_through = _flag(write_through, "write_through")
         self.markers = _flag(markers, "markers")
+        try:
+            self.max_queue = int(max_queue)
+        except (TypeError, ValueError):
+            self.max_queue = 0
+        if self.max_queue < 1:
+            raise ValueError(f"max_queue must be a whole number of messages, 1 or more, not {max_queue!r}")
         super().__init__(None)
         self._module = None
         self._private = False
@@ -485,6 +496,8 @@ class BuslogWriter(MessageWriter):
                 self._queue.append(item)
                 if len(self._queue) == 1:
                     self._done.notify_all()
+                while self._taken - self._written >= self.max_queue and self._thread_failure is None:
+                    self._done.wait()  # the device is far behind: hold the caller
 
     def _time_base(self, micros, timestamp):
         """The serial of the time base of a message at `micros`; begins a
@@ -565,7 +578,11 @@ class BuslogWriter(MessageWriter):
                         self._done.wait()
                     if not self._queue:
                         return
-                    items, self._queue = self._queue, []
+                    if len(self._queue) <= _CHUNK:
+                        items, self._queue = self._queue, []
+                    else:  # in chunks, so that waiting callers go on soon
+                        items = self._queue[:_CHUNK]
+                        del self._queue[:_CHUNK]
                 self._write_items(items)
                 with self._lock:
                     self._done.notify_all()

@@ -1,6 +1,8 @@
 """Group commit: several lines a Write, within the module's line limit, and
 the same log as one Write a line."""
 
+import threading
+
 import can
 import pytest
 
@@ -140,3 +142,21 @@ def test_messages_after_stop_are_refused(memory_path):
     writer.stop()  # a second stop does nothing
     with pytest.raises(ValueError, match="stopped"):
         writer(forms(0))
+
+
+def test_a_full_queue_holds_the_caller_until_the_device_catches_up(memory_path):
+    log = memory_path / "x.buslog"
+    writer = buslog.BuslogWriter(str(log), markers=False, max_queue="50")  # as can.logger hands it over
+    messages = mixed(200)
+    sender = threading.Thread(target=lambda: [writer(message) for message in messages])
+    with writer._module.lock:  # the device does not take a line
+        sender.start()
+        sender.join(timeout=2)
+        assert sender.is_alive()
+        assert writer._taken == 50
+    sender.join(timeout=60)
+    assert not sender.is_alive()
+    writer.stop()
+    assert log.read_bytes().count(b"\r\n") == 200
+    with pytest.raises(ValueError, match="max_queue must be a whole number of messages, 1 or more, not 'x'"):
+        buslog.BuslogWriter(str(memory_path / "y.buslog"), max_queue="x")
