@@ -552,7 +552,7 @@ class BuslogWriter(MessageWriter):
             # an empty interface name would make unreadable candump lines.
             self._names.setdefault(number, None)
         elif self._names.get(number) is None:
-            text = str(channel).translate({13: " ", 10: " ", 0: " "}).encode("utf-8", "surrogateescape")
+            text = str(channel).translate({13: " ", 10: " ", 0: " "}).encode("utf-8", "backslashreplace")
             if len(text) > _MAX_NAME_BYTES:
                 text = text[:_MAX_NAME_BYTES].decode("utf-8", "ignore").encode("utf-8")
             self._names[number] = text
