@@ -54,7 +54,10 @@ kind          'frame'     a CAN frame: `message` is its can.Message
                           or length): `message` None
               'error'     an error field alone: `text` is the field
               'empty'     nothing between line ends
-              'malformed' not a log line: `text` says why
+              'malformed' a line meant as a log line that breaks its
+                          rules (rule 12): `text` says why
+              'text'      any other line that is no record (text a host
+                          or another program wrote): `text` says why
 channel       a frame's interface name from a `buslog channel` marker, else
               its channel number as the log shows it less one (None for "-")
 """
@@ -82,6 +85,7 @@ _BUS_NAMES = {
 _ERROR_PREFIX = b"(0:ERR="
 _PIN_STATES = frozenset(b"01+-")
 _START = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z\Z")
+_CHANNEL_NUMBER = re.compile(r"[1-9][0-9]{0,9}\Z")
 _EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 
 
@@ -93,7 +97,7 @@ class Line:
     """One line as the rules read it: the C++ reader's LogLine."""
 
     __slots__ = ("form", "why", "frame_number", "micros", "time_digits", "time_cut", "error", "rest", "record",
-                 "kind", "channel", "ok", "can", "data", "text", "bus")
+                 "kind", "channel", "ok", "can", "data", "text", "bus", "malformed")
 
     def __init__(self):
         self.form = "text"
@@ -112,6 +116,12 @@ class Line:
         self.can = None           # (complete, flags, id, nibble, type, fd flags); type 'data' 'remote' 'fd' 'error'
         self.data = b""
         self.text = None          # marker text
+        self.malformed = False    # rule 12: a text line meant as a log line
+
+    @property
+    def log_line(self):
+        """Rule 13."""
+        return self.form in ("record", "error") or (self.frame_number is not None and self.micros is not None)
 
 
 def _hex_field(field, low, high):
@@ -336,6 +346,21 @@ def _time(field):
 def parse_line(line_bytes):
     """Reads one line (bytes, its line end removed) by the rules of
     reader/log_reader.h: a `Line`. Never fails."""
+    line = _parse(line_bytes)
+    if line.form != "text" or line.malformed:
+        return line
+    if line.frame_number is None:
+        # Rule 12d: a log line behind leading bytes.
+        first = next((index for index, c in enumerate(line_bytes) if c in _DIGITS), 0)
+        if first > 0:
+            behind = _parse(line_bytes[first:])
+            if behind.frame_number is not None and behind.micros is not None and behind.form in ("record", "error"):
+                line.why = "log line behind leading bytes"
+                line.malformed = True
+    return line
+
+
+def _parse(line_bytes):
     line = Line()
     length = len(line_bytes)
     if length == 0:
@@ -344,6 +369,7 @@ def parse_line(line_bytes):
     if length > _LINE_LIMIT:  # rule 2
         line.rest = line_bytes
         line.why = "longer than a log line"
+        line.malformed = True  # rule 12a
         return line
     # Rule 3.
     p = 0
@@ -360,6 +386,8 @@ def parse_line(line_bytes):
         if time is not None:
             line.micros, line.time_digits, line.time_cut = time
             p += 10
+    if line.frame_number is not None and line.micros is None and line_bytes[p:p + 2] == b",+":
+        line.malformed = True  # rule 12c: a time stamp that breaks rule 4
     # Rule 5.
     line.rest = line_bytes[p + 1:] if p < length and line_bytes[p] == 0x2C else line_bytes[p:]
     if p == length:
@@ -406,6 +434,7 @@ def parse_line(line_bytes):
         line.record = None
         line.error = None
         line.why = why
+        line.malformed = line.malformed or line.bus is not None  # rule 12b
         return line
     line.form = "record"
     return line
@@ -456,8 +485,9 @@ def parse_can_line(line, start=0.0):
 
 
 def _start_micros(text):
-    """The microseconds since the epoch of a `buslog start` time, or None."""
-    if not _START.match(text):
+    """The microseconds since the epoch of a `buslog start` time (rule 14a:
+    years 1970 to 9999), or None."""
+    if not _START.match(text) or text < "1970":
         return None
     try:
         moment = datetime.datetime.strptime(text, "%Y-%m-%dT%H:%M:%S.%fZ").replace(tzinfo=datetime.timezone.utc)
@@ -467,9 +497,10 @@ def _start_micros(text):
 
 
 def _channel_marker(text):
-    """(N, interface) of a `buslog channel N <interface>` text, or None."""
+    """(N, interface) of a `buslog channel N <interface>` text (rule 14c),
+    or None."""
     number, space, name = text.partition(" ")
-    if not space or not number.isdigit() or not number.isascii():
+    if not space or not _CHANNEL_NUMBER.match(number) or int(number) > 0x7FFFFFFF or not name or "\0" in name:
         return None
     return int(number), name
 
@@ -496,11 +527,12 @@ def iter_records(file, start=0.0):
     :param start: seconds added to the times of lines before any
         `buslog start` marker (a log that does not say when it began).
 
-    Raises NotALogError when the file holds lines but none of its first
-    1000 lines (or of all, if fewer) is a log line (one with a frame
-    number, a record or an error field): a candump trace named .buslog,
-    say. A last line without its line end (one still being written) comes
-    as 'malformed', "last line without its line end".
+    Raises NotALogError when the file holds lines but none is a log line
+    (rule 13): a candump trace named .buslog, say. The first 1000 lines are
+    held back until a log line is found, so that a short file that is no
+    log yields nothing before the error. A last line without its line end
+    (one still being written) comes as 'malformed', "last line without its
+    line end".
     """
     if isinstance(file, (str, bytes, os.PathLike)):
         with open(file, "rb") as opened:
@@ -512,7 +544,8 @@ def iter_records(file, start=0.0):
     base = None       # microseconds since the epoch of +0.000000, once a `buslog start` said it
     channels = {}     # shown channel number -> interface name
     seen_log_line = False
-    held = []         # records before the first log line
+    held = []         # records before the first log line, held back while it is not known to be a log
+    first_lines = []
     number = 0
     for raw in lines:
         number += 1
@@ -532,9 +565,8 @@ def iter_records(file, start=0.0):
                 text = line.text.decode("utf-8", "surrogateescape")
                 if line.frame_number == 0 and text.startswith("buslog "):
                     word, _, argument = text[7:].partition(" ")
-                    if word == "start":  # a new time base, from this line on
+                    if word == "start":  # a new time base, from this line on (rule 14a)
                         base = _start_micros(argument)
-                        channels = {}
                     elif word == "channel":
                         named = _channel_marker(argument)
                         if named is not None:
@@ -553,7 +585,7 @@ def iter_records(file, start=0.0):
         elif form == "empty":
             kind, text = "empty", None
         else:
-            kind, text = "malformed", line.why
+            kind, text = "malformed" if line.malformed else "text", line.why
 
         if line.micros is None:
             time = None
@@ -575,35 +607,43 @@ def iter_records(file, start=0.0):
         if seen_log_line:
             yield record
             continue
-        if record.frame_number is not None or record.kind in ("frame", "record", "marker", "error"):
+        if line.log_line:
             seen_log_line = True
-            yield from held
-            held = []
+        if held is None:
             yield record
             continue
         held.append(record)
-        if number >= NO_LOG_AFTER:
-            raise _no_log(name, held)
-    if not seen_log_line and any(record.kind != "empty" for record in held):
-        raise _no_log(name, held)
-    yield from held
+        if seen_log_line or len(held) >= NO_LOG_AFTER:
+            # A log, or too many lines to hold back: the rest is read as
+            # it comes, and a file without any log line is said at its end.
+            yield from held
+            first_lines, held = held, None
+    if seen_log_line:
+        return
+    if held is not None:
+        first_lines = held
+    if any(record.kind != "empty" for record in first_lines):
+        raise _no_log(name, first_lines, number)
+    yield from held or ()
 
 
-def _no_log(name, held):
-    first = next(record for record in held if record.kind != "empty")
-    return NotALogError(f"{name} is not a buslog log: none of its first {len(held)} lines is a log line "
+def _no_log(name, first_lines, count):
+    first = next(record for record in first_lines if record.kind != "empty")
+    return NotALogError(f"{name} is not a buslog log: none of its {count} lines is a log line "
                         f"(line {first.line_number}: {first.text})")
 
 
 def is_log(file):
-    """True when `file` (a path) is a buslog log: one of its first 1000
-    lines is a log line. An empty file counts as a log (one just begun)."""
-    try:
-        for _ in iter_records(file):
-            return True
-    except NotALogError:
-        return False
-    return True
+    """True when `file` (a path) is a buslog log: a file of which a line is
+    a log line (rule 13). An empty file counts as a log (one just begun)."""
+    with open(file, "rb") as opened:
+        lines = False
+        for raw in opened:
+            raw = raw[:-2] if raw.endswith(b"\r\n") else raw.rstrip(b"\n")
+            if parse_line(raw).log_line:
+                return True
+            lines = lines or bool(raw)
+    return not lines
 
 
 class BuslogReader(MessageReader):

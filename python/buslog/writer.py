@@ -147,13 +147,16 @@ def _flag(value, name):
 
 
 def _iso(micros):
-    """The UTC time of `micros` since the epoch, as a `buslog start` says it."""
+    """The UTC time of `micros` since the epoch, as a `buslog start` says it
+    (readers take the years 1970 to 9999)."""
     try:
         moment = _EPOCH + datetime.timedelta(microseconds=micros)
     except OverflowError:
-        raise ValueError(f"time stamp {micros / 1e6!r} is outside the years 1 to 9999, which a log's "
-                         "start time can show") from None
-    return moment.strftime("%Y-%m-%dT%H:%M:%S.%fZ").rjust(27, "0")
+        moment = None
+    if micros < 0 or moment is None or moment.year > 9999:
+        raise ValueError(f"time stamp {micros / 1e6!r} is outside the years 1970 to 9999, which a log's "
+                         "start time can show (markers=False logs it without one)")
+    return moment.strftime("%Y-%m-%dT%H:%M:%S.%fZ")
 
 
 def _marker_length(text):
@@ -547,9 +550,9 @@ class BuslogWriter(MessageWriter):
             number = self._named_channels
             self._named_channels += 1
         self._channels[key] = number
-        if channel is None:
+        if channel is None or str(channel) == "":
             # No marker: python-can's None says the channel is not known, and
-            # an empty interface name would make unreadable candump lines.
+            # an empty interface name is none (readers ignore such a marker).
             self._names.setdefault(number, None)
         elif self._names.get(number) is None:
             text = str(channel).translate({13: " ", 10: " ", 0: " "}).encode("utf-8", "backslashreplace")

@@ -65,14 +65,15 @@ def test_worked_out_marker_length_is_the_modules(tmp_path):
     writer.stop()
     lines = (tmp_path / "x.buslog").read_bytes().split(b"\r\n")[:-1]
     markers = [line for line in lines if line.startswith(b"000000000,")]
-    assert len(markers) == 2 + len(names)
+    assert len(markers) == 2 + len(names) - 1  # none for the empty name
     for line in markers:
         assert len(line) == buslog.writer._marker_length(line.split(b",OK,", 1)[1])
         assert len(line) <= LINE_LIMIT
     # Names are kept whole up to 2048 bytes, cut at a character; CR, LF and
-    # NUL become blanks.
+    # NUL become blanks. An empty name is no name: its channel reads back
+    # as its number.
     named = [message.channel for message in buslog.BuslogReader(str(tmp_path / "x.buslog"))]
-    assert named == ["can0", "", "x" * 2048, "ä" * 1024, "a  b c"]
+    assert named == ["can0", 1, "x" * 2048, "ä" * 1024, "a  b c"]
 
 
 def mixed(count, first_channel=0):

@@ -84,13 +84,19 @@ def test_line(name, line, expected):
 RULES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "reader", "expected")
 
 
+# The text lines of rules.log that are malformed (rule 12): a frame header
+# whose body breaks its rule, a time stamp that breaks rule 4 after a frame
+# number, a log line behind leading bytes.
+MALFORMED = {3, 8, 9, 16, 17, 18, 20, 27, 28, 29, 30, 36, 38, 48, 49, 65, 66, 67, 68}
+
+
 def test_rules_file_read_as_the_cpp_reader_reads_it():
     """Every line of rules.log against the C++ reader's reading of it."""
     with open(os.path.join(RULES, "rules.jsonl")) as file:
         expected = [json.loads(line) for line in file]
     records = list(iter_records(os.path.join(RULES, "rules.log")))
     assert len(records) == len(expected)
-    kinds = {"empty": "empty", "error": "error", "text": "malformed"}
+    kinds = {"empty": "empty", "error": "error"}
     for record, want in zip(records, expected):
         where = f"line {want['line']}"
         assert record.line_number == want["line"], where
@@ -99,10 +105,12 @@ def test_rules_file_read_as_the_cpp_reader_reads_it():
             assert round(record.time * 1e6) == round(want["time"] * 1e6), where
         else:
             assert record.time is None, where
+        if want["form"] == "text":
+            malformed = want.get("malformed", want["line"] in MALFORMED)
+            assert (record.kind, record.text) == ("malformed" if malformed else "text", want["why"]), where
+            continue
         if want["form"] != "record":
             assert record.kind == kinds[want["form"]], where
-            if want["form"] == "text":
-                assert record.text == want["why"], where
             continue
         if want["record"] == "marker":
             assert (record.kind, record.text) == ("marker", want["text"]), where

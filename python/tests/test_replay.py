@@ -32,7 +32,8 @@ MODES = [pytest.param({"write_through": False}, id="group commit"),
 def replay_without_markers(host_path, module_copy, trace):
     """buslog-host replay's log of `trace` without marker lines (a host that
     writes markers is asked to leave them out)."""
-    help_text = subprocess.run([host_path, "replay", "--help"], capture_output=True).stdout
+    done = subprocess.run([host_path, "replay", "--help"], capture_output=True)
+    help_text = done.stdout + done.stderr
     name = "replay.buslog"
     command = [host_path, "replay", str(trace), "--name", name, "--module", module_copy, "--quiet"]
     if b"--no-markers" in help_text:

@@ -95,6 +95,13 @@ def test_refusals(tmp_path):
         writer(can.Message(arbitration_id=0x1))
     assert (tmp_path / "x.buslog").read_bytes() == START + b"I,CAN     , 1,OK,0,0,01,0\r\n"
 
+    # A start time that a log's start marker cannot say.
+    with can.Logger(str(tmp_path / "m.buslog")) as writer:
+        for stamp in (-1.0, 1e12):
+            with pytest.raises(ValueError, match="outside the years 1970 to 9999"):
+                writer(can.Message(timestamp=stamp, arbitration_id=0x1))
+    assert (tmp_path / "m.buslog").read_bytes() == b""
+
 
 # (what the error says, a message no bus can carry or the log cannot show)
 REFUSED = [
