@@ -336,31 +336,47 @@ def test_log_far_from_the_module_goes_through_a_private_copy(tmp_path, module_pa
     assert os.listdir(too_deep) == []
 
 
-# Logs 100 messages under a file size limit; prints the frames that the log
-# did not take, as the WriteErrors said, and their reason.
+# Logs 100 messages under a file size limit; prints how many it handed
+# over, the frames that the log did not take, as the WriteErrors said, the
+# reasons, and where each error came: at a call or at stop(). In group
+# commit, the first 60 are queued while the writer's thread is held, so
+# that they go in full batches, one of which fails in the middle.
 FILL_UNTIL_FULL = """
-import resource, signal, sys
+import resource, signal, sys, time
 import can, buslog
 signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
 resource.setrlimit(resource.RLIMIT_FSIZE, (int(sys.argv[3]), int(sys.argv[3])))
-writer = can.Logger(sys.argv[1], write_through=sys.argv[2])
-lost, reasons, taken = [], set(), 0
-def note(error):
+through = sys.argv[2] == "true"
+writer = can.Logger(sys.argv[1], write_through=through)
+lost, reasons, where, taken = [], set(), [], 0
+def note(error, at):
     lost.extend(error.frames)
     reasons.add(str(error).split(": ", 1)[1])
-for index in range(100):
+    where.append(at)
+def send(index):
+    global taken
     try:
         writer(can.Message(timestamp=index * 0.01, arbitration_id=index, is_extended_id=False, data=bytes(8)))
         taken += 1
     except buslog.WriteError as error:
-        if sys.argv[2] == "true":
-            taken += 1  # written through: this message's own line failed
-        note(error)
+        taken += through  # written through: this message's own line failed
+        note(error, "call")
+if through:
+    for index in range(60):
+        send(index)
+else:
+    with writer._module.lock:
+        for index in range(60):
+            send(index)
+    while writer._written < 60:
+        time.sleep(0.01)
+for index in range(60, 100):
+    send(index)
 try:
     writer.stop()
 except buslog.WriteError as error:
-    note(error)
-print(taken, " ".join(map(str, lost)), "|", "; ".join(sorted(reasons)))
+    note(error, "stop")
+print(taken, " ".join(map(str, lost)), "|", "; ".join(sorted(reasons)), "|", " ".join(where))
 """
 
 
@@ -375,9 +391,16 @@ def test_failed_write_is_reported_with_its_reason(tmp_path, write_through):
     log = tmp_path / "x.buslog"
     done = subprocess.run([sys.executable, "-c", FILL_UNTIL_FULL, str(log), write_through, "2000"],
                           capture_output=True, check=True)
-    counts, reasons = done.stdout.decode().rsplit("|", 1)
+    counts, reasons, where = done.stdout.decode().split("|")
     taken, *lost = counts.split()
     assert reasons.strip() == "File too large (errno 27)"
+    # Said at the next call (group commit: once for the failed batches,
+    # once for the later ones; write-through: at each call whose line
+    # failed), and the frames not yet reported at stop().
+    where = where.split()
+    assert where[0] == "call" and where.count("stop") <= 1 and where[-1] in ("call", "stop")
+    if write_through == "false":
+        assert where.count("call") == 1
     written = frame_numbers(log.read_bytes())
     # Every frame taken is either in the log, whole, or reported lost;
     # never both, never neither.
