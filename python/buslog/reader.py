@@ -72,6 +72,12 @@ _LINE_LIMIT = 4096  # rule 2
 _DIGITS = frozenset(b"0123456789")
 _HEX = {c: int(chr(c), 16) for c in b"0123456789abcdefABCDEF"}
 _HEX_SET = frozenset(_HEX)
+# Fields of one and two hexadecimal digits, by their text.
+_SHORT_HEX = {bytes((c,)): v for c, v in _HEX.items()}
+_SHORT_HEX.update({bytes((a, b)): va << 4 | vb for a, va in _HEX.items() for b, vb in _HEX.items()})
+_DATA = re.compile(rb"[0-9A-Fa-f]{2}(?:,[0-9A-Fa-f]{2})*\Z")
+# Rule 4's 8 characters: digits with at most one point, not first.
+_TIME = re.compile(rb"([0-9]+)\.([0-9]*)\Z|[0-9]{8}\Z")
 _KINDS = frozenset(b"OIPEM")
 _BUS_NAMES = {
     b"CAN     ": "can",
@@ -128,6 +134,8 @@ def _hex_field(field, low, high):
     """The value of a field of `low` to `high` hexadecimal digits, or None (rule 6)."""
     if not low <= len(field) <= high:
         return None
+    if len(field) <= 2:
+        return _SHORT_HEX.get(field)
     value = 0
     for c in field:
         digit = _HEX.get(c)
@@ -146,12 +154,12 @@ def _error_value(field):
 
 def _data_bytes(fields):
     """Data bytes of exactly two hexadecimal digits each (rule 6), or None."""
-    if any(len(field) != 2 for field in fields):
+    if not fields:
+        return b""
+    joined = b",".join(fields)  # no field holds a comma
+    if not _DATA.match(joined):
         return None
-    joined = b"".join(fields)
-    if not _HEX_SET.issuperset(joined):
-        return None
-    return bytes.fromhex(joined.decode("ascii"))
+    return bytes.fromhex(joined.replace(b",", b" ").decode("ascii"))
 
 
 def _take_error(fields, line):
@@ -328,19 +336,14 @@ def _header(line_bytes, p, line):
 
 def _time(field):
     """Rule 4: the 8 characters after "+" as (micros, digits, cut), or None."""
-    point = -1
-    for index, c in enumerate(field):
-        if c == 0x2E:
-            if point >= 0 or index == 0:
-                return None
-            point = index
-        elif c not in _DIGITS:
-            return None
-    if point < 0:
+    match = _TIME.match(field)
+    if match is None:
+        return None
+    whole, fraction = match.group(1, 2)
+    if whole is None:
         return int(field) * 1000000, 0, True
-    digits = 7 - point
-    fraction = int(field[point + 1:]) if digits else 0
-    return int(field[:point]) * 1000000 + fraction * 10 ** (6 - digits), digits, False
+    digits = len(fraction)
+    return int(whole) * 1000000 + (int(fraction) * 10 ** (6 - digits) if digits else 0), digits, False
 
 
 def parse_line(line_bytes):
