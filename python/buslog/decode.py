@@ -1,0 +1,629 @@
+"""Signals from bus logs: every CAN frame of a buslog log (or a candump
+trace) that a CAN database knows, decoded into one row per signal value.
+
+    for row in buslog.decode("run.csv", dbc="car.dbc", signals=["ENGINE_DATA.*"]):
+        print(row.time, row.channel, row.message, row.signal, row.value, row.unit, row.label)
+
+The database is read with canmatrix (DBC, ARXML, KCD, SYM, ...); its
+signals are compiled once into integer shifts and masks, so a frame costs
+two int.from_bytes and a few operations per signal, not canmatrix's
+bit strings and Decimal arithmetic. What the compiled decoder does is what
+the database says, as canmatrix reads it:
+
+- little endian (Intel): the signal's bits from its start bit (the least
+  significant bit, numbered from bit 0 of byte 0) upwards;
+- big endian (Motorola): the bits from its most significant one, in the
+  order the bytes stand;
+- signed values in two's complement, IEEE floats of 32 and 64 bits,
+  physical value = raw * factor + offset (an int when factor and offset
+  are whole numbers, else a float rounded to their decimal places, so
+  that 0.02 * 62 is 1.24 and not 1.2400000000000002);
+- a value table's label for the raw value (as DBC files define them);
+- simple multiplexing: the multiplexer first, then the signals of its
+  value; nested multiplexing (SG_MUL_VAL_) goes through canmatrix's own
+  decoder.
+
+A frame shorter than its message is not decoded but counted; a longer one
+(a CAN FD frame padded to its length code) is decoded over the message's
+length. Frames the database does not know, remote and error frames, lines
+that are no frame and gaps in a buslog log's frame numbers are counted in
+a `Summary`.
+"""
+
+import ast
+import collections
+import contextlib
+import fnmatch
+import io
+import logging
+import os
+import re
+import struct
+
+import can
+
+__all__ = ["Row", "Database", "DatabaseError", "DecodeError", "Summary", "Gap", "decode", "load_database",
+           "read_frames"]
+
+log = logging.getLogger("buslog.decode")
+
+# One signal value: time in seconds (absolute epoch seconds when the log
+# says when it began, else seconds since its start), the channel (the
+# interface name where the log gives it), message and signal names as the
+# database writes them, the physical value, its unit and the value table's
+# label for it ("" when there is none).
+Row = collections.namedtuple("Row", "time channel message signal value unit label")
+
+# A jump in a log's frame numbers: `lost` frames between frame `after` and
+# the next frame line, at `time` (that of the frame after the gap).
+Gap = collections.namedtuple("Gap", "time after lost file line")
+
+
+class DatabaseError(Exception):
+    """A CAN database that cannot be read, or a signal pattern that matches nothing."""
+
+
+class DecodeError(Exception):
+    """With strict decoding: a frame or line that could not be decoded."""
+
+
+_canmatrix_formats = None
+
+
+def _formats():
+    """canmatrix.formats, imported without its complaints about formats
+    whose optional libraries are missing ("ldf is not supported")."""
+    global _canmatrix_formats
+    if _canmatrix_formats is None:
+        logger = logging.getLogger("canmatrix")
+        level = logger.level
+        logger.setLevel(logging.ERROR)
+        try:
+            import canmatrix.formats
+        finally:
+            logger.setLevel(level)
+        _canmatrix_formats = canmatrix.formats
+    return _canmatrix_formats
+
+
+class _Collect(logging.Handler):
+    def __init__(self):
+        super().__init__(logging.WARNING)
+        self.messages = []
+
+    def emit(self, record):
+        self.messages.append(record.getMessage())
+
+
+def _printed_complaints(text):
+    """canmatrix's printed parse complaints, one a message: a line such as
+    "error with line no: 165" and the repr of the line it means,
+    b'BO_ 13274 LKAS_HUD_A: 5 ADAS\\n', joined into one."""
+    complaints = []
+    for line in text.splitlines():
+        line = line.strip()
+        if not line:
+            continue
+        if line[:2] in ("b'", 'b"') and complaints:
+            try:
+                quoted = ast.literal_eval(line).decode("utf-8", "replace").strip()
+            except (ValueError, SyntaxError):
+                quoted = line
+            complaints[-1] += ": " + quoted
+        else:
+            complaints.append(line)
+    return complaints
+
+
+class _Signal:
+    """One signal compiled for decoding (see the module's description)."""
+
+    __slots__ = ("name", "unit", "little", "shift", "mask", "sign", "full", "float_format", "factor", "offset",
+                 "digits", "labels", "mux_value", "is_multiplexer", "end_byte", "source", "_start")
+
+    def __init__(self, signal, size_bytes):
+        self.source = signal
+        self.name = signal.name
+        self.unit = signal.unit or ""
+        self.little = bool(signal.is_little_endian)
+        size = int(signal.size)
+        start = int(signal.start_bit)
+        if self.little:
+            self.shift = start
+            last_bit = start + size - 1
+            self.end_byte = last_bit // 8 + 1
+        else:
+            # start is the most significant bit, counted from byte 0's bit 7.
+            self.shift = None
+            self.end_byte = (start + size - 1) // 8 + 1
+        self._start = start
+        self.mask = (1 << size) - 1
+        self.sign = (1 << (size - 1)) if signal.is_signed else 0
+        self.full = 1 << size
+        self.float_format = None
+        if signal.is_float:
+            if size not in (32, 64):
+                raise DatabaseError(f"signal {signal.name}: a float of {size} bits")
+            self.float_format = struct.Struct(">f" if size == 32 else ">d")
+        factor, offset = signal.factor, signal.offset
+        whole = _is_whole(factor) and _is_whole(offset)
+        if whole and not signal.is_float:
+            self.factor, self.offset, self.digits = int(factor), int(offset), None
+        else:
+            self.factor, self.offset = float(factor), float(offset)
+            self.digits = None if signal.is_float else max(_decimals(factor), _decimals(offset))
+        self.labels = {int(key): str(text) for key, text in (signal.values or {}).items()}
+        self.mux_value = None if signal.mux_val is None else int(signal.mux_val)
+        self.is_multiplexer = bool(signal.is_multiplexer)
+
+    def place(self, size_bytes):
+        """Sets the big-endian shift for a message of size_bytes bytes."""
+        if not self.little:
+            self.shift = size_bytes * 8 - self._start - (self.mask.bit_length())
+
+    def raw(self, little, big):
+        raw = ((little if self.little else big) >> self.shift) & self.mask
+        if self.sign and raw & self.sign:
+            raw -= self.full
+        return raw
+
+    def physical(self, raw):
+        if self.float_format is not None:
+            raw = self.float_format.unpack((raw & self.mask).to_bytes(self.float_format.size, "big"))[0]
+        if self.factor == 1 and self.offset == 0:
+            return raw
+        value = raw * self.factor + self.offset
+        if self.digits is not None:
+            value = round(value, self.digits)
+        return value
+
+
+def _is_whole(number):
+    return number == int(number)
+
+
+def _decimals(number):
+    """Decimal places of a factor or offset (canmatrix gives them as Decimal)."""
+    import decimal
+    exponent = decimal.Decimal(str(number)).normalize().as_tuple().exponent
+    return max(0, -int(exponent))
+
+
+class _Message:
+    """One message of a database, with the signals chosen from it."""
+
+    __slots__ = ("name", "size", "plain", "by_mux", "multiplexer", "complex", "frame", "chosen", "_by_name")
+
+    def __init__(self, frame, chosen):
+        self.frame = frame
+        self.name = frame.name
+        signals = [_Signal(signal, frame.size) for signal in frame.signals]
+        self.size = max([int(frame.size)] + [signal.end_byte for signal in signals])
+        for signal in signals:
+            signal.place(self.size)
+        self.chosen = frozenset(chosen)
+        self.complex = bool(frame.is_complex_multiplexed)
+        self.multiplexer = next((s for s in signals if s.is_multiplexer), None)
+        keep = [s for s in signals if s.name in self.chosen]
+        self.plain = [s for s in keep if s.mux_value is None]
+        self.by_mux = {}
+        for signal in keep:
+            if signal.mux_value is not None:
+                self.by_mux.setdefault(signal.mux_value, list(self.plain)).append(signal)
+        self._by_name = {s.name: s for s in signals}
+
+    def values(self, data):
+        """[(signal, raw value)] of the chosen signals in data (at least
+        self.size bytes)."""
+        if self.complex:
+            decoded = self.frame.decode(bytes(data[:self.frame.size]))
+            return [(self._by_name[name], int(item.raw_value) if not self._by_name[name].float_format else item.raw_value)
+                    for name, item in decoded.items() if name in self.chosen]
+        little = int.from_bytes(data, "little")
+        big = int.from_bytes(data[:self.size], "big")
+        signals = self.plain
+        if self.multiplexer is not None and self.by_mux:
+            signals = self.by_mux.get(self.multiplexer.raw(little, big), self.plain)
+        return [(signal, signal.raw(little, big)) for signal in signals]
+
+
+class Database:
+    """A CAN database read with canmatrix.
+
+    `warnings` holds what canmatrix complained about while reading it
+    (it prints some of that on standard output; here it is captured).
+    `frames` maps (identifier, extended) to canmatrix's Frame.
+    """
+
+    def __init__(self, path):
+        self.path = os.fspath(path)
+        formats = _formats()
+        printed = io.StringIO()
+        collect = _Collect()
+        logger = logging.getLogger("canmatrix")
+        logger.addHandler(collect)
+        propagate = logger.propagate
+        logger.propagate = False
+        try:
+            with contextlib.redirect_stdout(printed):
+                loaded = formats.loadp(self.path)
+        except OSError as error:
+            raise DatabaseError(f"{self.path}: cannot read: {error.strerror or error}") from None
+        except Exception as error:  # canmatrix raises whatever its parsers raise
+            raise DatabaseError(f"{self.path}: cannot read as a CAN database: {error}") from None
+        finally:
+            logger.removeHandler(collect)
+            logger.propagate = propagate
+        self.warnings = _printed_complaints(printed.getvalue()) + collect.messages
+        if not loaded:
+            raise DatabaseError(f"{self.path}: not a CAN database canmatrix can read (by its extension)")
+        self.frames = {}
+        for matrix in loaded.values():
+            for frame in matrix.frames:
+                key = (frame.arbitration_id.id, bool(frame.arbitration_id.extended))
+                self.frames.setdefault(key, frame)
+        if not self.frames:
+            raise DatabaseError(f"{self.path}: holds no message")
+
+    def names(self):
+        """Every MESSAGE.SIGNAL of the database."""
+        return [f"{frame.name}.{signal.name}" for frame in self.frames.values() for signal in frame.signals]
+
+    def compile(self, patterns):
+        """{(identifier, extended): _Message} of the messages with a signal
+        that matches one of the patterns (None: every signal)."""
+        compiled = {}
+        for key, frame in self.frames.items():
+            chosen = [signal.name for signal in frame.signals
+                      if patterns is None or any(fnmatch.fnmatchcase(f"{frame.name}.{signal.name}", p) for p in patterns)]
+            if chosen:
+                compiled[key] = _Message(frame, chosen)
+        return compiled
+
+
+_loaded = {}
+
+
+def load_database(path):
+    """The Database of path, read once per process (canmatrix's warnings
+    are logged once, as warnings of logger "buslog.decode" naming the file)."""
+    key = os.path.realpath(os.fspath(path))
+    database = _loaded.get(key)
+    if database is None:
+        database = _loaded[key] = Database(path)
+        for warning in database.warnings:
+            log.warning("%s: %s", database.path, warning)
+    return database
+
+
+class Summary:
+    """What a decoding met, counted. Attributes: files, lines, frames,
+    decoded (frames decoded), rows, unknown ({(id, extended): frames} of
+    frames no database knows), short ({message: frames} too short for it),
+    not_chosen (frames of messages none of whose signals was chosen),
+    remote, error_frames, records (lines of other records: LIN, ports,
+    ...), markers, malformed, empty, gaps (a list of Gap), undecoded
+    ({message: [times]} of chosen messages' frames that could not be
+    decoded), first_time, last_time, start (the log's start in epoch
+    seconds when it says it), channels."""
+
+    def __init__(self):
+        self.files = []
+        self.lines = self.frames = self.decoded = self.rows = 0
+        self.unknown = collections.Counter()
+        self.short = collections.Counter()
+        self.undecoded = collections.defaultdict(list)
+        self.not_chosen = self.remote = self.error_frames = 0
+        self.records = self.markers = self.malformed = self.empty = 0
+        self.gaps = []
+        self.first_time = self.last_time = None
+        self.start = None
+        self.channels = []
+
+    @property
+    def lost(self):
+        return sum(gap.lost for gap in self.gaps)
+
+    def text(self):
+        """The summary, a few lines for standard error."""
+        files = ", ".join(self.files)
+        lines = [f"{files}: {self.lines:,} lines, {self.frames:,} CAN frames; "
+                 f"{self.decoded:,} frames decoded into {self.rows:,} values"]
+        if self.unknown:
+            top = ", ".join(_identifier(key) + f" ({count:,})" for key, count in self.unknown.most_common(5))
+            more = f", ... {len(self.unknown) - 5} more" if len(self.unknown) > 5 else ""
+            lines.append(f"  not in the database: {sum(self.unknown.values()):,} frames of {len(self.unknown)} "
+                         f"identifiers: {top}{more}")
+        if self.short:
+            what = ", ".join(f"{name} ({count:,})" for name, count in self.short.most_common())
+            lines.append(f"  too short for their message: {sum(self.short.values()):,} frames: {what}")
+        if self.not_chosen:
+            lines.append(f"  of messages with no chosen signal: {self.not_chosen:,} frames")
+        if self.remote or self.error_frames:
+            lines.append(f"  remote frames {self.remote:,}, error frames {self.error_frames:,}")
+        skipped = [(self.records, "other records"), (self.markers, "markers"), (self.malformed, "malformed lines"),
+                   (self.empty, "empty lines")]
+        if any(count for count, _ in skipped):
+            lines.append("  not frames: " + ", ".join(f"{count:,} {what}" for count, what in skipped if count))
+        if self.gaps:
+            first = ", ".join(f"{gap.lost:,} after frame {gap.after} at {gap.time:.6f} s" for gap in self.gaps[:3])
+            more = f", ... {len(self.gaps) - 3} more" if len(self.gaps) > 3 else ""
+            lines.append(f"  frames lost: {self.lost:,} in {len(self.gaps)} gaps of the frame numbers: {first}{more}")
+        return "\n".join(lines)
+
+
+def _identifier(key):
+    identifier, extended = key
+    return f"0x{identifier:08X}" if extended else f"0x{identifier:03X}"
+
+
+# ---------------------------------------------------------------------------
+# Reading logs: buslog logs through the reader's iter_records, candump
+# traces through python-can's CanutilsLogReader.
+
+_CANDUMP_LINE = re.compile(rb"^\s*\(\d+(\.\d+)?\)\s+\S+\s+[0-9A-Fa-f]+#")
+
+
+def _is_candump(path):
+    with open(path, "rb") as file:
+        for line in file:
+            if line.strip():
+                return bool(_CANDUMP_LINE.match(line))
+    return False
+
+
+class _Lines:
+    """A text file's lines for CanutilsLogReader, numbered, so that a line
+    it cannot parse can be counted and the reading go on after it."""
+
+    def __init__(self, file):
+        self._file = file
+        self.number = 0
+        self.text = ""
+
+    read = write = None  # CanutilsLogReader takes an object with these for a file
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        self.text = next(self._file)
+        self.number += 1
+        return self.text
+
+    def close(self):
+        pass
+
+
+Record = collections.namedtuple("Record", "line_number frame_number time kind message text channel")
+
+
+def _candump_records(path):
+    """Records of a candump trace, as iter_records gives them for a log
+    (no frame numbers)."""
+    with open(path, "r", encoding="utf-8", errors="replace", newline=None) as file:
+        lines = _Lines(file)
+        while True:
+            reader = can.CanutilsLogReader(lines)
+            try:
+                for message in reader:
+                    kind = "error" if message.is_error_frame else "frame"
+                    yield Record(lines.number, None, message.timestamp, kind, message, None, message.channel)
+                return
+            except (ValueError, IndexError) as error:
+                if not lines.text.strip():
+                    continue
+                yield Record(lines.number, None, None, "malformed", None, f"not a candump frame ({error})", None)
+
+
+def _buslog_records(path):
+    from . import reader
+    iter_records = getattr(reader, "iter_records", None)
+    if iter_records is not None:
+        yield from iter_records(path)
+    else:
+        yield from _local_records(path)
+
+
+_START = re.compile(r"^buslog start (\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6})Z$")
+
+
+def _epoch(text):
+    import datetime
+    moment = datetime.datetime.strptime(text, "%Y-%m-%dT%H:%M:%S.%f").replace(tzinfo=datetime.timezone.utc)
+    return moment.timestamp()
+
+
+def _local_records(path):
+    """Stand-in for reader.iter_records until the reader has it."""
+    from .reader import parse_can_line
+    base = None
+    names = {}
+    with open(path, "rb") as file:
+        for number, line in enumerate(file, 1):
+            line = line.rstrip(b"\r\n")
+            if not line.strip():
+                yield Record(number, None, None, "empty", None, None, None)
+                continue
+            fields = line.split(b",", 6)
+            frame_number = int(fields[0]) if fields[0].isdigit() else None
+            rel = None
+            if len(fields) > 1 and fields[1][:1] == b"+":
+                try:
+                    rel = float(fields[1][1:])
+                except ValueError:
+                    pass
+            time = rel if base is None or rel is None else base + rel
+            if len(fields) >= 7 and fields[2] == b"M" and fields[3].strip() == b"Marker":
+                text = fields[6].decode("utf-8", "replace")
+                if frame_number == 0 and text.startswith("buslog "):
+                    match = _START.match(text)
+                    if match:
+                        base = _epoch(match.group(1))
+                        time = base + (rel or 0.0)
+                    parts = text.split(" ", 3)
+                    if len(parts) == 4 and parts[1] == "channel" and parts[2].isdigit():
+                        names[int(parts[2]) - 1] = parts[3]
+                yield Record(number, frame_number, time, "marker", None, text, None)
+                continue
+            try:
+                message = parse_can_line(line, 0.0)
+            except ValueError as error:
+                yield Record(number, frame_number, time, "malformed", None, str(error), None)
+                continue
+            if message is None:
+                kind = "record" if frame_number is not None else "malformed"
+                yield Record(number, frame_number, time, kind, None, line.decode("utf-8", "replace"), None)
+                continue
+            message.timestamp = time
+            channel = names.get(message.channel, message.channel)
+            kind = "error" if message.is_error_frame else "frame"
+            yield Record(number, frame_number, time, kind, message, None, channel)
+
+
+def read_records(paths, summary=None):
+    """(path, Record) of each log or trace in turn; frame-number gaps and
+    the log's start go into summary."""
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        paths = [paths]
+    previous = None
+    for path in paths:
+        path = os.fspath(path)
+        if summary is not None:
+            summary.files.append(path)
+        candump = _is_candump(path)
+        records = _candump_records(path) if candump else _buslog_records(path)
+        for record in records:
+            if summary is not None:
+                summary.lines += 1
+                number = record.frame_number
+                if number:
+                    if previous is not None and number > previous + 1:
+                        summary.gaps.append(Gap(record.time, previous, number - previous - 1, path, record.line_number))
+                    previous = number
+                if record.kind == "marker" and summary.start is None and record.text:
+                    match = _START.match(record.text)
+                    if match:
+                        summary.start = _epoch(match.group(1))
+                if record.time is not None and record.kind in ("frame", "error"):
+                    if summary.first_time is None:
+                        summary.first_time = record.time
+                    summary.last_time = record.time
+            yield path, record
+
+
+def read_frames(paths, summary=None):
+    """(time, channel, can.Message) of every CAN frame of the logs."""
+    for _, record in read_records(paths, summary):
+        if record.kind in ("frame", "error"):
+            yield record.time, record.channel, record.message
+
+
+# ---------------------------------------------------------------------------
+# Decoding.
+
+def _databases(dbc):
+    """{channel or None: Database} from a path, a Database, or a mapping
+    of channel (None: every channel) to either."""
+    if isinstance(dbc, (str, bytes, os.PathLike, Database)):
+        dbc = {None: dbc}
+    result = {}
+    for channel, database in dict(dbc).items():
+        if not isinstance(database, Database):
+            database = load_database(database)
+        result[None if channel is None else str(channel)] = database
+    if not result:
+        raise DatabaseError("no CAN database given")
+    return result
+
+
+def split_patterns(text):
+    """"A.*,B.C" -> ["A.*", "B.C"]; a "-" stays as an item of its own."""
+    return [item.strip() for item in text.split(",") if item.strip()]
+
+
+def _compile(databases, patterns):
+    compiled = {channel: database.compile(patterns) for channel, database in databases.items()}
+    if patterns is not None:
+        for pattern in patterns:
+            if not any(fnmatch.fnmatchcase(name, pattern) for database in databases.values() for name in database.names()):
+                files = ", ".join(sorted({os.path.basename(d.path) for d in databases.values()}))
+                raise DatabaseError(f"no signal of {files} matches {pattern!r} (patterns match MESSAGE.SIGNAL, "
+                                    f"case as the database writes it)")
+    return compiled
+
+
+def decode(logs, dbc, signals=None, strict=False, summary=None):
+    """Yields a Row for every value of the chosen signals in the CAN frames
+    of logs (a path or a list of paths: buslog logs, read as one, or
+    candump traces).
+
+    :param dbc: a database's path (or a Database) for every channel, or a
+        mapping of channel (the interface name, or the channel number as
+        the reader gives it; None for the rest) to one.
+    :param signals: patterns of MESSAGE.SIGNAL with * and ?, or None for
+        every signal; a pattern that matches nothing is a DatabaseError.
+    :param strict: raise DecodeError at the first frame no database knows,
+        frame too short for its message, or malformed line.
+    :param summary: a Summary to count into.
+    """
+    if isinstance(signals, str):
+        signals = split_patterns(signals)
+    if signals is not None:
+        signals = [pattern for pattern in signals if pattern != "-"] or None
+    databases = _databases(dbc)
+    compiled = _compile(databases, signals)
+    default = compiled.get(None, {})
+    if summary is None:
+        summary = Summary()
+    row = Row
+    for path, record in read_records(logs, summary):
+        kind = record.kind
+        if kind == "frame":
+            message = record.message
+            summary.frames += 1
+            if message.is_remote_frame:
+                summary.remote += 1
+                continue
+            channel = record.channel
+            key = (message.arbitration_id, message.is_extended_id)
+            table = compiled.get(str(channel), default) if len(compiled) > 1 else default
+            decoder = table.get(key)
+            if decoder is None:
+                database = databases.get(str(channel), databases.get(None)) if len(databases) > 1 else databases.get(None)
+                if database is None or key not in database.frames:
+                    summary.unknown[key] += 1
+                    if strict:
+                        raise DecodeError(f"{path}:{record.line_number}: identifier {_identifier(key)} is in no database")
+                else:
+                    summary.not_chosen += 1
+                continue
+            data = message.data
+            if len(data) < decoder.size:
+                summary.short[decoder.name] += 1
+                summary.undecoded[decoder.name].append(record.time)
+                if strict:
+                    raise DecodeError(f"{path}:{record.line_number}: {decoder.name} needs {decoder.size} bytes, "
+                                      f"the frame has {len(data)}")
+                continue
+            summary.decoded += 1
+            time = record.time
+            name = decoder.name
+            for signal, raw in decoder.values(data):
+                summary.rows += 1
+                yield row(time, channel, name, signal.name, signal.physical(raw), signal.unit,
+                          signal.labels.get(raw, "") if signal.labels else "")
+        elif kind == "error":
+            summary.frames += 1
+            summary.error_frames += 1
+        elif kind == "marker":
+            summary.markers += 1
+        elif kind == "record":
+            summary.records += 1
+        elif kind == "empty":
+            summary.empty += 1
+        else:
+            summary.malformed += 1
+            if strict:
+                raise DecodeError(f"{path}:{record.line_number}: {record.text or 'not a log line'}")
+
