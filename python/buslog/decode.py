@@ -54,9 +54,9 @@ log = logging.getLogger("buslog.decode")
 # label for it ("" when there is none).
 Row = collections.namedtuple("Row", "time channel message signal value unit label")
 
-# A jump in a log's frame numbers: `lost` frames between frame `after` and
-# the next frame line, at `time` (that of the frame after the gap).
-Gap = collections.namedtuple("Gap", "time after lost file line")
+# A jump in a log's frame numbers: `lost` frames between frame `after`
+# (at time `since`) and the next frame line (at `time`, in file at line).
+Gap = collections.namedtuple("Gap", "time after lost file line since")
 
 
 class DatabaseError(Exception):
@@ -486,7 +486,7 @@ def read_records(paths, summary=None):
     the log's start go into summary."""
     if isinstance(paths, (str, bytes, os.PathLike)):
         paths = [paths]
-    previous = None
+    previous = previous_time = None
     for path in paths:
         path = os.fspath(path)
         if summary is not None:
@@ -499,8 +499,9 @@ def read_records(paths, summary=None):
                 number = record.frame_number
                 if number:
                     if previous is not None and number > previous + 1:
-                        summary.gaps.append(Gap(record.time, previous, number - previous - 1, path, record.line_number))
-                    previous = number
+                        summary.gaps.append(Gap(record.time, previous, number - previous - 1, path, record.line_number,
+                                                previous_time))
+                    previous, previous_time = number, record.time
                 if record.kind == "marker" and summary.start is None and record.text:
                     match = _START.match(record.text)
                     if match:
@@ -516,6 +517,8 @@ def read_frames(paths, summary=None):
     """(time, channel, can.Message) of every CAN frame of the logs."""
     for _, record in read_records(paths, summary):
         if record.kind in ("frame", "error"):
+            if summary is not None:
+                summary.frames += 1
             yield record.time, record.channel, record.message
 
 
@@ -573,9 +576,13 @@ def decode(logs, dbc, signals=None, strict=False, summary=None):
         signals = [pattern for pattern in signals if pattern != "-"] or None
     databases = _databases(dbc)
     compiled = _compile(databases, signals)
-    default = compiled.get(None, {})
     if summary is None:
         summary = Summary()
+    return _rows(logs, databases, compiled, strict, summary)
+
+
+def _rows(logs, databases, compiled, strict, summary):
+    default = compiled.get(None, {})
     row = Row
     for path, record in read_records(logs, summary):
         kind = record.kind
