@@ -1,10 +1,17 @@
 """buslog for python-can: log any python-can bus durably through the buslog
 module (`can.Logger("run.buslog")`) and read the logs back
-(`can.LogReader("run.buslog")`)."""
+(`can.LogReader("run.buslog")`); decode their signals with a CAN database
+(`buslog.decode(...)`, `python3 -m buslog decode`) and plot them
+(`buslog.plot(...)`, `python3 -m buslog plot`)."""
 
 from .module import Module, ModuleLoadError, OpenError, WriteError, find_module
 from .reader import BuslogReader
 from .writer import BuslogWriter
+# buslog.decode and buslog.plot are the functions; their modules are still
+# there for `from buslog.decode import ...`.
+from .decode import Row, Summary, decode
+from .plot import plot
 
-__all__ = ["Module", "ModuleLoadError", "OpenError", "WriteError", "find_module", "BuslogReader", "BuslogWriter"]
+__all__ = ["Module", "ModuleLoadError", "OpenError", "WriteError", "find_module", "BuslogReader", "BuslogWriter", "Row", "Summary",
+           "decode", "plot"]
 __version__ = "0.1.0"

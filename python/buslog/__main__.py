@@ -18,7 +18,10 @@ import os
 import sys
 import tempfile
 
-from . import decode as _decode
+import importlib
+
+# The module, not the function buslog.decode that the package exports.
+_decode = importlib.import_module(".decode", __package__)
 
 PROGRAM = "python3 -m buslog"
 
@@ -164,7 +167,7 @@ def _decode_command(args):
 
 
 def _plot_command(args):
-    from . import plot as _plot
+    _plot = importlib.import_module(".plot", __package__)
     dbc = _dbc_arguments(args.dbc)
     patterns = _patterns(args.signals)
     if dbc is None and patterns:
@@ -178,6 +181,8 @@ def _plot_command(args):
         extension = os.path.splitext(args.output)[1].lower()
         if extension not in _plot.FORMATS:
             raise _Usage(f"--output {args.output}: give a file ending in {', '.join(_plot.FORMATS)}")
+    elif sys.platform.startswith("linux") and not (os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")):
+        raise _Usage("no display for a window: give --output FILE.png (or .svg, .pdf)")
     summary = _decode.Summary()
     figure = _plot.plot(args.logs, dbc=dbc, signals=patterns, start=args.start, stop=args.stop,
                         subplots=args.subplots, clock=args.clock, ids=args.ids, summary=summary,

@@ -403,17 +403,26 @@ def _candump_records(path):
     (no frame numbers)."""
     with open(path, "r", encoding="utf-8", errors="replace", newline=None) as file:
         lines = _Lines(file)
+        seen = 0
         while True:
             reader = can.CanutilsLogReader(lines)
             try:
                 for message in reader:
+                    # The lines python-can skipped on the way were empty.
+                    for number in range(seen + 1, lines.number):
+                        yield Record(number, None, None, "empty", None, None, None)
+                    seen = lines.number
                     kind = "error" if message.is_error_frame else "frame"
                     yield Record(lines.number, None, message.timestamp, kind, message, None, message.channel)
+                for number in range(seen + 1, lines.number + 1):
+                    yield Record(number, None, None, "empty", None, None, None)
                 return
             except (ValueError, IndexError) as error:
-                if not lines.text.strip():
-                    continue
-                yield Record(lines.number, None, None, "malformed", None, f"not a candump frame ({error})", None)
+                for number in range(seen + 1, lines.number):
+                    yield Record(number, None, None, "empty", None, None, None)
+                seen = lines.number
+                yield Record(lines.number, None, None, "malformed", None,
+                             f"not a candump frame: {lines.text.strip()[:60]!r} ({error})", None)
 
 
 def _buslog_records(path):

@@ -1,8 +1,8 @@
 """Pictures of bus logs with matplotlib: decoded signals over time, or,
 without a database, the bus load and a timeline of identifiers.
 
-    figure = buslog.plot("run.csv", dbc="car.dbc", signals=["ENGINE_DATA.XMISSION_SPEED", "-", "*.ENGINE_RPM"])
-    buslog.plot.save(figure, "drive.png")
+    figure = buslog.plot("run.csv", dbc="car.dbc", signals=["ENGINE_DATA.XMISSION_SPEED", "-", "*.ENGINE_RPM"],
+                         output="drive.png")
 
 Signals are drawn as steps (a signal holds its value until the next frame
 brings another). Patterns up to a "-" share a panel; `subplots` gives each
@@ -21,7 +21,10 @@ import datetime
 import fnmatch
 import os
 
-from . import decode as _decode
+import importlib
+
+# The module, not the function buslog.decode that the package exports.
+_decode = importlib.import_module(".decode", __package__)
 
 __all__ = ["plot", "save", "show", "FORMATS"]
 
@@ -200,12 +203,13 @@ def _value_ticks(ax, series):
 
 
 def plot(logs, dbc=None, signals=None, start=None, stop=None, subplots=False, clock=False, ids=False,
-         summary=None, interactive=False):
+         summary=None, interactive=False, output=None):
     """The matplotlib Figure of the logs (a path or a list of paths, read as
     one): with dbc, the signals matching the patterns in `signals` (a "-"
     starts a new panel); without, the frames a second per channel and,
     with ids, frames by identifier. start and stop are seconds from the
-    log's start. What was read is counted into summary (a decode.Summary)."""
+    log's start. What was read is counted into summary (a decode.Summary).
+    With output (a .png, .svg or .pdf path) the picture is written there."""
     if summary is None:
         summary = _decode.Summary()
     pyplot = _pyplot(interactive)
@@ -214,8 +218,12 @@ def plot(logs, dbc=None, signals=None, start=None, stop=None, subplots=False, cl
             signals = _decode.split_patterns(signals)
         if not signals:
             raise _decode.DatabaseError("no signals chosen to plot")
-        return _plot_signals(pyplot, logs, dbc, list(signals), start, stop, subplots, clock, summary)
-    return _plot_traffic(pyplot, logs, start, stop, clock, ids, summary)
+        figure = _plot_signals(pyplot, logs, dbc, list(signals), start, stop, subplots, clock, summary)
+    else:
+        figure = _plot_traffic(pyplot, logs, start, stop, clock, ids, summary)
+    if output is not None:
+        save(figure, output)
+    return figure
 
 
 def _figure(pyplot, panels_heights):
@@ -363,8 +371,15 @@ def _plot_traffic(pyplot, logs, start, stop, clock, ids, summary):
 
 
 def save(figure, path, format=None):
-    """Writes the figure to path (.png at 100 dpi, .svg or .pdf)."""
-    figure.savefig(path, format=format, dpi=100)
+    """Writes the figure to path (.png at 100 dpi, .svg or .pdf; text in
+    an SVG stays text, to be found and selected)."""
+    import matplotlib
+    with matplotlib.rc_context({"svg.fonttype": "none", "svg.hashsalt": "buslog"}):
+        figure.savefig(path, format=format, dpi=100, metadata={"Date": None} if _kind(path, format) == "svg" else None)
+
+
+def _kind(path, format):
+    return (format or os.path.splitext(str(path))[1][1:]).lower()
 
 
 def show(figure):
