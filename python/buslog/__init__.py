@@ -5,13 +5,13 @@ module (`can.Logger("run.buslog")`) and read the logs back
 (`buslog.plot(...)`, `python3 -m buslog plot`)."""
 
 from .module import Module, ModuleLoadError, OpenError, WriteError, find_module
-from .reader import BuslogReader
+from .reader import BuslogReader, NotALogError, Record, is_log, iter_records
 from .writer import BuslogWriter
 # buslog.decode and buslog.plot are the functions; their modules are still
 # there for `from buslog.decode import ...`.
 from .decode import Row, Summary, decode
 from .plot import plot
 
-__all__ = ["Module", "ModuleLoadError", "OpenError", "WriteError", "find_module", "BuslogReader", "BuslogWriter", "Row", "Summary",
-           "decode", "plot"]
+__all__ = ["Module", "ModuleLoadError", "OpenError", "WriteError", "find_module", "BuslogReader", "BuslogWriter",
+           "NotALogError", "Record", "is_log", "iter_records", "Row", "Summary", "decode", "plot"]
 __version__ = "0.1.0"

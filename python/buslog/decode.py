@@ -301,7 +301,7 @@ class Summary:
     decoded (frames decoded), rows, unknown ({(id, extended): frames} of
     frames no database knows), short ({message: frames} too short for it),
     not_chosen (frames of messages none of whose signals was chosen),
-    remote, error_frames, records (lines of other records: LIN, ports,
+    remote, error_frames, records (lines of other records: LIN, ports, error fields,
     ...), markers, malformed, empty, gaps (a list of Gap), undecoded
     ({message: [times]} of chosen messages' frames that could not be
     decoded), first_time, last_time, start (the log's start in epoch
@@ -395,7 +395,7 @@ class _Lines:
         pass
 
 
-Record = collections.namedtuple("Record", "line_number frame_number time kind message text channel")
+from .reader import Record  # noqa: E402
 
 
 def _candump_records(path):
@@ -412,8 +412,7 @@ def _candump_records(path):
                     for number in range(seen + 1, lines.number):
                         yield Record(number, None, None, "empty", None, None, None)
                     seen = lines.number
-                    kind = "error" if message.is_error_frame else "frame"
-                    yield Record(lines.number, None, message.timestamp, kind, message, None, message.channel)
+                    yield Record(lines.number, None, message.timestamp, "frame", message, None, message.channel)
                 for number in range(seen + 1, lines.number + 1):
                     yield Record(number, None, None, "empty", None, None, None)
                 return
@@ -425,15 +424,6 @@ def _candump_records(path):
                              f"not a candump frame: {lines.text.strip()[:60]!r} ({error})", None)
 
 
-def _buslog_records(path):
-    from . import reader
-    iter_records = getattr(reader, "iter_records", None)
-    if iter_records is not None:
-        yield from iter_records(path)
-    else:
-        yield from _local_records(path)
-
-
 _START = re.compile(r"^buslog start (\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6})Z$")
 
 
@@ -443,51 +433,12 @@ def _epoch(text):
     return moment.timestamp()
 
 
-def _local_records(path):
-    """Stand-in for reader.iter_records until the reader has it."""
-    from .reader import parse_can_line
-    base = None
-    names = {}
-    with open(path, "rb") as file:
-        for number, line in enumerate(file, 1):
-            line = line.rstrip(b"\r\n")
-            if not line.strip():
-                yield Record(number, None, None, "empty", None, None, None)
-                continue
-            fields = line.split(b",", 6)
-            frame_number = int(fields[0]) if fields[0].isdigit() else None
-            rel = None
-            if len(fields) > 1 and fields[1][:1] == b"+":
-                try:
-                    rel = float(fields[1][1:])
-                except ValueError:
-                    pass
-            time = rel if base is None or rel is None else base + rel
-            if len(fields) >= 7 and fields[2] == b"M" and fields[3].strip() == b"Marker":
-                text = fields[6].decode("utf-8", "replace")
-                if frame_number == 0 and text.startswith("buslog "):
-                    match = _START.match(text)
-                    if match:
-                        base = _epoch(match.group(1))
-                        time = base + (rel or 0.0)
-                    parts = text.split(" ", 3)
-                    if len(parts) == 4 and parts[1] == "channel" and parts[2].isdigit():
-                        names[int(parts[2]) - 1] = parts[3]
-                yield Record(number, frame_number, time, "marker", None, text, None)
-                continue
-            try:
-                message = parse_can_line(line, 0.0)
-            except ValueError as error:
-                yield Record(number, frame_number, time, "malformed", None, str(error), None)
-                continue
-            if message is None:
-                kind = "record" if frame_number is not None else "malformed"
-                yield Record(number, frame_number, time, kind, None, line.decode("utf-8", "replace"), None)
-                continue
-            message.timestamp = time
-            channel = names.get(message.channel, message.channel)
-            kind = "error" if message.is_error_frame else "frame"
-            yield Record(number, frame_number, time, kind, message, None, channel)
+def _log_records(path):
+    from .reader import NotALogError, iter_records
+    try:
+        yield from iter_records(path)
+    except NotALogError:
+        raise DatabaseError(f"{path}: neither a buslog log nor a candump trace") from None
 
 
 def read_records(paths, summary=None):
@@ -501,7 +452,7 @@ def read_records(paths, summary=None):
         if summary is not None:
             summary.files.append(path)
         candump = _is_candump(path)
-        records = _candump_records(path) if candump else _buslog_records(path)
+        records = _candump_records(path) if candump else _log_records(path)
         for record in records:
             if summary is not None:
                 summary.lines += 1
@@ -515,7 +466,7 @@ def read_records(paths, summary=None):
                     match = _START.match(record.text)
                     if match:
                         summary.start = _epoch(match.group(1))
-                if record.time is not None and record.kind in ("frame", "error"):
+                if record.time is not None and record.kind == "frame":
                     if summary.first_time is None:
                         summary.first_time = record.time
                     summary.last_time = record.time
@@ -525,7 +476,7 @@ def read_records(paths, summary=None):
 def read_frames(paths, summary=None):
     """(time, channel, can.Message) of every CAN frame of the logs."""
     for _, record in read_records(paths, summary):
-        if record.kind in ("frame", "error"):
+        if record.kind == "frame":
             if summary is not None:
                 summary.frames += 1
             yield record.time, record.channel, record.message
@@ -598,8 +549,11 @@ def _rows(logs, databases, compiled, strict, summary):
         if kind == "frame":
             message = record.message
             summary.frames += 1
-            if message.is_remote_frame:
-                summary.remote += 1
+            if message.is_remote_frame or message.is_error_frame:
+                if message.is_error_frame:
+                    summary.error_frames += 1
+                else:
+                    summary.remote += 1
                 continue
             channel = record.channel
             key = (message.arbitration_id, message.is_extended_id)
@@ -629,12 +583,9 @@ def _rows(logs, databases, compiled, strict, summary):
                 summary.rows += 1
                 yield row(time, channel, name, signal.name, signal.physical(raw), signal.unit,
                           signal.labels.get(raw, "") if signal.labels else "")
-        elif kind == "error":
-            summary.frames += 1
-            summary.error_frames += 1
         elif kind == "marker":
             summary.markers += 1
-        elif kind == "record":
+        elif kind in ("record", "error"):
             summary.records += 1
         elif kind == "empty":
             summary.empty += 1
