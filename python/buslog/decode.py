@@ -327,18 +327,18 @@ class Summary:
     def text(self):
         """The summary, a few lines for standard error."""
         files = ", ".join(self.files)
-        lines = [f"{files}: {self.lines:,} lines, {self.frames:,} CAN frames; "
-                 f"{self.decoded:,} frames decoded into {self.rows:,} values"]
+        lines = [f"{files}: {count(self.lines, 'line')}, {count(self.frames, 'CAN frame')}; "
+                 f"{count(self.decoded, 'frame')} decoded into {count(self.rows, 'value')}"]
         if self.unknown:
             top = ", ".join(_identifier(key) + f" ({count:,})" for key, count in self.unknown.most_common(5))
             more = f", ... {len(self.unknown) - 5} more" if len(self.unknown) > 5 else ""
-            lines.append(f"  not in the database: {sum(self.unknown.values()):,} frames of {len(self.unknown)} "
-                         f"identifiers: {top}{more}")
+            lines.append(f"  not in the database: {count(sum(self.unknown.values()), 'frame')} of "
+                         f"{count(len(self.unknown), 'identifier')}: {top}{more}")
         if self.short:
             what = ", ".join(f"{name} ({count:,})" for name, count in self.short.most_common())
-            lines.append(f"  too short for their message: {sum(self.short.values()):,} frames: {what}")
+            lines.append(f"  too short for their message: {count(sum(self.short.values()), 'frame')}: {what}")
         if self.not_chosen:
-            lines.append(f"  of messages with no chosen signal: {self.not_chosen:,} frames")
+            lines.append(f"  of messages with no chosen signal: {count(self.not_chosen, 'frame')}")
         if self.remote or self.error_frames:
             lines.append(f"  remote frames {self.remote:,}, error frames {self.error_frames:,}")
         skipped = [(self.records, "other records"), (self.markers, "markers"), (self.malformed, "malformed lines"),
@@ -346,10 +346,16 @@ class Summary:
         if any(count for count, _ in skipped):
             lines.append("  not frames: " + ", ".join(f"{count:,} {what}" for count, what in skipped if count))
         if self.gaps:
-            first = ", ".join(f"{gap.lost:,} after frame {gap.after} at {gap.time:.6f} s" for gap in self.gaps[:3])
+            origin = self.start if self.start is not None else 0.0
+            first = ", ".join(f"{gap.lost:,} after frame {gap.after} at {gap.time - origin:.6f} s" for gap in self.gaps[:3])
             more = f", ... {len(self.gaps) - 3} more" if len(self.gaps) > 3 else ""
-            lines.append(f"  frames lost: {self.lost:,} in {len(self.gaps)} gaps of the frame numbers: {first}{more}")
+            lines.append(f"  frames lost: {self.lost:,} in {count(len(self.gaps), 'gap')} of the frame numbers: {first}{more}")
         return "\n".join(lines)
+
+
+def count(number, noun):
+    """"1 frame", "2,048 frames"."""
+    return f"{number:,} {noun}" if number == 1 else f"{number:,} {noun}s"
 
 
 def _identifier(key):

@@ -178,12 +178,15 @@ def _mark_gaps(axes, summary, axis, lo, hi, label_first):
 
 
 def _mark_undecoded(ax, times, axis, lo, hi, message):
+    """Ticks along the panel's bottom at the frames of message that could
+    not be decoded; returns the words for the panel's right-hand title."""
     times = [t for t in times if lo <= t <= hi]
     if not times:
-        return
-    ax.plot(axis(times), [0.0] * len(times), linestyle="none", marker="|", markersize=10,
+        return None
+    ax.plot(axis(times), [0.0] * len(times), linestyle="none", marker="|", markersize=12, markeredgewidth=2,
             color=_UNDECODED_COLOUR, transform=ax.get_xaxis_transform(), clip_on=False, zorder=4,
-            label=f"{message}: {len(times):,} frames not decoded")
+            gid=f"buslog-undecoded-{message}")
+    return f"{message}: {_decode.count(len(times), 'frame')} not decoded"
 
 
 def _value_ticks(ax, series):
@@ -235,7 +238,13 @@ def _figure(pyplot, panels_heights):
 
 
 def _finish(figure, axes, summary, axis, origin, absolute, lo, hi, start, stop):
-    figure.suptitle(_title(summary, origin, absolute), fontsize=12)
+    title = _title(summary, origin, absolute)
+    shown = [gap for gap in summary.gaps if gap.time is not None and lo <= gap.time <= hi]
+    if shown:
+        lost = sum(gap.lost for gap in shown)
+        title += (f": {_decode.count(lost, 'frame')} lost in {_decode.count(len(shown), 'gap')} "
+                  "of the frame numbers (red)")
+    figure.suptitle(title, fontsize=12)
     axes[-1].set_xlabel(axis.label(origin))
     if axis.clock:
         import matplotlib.dates as dates
@@ -245,12 +254,6 @@ def _finish(figure, axes, summary, axis, origin, absolute, lo, hi, start, stop):
         axes[-1].set_xlim(left=left, right=right)
     for ax in axes:
         ax.grid(True, alpha=0.3)
-    if summary.gaps:
-        shown = [gap for gap in summary.gaps if gap.time is not None and lo <= gap.time <= hi]
-        lost = sum(gap.lost for gap in shown)
-        if shown:
-            figure.text(0.995, 0.995, f"{lost:,} frames lost in {len(shown)} gaps (dashed lines)",
-                        ha="right", va="top", fontsize=9, color=_LOST_COLOUR)
 
 
 def _plot_signals(pyplot, logs, dbc, patterns, start, stop, subplots, clock, summary):
@@ -299,12 +302,13 @@ def _plot_signals(pyplot, logs, dbc, patterns, start, stop, subplots, clock, sum
             _value_ticks(ax, labelled)
         title = ", ".join(line.get_label() for line in lines)
         ax.set_title(title if len(title) <= 110 else f"{len(panel)} signals", fontsize=10, loc="left")
-        for message in sorted({one.message for one in panel}):
-            _mark_undecoded(ax, summary.undecoded.get(message, []), axis, lo, hi, message)
-        handles = lines + [h for h in ax.get_lines() if h.get_label().endswith("not decoded")]
-        if len(panel) > 1 or len(handles) > len(lines):
-            ax.legend(handles=handles, fontsize=8, loc="upper left", ncol=min(len(handles), 3),
-                      framealpha=0.8)
+        notes = [_mark_undecoded(ax, summary.undecoded.get(message, []), axis, lo, hi, message)
+                 for message in sorted({one.message for one in panel})]
+        notes = [note for note in notes if note]
+        if notes:
+            ax.set_title("; ".join(notes) + " (ticks below)", fontsize=9, loc="right", color=_UNDECODED_COLOUR)
+        if len(panel) > 1:
+            ax.legend(handles=lines, fontsize=8, loc="best", ncol=min(len(lines), 3), framealpha=0.8)
     _mark_gaps(axes, summary, axis, lo, hi, True)
     _finish(figure, axes, summary, axis, origin, absolute, lo, hi, start, stop)
     return figure
@@ -342,7 +346,7 @@ def _plot_traffic(pyplot, logs, start, stop, clock, ids, summary):
                     counts[index] += 1
         edges = [first + i for i in range(seconds)]
         ax.step(axis(edges + [first + seconds]), counts + [counts[-1]], where="post", linewidth=1.2,
-                label=f"{channel}: {len(times):,} frames")
+                label=f"{channel}: {_decode.count(len(times), 'frame')}")
     ax.set_ylabel("frames/s")
     ax.set_title("bus load: frames a second per channel", fontsize=10, loc="left")
     ax.legend(fontsize=8, loc="upper left")
