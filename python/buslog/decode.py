@@ -192,7 +192,8 @@ def _decimals(number):
 class _Message:
     """One message of a database, with the signals chosen from it."""
 
-    __slots__ = ("name", "size", "plain", "by_mux", "multiplexer", "complex", "frame", "chosen", "_by_name")
+    __slots__ = ("name", "size", "plain", "by_mux", "multiplexer", "complex", "frame", "chosen", "_by_name", "rows",
+                 "source")
 
     def __init__(self, frame, chosen):
         self.frame = frame
@@ -211,6 +212,72 @@ class _Message:
             if signal.mux_value is not None:
                 self.by_mux.setdefault(signal.mux_value, list(self.plain)).append(signal)
         self._by_name = {s.name: s for s in signals}
+        self.source = None
+        if self.complex:
+            self.rows = self._rows_through_canmatrix
+        else:
+            self.rows = self._generate(signals, keep)
+
+    def _rows_through_canmatrix(self, data, time, channel):
+        new = tuple.__new__
+        return [new(Row, (time, channel, self.name, signal.name, signal.physical(raw), signal.unit,
+                          signal.labels.get(raw, "") if signal.labels else ""))
+                for signal, raw in self.values(data)]
+
+    def _generate(self, signals, keep):
+        """rows(data, time, channel): the Rows of the chosen signals in data
+        (at least self.size bytes long), as a function written for this
+        message: its shifts, masks, factors and offsets are constants in
+        its code, so a frame costs no lookups and no calls per signal."""
+        names = {"_new": tuple.__new__, "_Row": Row, "_from": int.from_bytes}
+        body = []
+        if any(s.little for s in signals):
+            body.append("L = _from(data, 'little')")
+        if any(not s.little for s in signals):
+            body.append(f"B = _from(data if len(data) == {self.size} else data[:{self.size}], 'big')")
+
+        def value(signal, index):
+            source = "L" if signal.little else "B"
+            lines = [f"r = ({source} >> {signal.shift}) & {signal.mask}" if signal.shift else f"r = {source} & {signal.mask}"]
+            if signal.sign and signal.float_format is None:
+                lines.append(f"if r & {signal.sign}: r -= {signal.full}")
+            if signal.float_format is not None:
+                names[f"_u{index}"] = signal.float_format.unpack
+                lines.append(f"r = _u{index}(r.to_bytes({signal.float_format.size}, 'big'))[0]")
+            expression = "r" if signal.factor == 1 else f"r * {signal.factor!r}"
+            if signal.offset != 0:
+                expression += f" + {signal.offset!r}"
+            if signal.digits is not None and signal.factor != 1:
+                expression = f"round({expression}, {signal.digits})"
+            lines.append(f"v{index} = {expression}")
+            if signal.labels and signal.float_format is None:
+                names[f"_l{index}"] = signal.labels
+                lines.append(f"l{index} = _l{index}.get(r, '')")
+            return lines
+
+        def row(signal, index):
+            label = f"l{index}" if signal.labels and signal.float_format is None else "''"
+            return f"_new(_Row, (time, channel, {self.name!r}, {signal.name!r}, v{index}, {signal.unit!r}, {label}))"
+
+        index = {id(signal): number for number, signal in enumerate(signals)}
+        plain = [s for s in keep if s.mux_value is None]
+        for signal in plain:
+            body += value(signal, index[id(signal)])
+        if self.multiplexer is not None and self.by_mux:
+            mux = self.multiplexer
+            body += value(mux, "m")
+            body.append("m = r")
+            for mux_value in sorted(self.by_mux):
+                branch = [s for s in keep if s.mux_value is None or s.mux_value == mux_value]
+                body.append(f"if m == {mux_value}:")
+                for signal in branch:
+                    if signal.mux_value is not None:
+                        body += ["    " + line for line in value(signal, index[id(signal)])]
+                body.append("    return (" + "".join(row(s, index[id(s)]) + ", " for s in branch) + ")")
+        body.append("return (" + "".join(row(s, index[id(s)]) + ", " for s in plain) + ")")
+        self.source = "def rows(data, time, channel):\n" + "".join("    " + line + "\n" for line in body)
+        exec(compile(self.source, f"<decoder of {self.name}>", "exec"), names)
+        return names["rows"]
 
     def values(self, data):
         """[(signal, raw value)] of the chosen signals in data (at least
@@ -378,24 +445,21 @@ def _is_candump(path):
     return False
 
 
-class _Lines:
-    """A text file's lines for CanutilsLogReader, numbered, so that a line
-    it cannot parse can be counted and the reading go on after it."""
+class _Chunk:
+    """Lines of a trace, read a block at a time, for CanutilsLogReader (it
+    takes an object with read and write for a file). Iterating gives the
+    one list iterator, so a reader made after a line it could not parse
+    goes on after that line, and the iterator's length hint tells which
+    line a message came from."""
 
-    def __init__(self, file):
-        self._file = file
-        self.number = 0
-        self.text = ""
+    read = write = None
 
-    read = write = None  # CanutilsLogReader takes an object with these for a file
+    def __init__(self, lines):
+        self.lines = lines
+        self.iterator = iter(lines)
 
     def __iter__(self):
-        return self
-
-    def __next__(self):
-        self.text = next(self._file)
-        self.number += 1
-        return self.text
+        return self.iterator
 
     def close(self):
         pass
@@ -406,28 +470,40 @@ from .reader import Record  # noqa: E402
 
 def _candump_records(path):
     """Records of a candump trace, as iter_records gives them for a log
-    (no frame numbers)."""
+    (no frame numbers); python-can's CanutilsLogReader reads the frames."""
+    new = tuple.__new__
+    before = 0  # lines of the blocks before this one
     with open(path, "r", encoding="utf-8", errors="replace", newline=None) as file:
-        lines = _Lines(file)
-        seen = 0
         while True:
-            reader = can.CanutilsLogReader(lines)
-            try:
-                for message in reader:
-                    # The lines python-can skipped on the way were empty.
-                    for number in range(seen + 1, lines.number):
-                        yield Record(number, None, None, "empty", None, None, None)
-                    seen = lines.number
-                    yield Record(lines.number, None, message.timestamp, "frame", message, None, message.channel)
-                for number in range(seen + 1, lines.number + 1):
-                    yield Record(number, None, None, "empty", None, None, None)
+            lines = file.readlines(1 << 20)
+            if not lines:
                 return
-            except (ValueError, IndexError) as error:
-                for number in range(seen + 1, lines.number):
-                    yield Record(number, None, None, "empty", None, None, None)
-                seen = lines.number
-                yield Record(lines.number, None, None, "malformed", None,
-                             f"not a candump frame: {lines.text.strip()[:60]!r} ({error})", None)
+            chunk = _Chunk(lines)
+            left = chunk.iterator.__length_hint__
+            total = len(lines)
+            done = 0  # lines of this block already handed out
+            while True:
+                try:
+                    for message in can.CanutilsLogReader(chunk):
+                        number = total - left()
+                        # Lines python-can skipped on the way were empty.
+                        for empty in range(done + 1, number):
+                            yield new(Record, (before + empty, None, None, "empty", None, None, None))
+                        done = number
+                        yield new(Record, (before + number, None, message.timestamp, "frame", message, None,
+                                           message.channel))
+                    break
+                except (ValueError, IndexError) as error:
+                    number = total - left()
+                    for empty in range(done + 1, number):
+                        yield new(Record, (before + empty, None, None, "empty", None, None, None))
+                    done = number
+                    text = lines[number - 1].strip()
+                    yield new(Record, (before + number, None, None, "malformed", None,
+                                       f"not a candump frame: {text[:60]!r} ({error})", None))
+            for empty in range(done + 1, total + 1):
+                yield new(Record, (before + empty, None, None, "empty", None, None, None))
+            before += total
 
 
 _START = re.compile(r"^buslog start (\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6})Z$")
@@ -448,35 +524,46 @@ def _log_records(path):
 
 
 def read_records(paths, summary=None):
-    """(path, Record) of each log or trace in turn; frame-number gaps and
-    the log's start go into summary."""
+    """(path, Record) of each log or trace in turn; lines, frame-number
+    gaps, the first and last frame's time and the log's start go into
+    summary."""
     if isinstance(paths, (str, bytes, os.PathLike)):
         paths = [paths]
+    if summary is None:
+        summary = Summary()
     previous = previous_time = None
-    for path in paths:
-        path = os.fspath(path)
-        if summary is not None:
+    lines = 0
+    first = last = None
+    gaps = summary.gaps
+    try:
+        for path in paths:
+            path = os.fspath(path)
             summary.files.append(path)
-        candump = _is_candump(path)
-        records = _candump_records(path) if candump else _log_records(path)
-        for record in records:
-            if summary is not None:
-                summary.lines += 1
+            records = _candump_records(path) if _is_candump(path) else _log_records(path)
+            for record in records:
+                lines += 1
                 number = record.frame_number
                 if number:
                     if previous is not None and number > previous + 1:
-                        summary.gaps.append(Gap(record.time, previous, number - previous - 1, path, record.line_number,
-                                                previous_time))
+                        gaps.append(Gap(record.time, previous, number - previous - 1, path, record.line_number,
+                                        previous_time))
                     previous, previous_time = number, record.time
-                if record.kind == "marker" and summary.start is None and record.text:
+                kind = record.kind
+                if kind == "frame":
+                    last = record.time
+                    if first is None:
+                        first = last
+                elif kind == "marker" and summary.start is None and record.text:
                     match = _START.match(record.text)
                     if match:
                         summary.start = _epoch(match.group(1))
-                if record.time is not None and record.kind == "frame":
-                    if summary.first_time is None:
-                        summary.first_time = record.time
-                    summary.last_time = record.time
-            yield path, record
+                yield path, record
+    finally:
+        summary.lines += lines
+        if first is not None:
+            if summary.first_time is None:
+                summary.first_time = first
+            summary.last_time = last
 
 
 def read_frames(paths, summary=None):
@@ -583,12 +670,9 @@ def _rows(logs, databases, compiled, strict, summary):
                                       f"the frame has {len(data)}")
                 continue
             summary.decoded += 1
-            time = record.time
-            name = decoder.name
-            for signal, raw in decoder.values(data):
-                summary.rows += 1
-                yield row(time, channel, name, signal.name, signal.physical(raw), signal.unit,
-                          signal.labels.get(raw, "") if signal.labels else "")
+            rows = decoder.rows(data, record.time, channel)
+            summary.rows += len(rows)
+            yield from rows
         elif kind == "marker":
             summary.markers += 1
         elif kind in ("record", "error"):
