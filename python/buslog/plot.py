@@ -191,7 +191,8 @@ def _mark_undecoded(ax, times, axis, lo, hi, message):
 
 def _value_ticks(ax, series):
     """The value table's labels as the axis' ticks, for those values the
-    signal takes (all of the table when it has few entries)."""
+    signal takes (all of the table when it has few entries), leaving out
+    labels that would stand on top of each other."""
     table = {}
     for one in series:
         table.update(one.labels)
@@ -199,10 +200,19 @@ def _value_ticks(ax, series):
         return
     taken = {v for one in series for v in one.values}
     shown = sorted(v for v in table if v in taken or len(table) <= 6)
-    ax.set_yticks(shown)
-    ax.set_yticklabels([f"{table[v]} ({v:g})" for v in shown], fontsize=8)
-    if shown:
-        ax.set_ylim(min(shown) - 0.5, max(shown) + 0.5)
+    if not shown:
+        return
+    low, high = min(taken | set(shown)), max(taken | set(shown))
+    # A tick label needs about an eighth of a panel's height.
+    spacing = (high - low) / 8.0
+    ticks = []
+    for value in shown:
+        if not ticks or value - ticks[-1] >= spacing:
+            ticks.append(value)
+    ax.set_yticks(ticks)
+    ax.set_yticklabels([f"{table[v]} ({v:g})" for v in ticks], fontsize=8)
+    if high - low <= 16:
+        ax.set_ylim(low - 0.5, high + 0.5)
 
 
 def plot(logs, dbc=None, signals=None, start=None, stop=None, subplots=False, clock=False, ids=False,
