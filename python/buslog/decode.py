@@ -566,6 +566,18 @@ def read_records(paths, summary=None):
             summary.last_time = last
 
 
+def check_logs(paths):
+    """Raises DatabaseError, before any output, for a path that is neither
+    a buslog log nor a candump trace (or cannot be read)."""
+    from .reader import is_log
+    for path in [paths] if isinstance(paths, (str, bytes, os.PathLike)) else paths:
+        try:
+            if not _is_candump(path) and not is_log(path):
+                raise DatabaseError(f"{os.fspath(path)}: neither a buslog log nor a candump trace")
+        except OSError as error:
+            raise DatabaseError(f"{os.fspath(path)}: cannot read: {error.strerror or error}") from None
+
+
 def read_frames(paths, summary=None):
     """(time, channel, can.Message) of every CAN frame of the logs."""
     for _, record in read_records(paths, summary):
@@ -623,6 +635,7 @@ def decode(logs, dbc, signals=None, strict=False, summary=None):
         frame too short for its message, or malformed line.
     :param summary: a Summary to count into.
     """
+    check_logs(logs)
     if isinstance(signals, str):
         signals = split_patterns(signals)
     if signals is not None:

@@ -225,6 +225,7 @@ def plot(logs, dbc=None, signals=None, start=None, stop=None, subplots=False, cl
     With output (a .png, .svg or .pdf path) the picture is written there."""
     if summary is None:
         summary = _decode.Summary()
+    _decode.check_logs(logs)
     pyplot = _pyplot(interactive)
     if dbc is not None:
         if isinstance(signals, str):

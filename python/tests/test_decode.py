@@ -244,7 +244,7 @@ def test_a_database_per_channel(tmp_path):
 
 
 CLI_ERRORS = [
-    # (name, arguments after the trace, exit status, the error line)
+    # (name, arguments before the trace, exit status, the error line)
     ("pattern matching nothing", ["--dbc", DEMO_DBC, "--signals", "vehicle.speed"], 1,
      "python3 -m buslog decode: error: no signal of demo.dbc matches 'vehicle.speed' (patterns match "
      "MESSAGE.SIGNAL, case as the database writes it)"),
@@ -252,12 +252,14 @@ CLI_ERRORS = [
     ("database missing", ["--dbc", "/nonexistent/car.dbc"], 1,
      "python3 -m buslog decode: error: /nonexistent/car.dbc: no such file"),
     ("not a database", ["--dbc", __file__], 1, None),
+    ("a log that is neither", ["--dbc", DEMO_DBC, DEMO_DBC], 1,
+     f"python3 -m buslog decode: error: {DEMO_DBC}: neither a buslog log nor a candump trace"),
 ]
 
 
 @pytest.mark.parametrize("name,arguments,status,error", CLI_ERRORS, ids=[row[0] for row in CLI_ERRORS])
 def test_command_line_errors(tmp_path, name, arguments, status, error):
-    result = run("decode", trace(tmp_path, ["100#D204383FFE0C1F40"]), *arguments)
+    result = run("decode", *arguments, trace(tmp_path, ["100#D204383FFE0C1F40"]))
     assert result.returncode == status
     assert result.stdout == ""
     lines = result.stderr.splitlines()
