@@ -1,6 +1,7 @@
 // Parsing and running call script lines.
 #include "script/script.h"
 
+#include "file_names.h"
 #include "hex.h"
 #include "platform/message.h"
 
@@ -13,7 +14,7 @@ namespace {
 // Room for the values and bytes of one call; a run such as AA*100000 must fit.
 constexpr size_t kMaxValues = 64;
 constexpr size_t kMaxBytes = 1024 * 1024;
-constexpr size_t kNameSize = 4096;  // a log's path
+constexpr size_t kNameSize = kPathSize;  // a log's path
 uint8_t g_bytes[kMaxBytes];
 
 struct Cursor {
