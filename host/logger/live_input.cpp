@@ -95,123 +95,154 @@ size_t AfterLines(const char* bytes, size_t from, size_t to, uint64_t count) {
   return static_cast<size_t>(p - bytes);
 }
 
-void ReadLoop(LiveQueue* q) {
+// Where the reader stands in its block.
+struct ReaderCursor {
   Block* block;
+  size_t filled;      // bytes read into `block`
+  size_t handedOn;    // bytes of lines published from `block`
+  size_t lineStart;   // where the line not yet whole begins
+  uint64_t pending;   // whole lines read and not yet published
+  bool skipping;      // dropping the rest of a line that is too long
+};
+
+// Whole lines go into the queue as far as it has room; on a stop all of
+// them go, since they were read. Waits while the queue is full.
+void PublishLines(LiveQueue* q, ReaderCursor* c) {
+  uint64_t count;
+  {
+    std::unique_lock<std::mutex> lock(q->mutex);
+    WaitWhileFull(q, lock, [q] { return q->queued >= q->capacity; });
+    bool stop = StopWanted(q);
+    count = stop || q->queued + c->pending <= q->capacity ? c->pending : q->capacity - q->queued;
+    c->handedOn = count == c->pending ? c->lineStart : AfterLines(c->block->bytes, c->handedOn, c->lineStart, count);
+    c->block->published = c->handedOn;
+    q->queued += count;
+    if (q->queued > q->deepest) q->deepest = q->queued;
+  }
+  q->lineReady.notify_one();
+  c->pending -= count;
+}
+
+// A new block behind the full one, taking along the line not yet whole.
+// Waits while the queue holds its most blocks. False without memory.
+bool MoveToFreshBlock(LiveQueue* q, ReaderCursor* c) {
+  Block* fresh;
+  {
+    std::unique_lock<std::mutex> lock(q->mutex);
+    WaitWhileFull(q, lock, [q] { return q->blocks >= q->maxBlocks; });
+    fresh = q->spare;
+    q->spare = nullptr;
+  }
+  if (fresh == nullptr) fresh = NewBlock();
+  if (fresh == nullptr) return false;
+  fresh->next = nullptr;
+  fresh->published = 0;
+  fresh->sealed = false;
+  size_t partial = c->filled - c->lineStart;
+  memcpy(fresh->bytes, c->block->bytes + c->lineStart, partial);
   {
     std::lock_guard<std::mutex> lock(q->mutex);
-    block = q->tail;
+    c->block->next = fresh;
+    c->block->sealed = true;
+    q->tail = fresh;
+    ++q->blocks;
   }
-  size_t filled = 0;       // bytes read into `block`
-  size_t handedOn = 0;     // bytes of lines published from `block`
-  size_t lineStart = 0;    // where the line not yet whole begins
-  uint64_t pending = 0;    // whole lines read and not yet published
-  bool skipping = false;   // dropping the rest of a line that is too long
+  q->lineReady.notify_one();
+  c->block = fresh;
+  c->filled = partial;
+  c->handedOn = c->lineStart = 0;
+  return true;
+}
+
+// Reads what the input has into the block, the taker told that the reader
+// waits. Returns ReadInput's count (-2 also when a stop came meanwhile: the
+// bytes are then not taken).
+long ReadMore(LiveQueue* q, ReaderCursor* c, bool* stopAsked) {
+  {
+    std::lock_guard<std::mutex> lock(q->mutex);
+    q->reading = true;
+  }
+  q->lineReady.notify_one();
+  // One byte of the block stays free.
+  long got = ReadInput(q->input, c->block->bytes + c->filled, kBlockSize - c->filled - 1);
+  std::lock_guard<std::mutex> lock(q->mutex);
+  q->reading = false;
+  // Bytes that arrive after a stop are not read any more.
+  *stopAsked = q->stopAsked;
+  return got;
+}
+
+// The end. A last line without its newline is where the feeder died in
+// the middle of a frame: it is not handed out, and the taker is told.
+void EndOfInput(LiveQueue* q, ReaderCursor* c) {
+  if (c->filled > c->lineStart && !c->skipping) {
+    std::lock_guard<std::mutex> lock(q->mutex);
+    q->endedMidLine = true;
+  }
+}
+
+// Counts the whole lines among `got` new bytes, and cuts a line that grew
+// too long.
+void TakeBytes(ReaderCursor* c, long got) {
+  char* p = c->block->bytes + c->filled;
+  char* end = p + got;
+  if (c->skipping) {
+    char* newline = static_cast<char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+    if (newline == nullptr) return;
+    // The cut line ends here: keep its newline and what follows.
+    memmove(p, newline, static_cast<size_t>(end - newline));
+    end = p + (end - newline);
+    c->skipping = false;
+  }
+  char* last = nullptr;
+  for (char* s = p; s < end; ++s) {
+    s = static_cast<char*>(memchr(s, '\n', static_cast<size_t>(end - s)));
+    if (s == nullptr) break;
+    ++c->pending;
+    last = s;
+  }
+  c->filled = static_cast<size_t>(end - c->block->bytes);
+  if (last != nullptr) c->lineStart = static_cast<size_t>(last + 1 - c->block->bytes);
+  if (c->filled - c->lineStart > buslog_reader::kMaxLineLength) {
+    // Keep one byte more than a line may have, so the taker sees it is
+    // too long, and drop the rest up to its newline.
+    c->filled = c->lineStart + buslog_reader::kMaxLineLength + 1;
+    c->skipping = true;
+  }
+}
+
+void ReadLoop(LiveQueue* q) {
+  ReaderCursor c = {};
+  {
+    std::lock_guard<std::mutex> lock(q->mutex);
+    c.block = q->tail;
+  }
   bool failed = false;
   bool ended = false;
   for (;;) {
-    if (pending > 0) {
-      // Whole lines go into the queue as far as it has room; on a stop all
-      // of them go, since they were read.
-      uint64_t count;
-      {
-        std::unique_lock<std::mutex> lock(q->mutex);
-        WaitWhileFull(q, lock, [q] { return q->queued >= q->capacity; });
-        bool stop = StopWanted(q);
-        count = stop || q->queued + pending <= q->capacity ? pending : q->capacity - q->queued;
-        handedOn = count == pending ? lineStart : AfterLines(block->bytes, handedOn, lineStart, count);
-        block->published = handedOn;
-        q->queued += count;
-        if (q->queued > q->deepest) q->deepest = q->queued;
-      }
-      q->lineReady.notify_one();
-      pending -= count;
-      if (pending > 0) continue;
+    if (c.pending > 0) {
+      PublishLines(q, &c);
+      if (c.pending > 0) continue;
     }
     if (ended || StopWanted(q)) break;
-    if (kBlockSize - filled < kLeastRead) {
-      Block* fresh;
-      {
-        std::unique_lock<std::mutex> lock(q->mutex);
-        WaitWhileFull(q, lock, [q] { return q->blocks >= q->maxBlocks; });
-        fresh = q->spare;
-        q->spare = nullptr;
-      }
-      if (fresh == nullptr) fresh = NewBlock();
-      if (fresh == nullptr) {
-        failed = true;
-        break;
-      }
-      fresh->next = nullptr;
-      fresh->published = 0;
-      fresh->sealed = false;
-      // Only the line not yet whole is left to take along.
-      size_t partial = filled - lineStart;
-      memcpy(fresh->bytes, block->bytes + lineStart, partial);
-      {
-        std::lock_guard<std::mutex> lock(q->mutex);
-        block->next = fresh;
-        block->sealed = true;
-        q->tail = fresh;
-        ++q->blocks;
-      }
-      q->lineReady.notify_one();
-      block = fresh;
-      filled = partial;
-      handedOn = lineStart = 0;
+    if (kBlockSize - c.filled < kLeastRead && !MoveToFreshBlock(q, &c)) {
+      failed = true;
+      break;
     }
-    // One byte of the block stays free.
-    {
-      std::lock_guard<std::mutex> lock(q->mutex);
-      q->reading = true;
-    }
-    q->lineReady.notify_one();
-    long got = ReadInput(q->input, block->bytes + filled, kBlockSize - filled - 1);
-    {
-      std::lock_guard<std::mutex> lock(q->mutex);
-      q->reading = false;
-      // Bytes that arrive after a stop are not read any more.
-      if (q->stopAsked) break;
-    }
+    bool stopAsked = false;
+    long got = ReadMore(q, &c, &stopAsked);
+    if (stopAsked) break;
     if (got == -2) continue;  // woken: the loop looks at the stop
     if (got < 0) {
       failed = true;
       break;
     }
     if (got == 0) {
-      // The end. A last line without its newline is where the feeder died
-      // in the middle of a frame: it is not handed out.
       ended = true;
-      if (filled > lineStart && !skipping) {
-        std::lock_guard<std::mutex> lock(q->mutex);
-        q->endedMidLine = true;
-      }
+      EndOfInput(q, &c);
       continue;
     }
-    char* p = block->bytes + filled;
-    char* end = p + got;
-    if (skipping) {
-      char* newline = static_cast<char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
-      if (newline == nullptr) continue;
-      // The cut line ends here: keep its newline and what follows.
-      memmove(p, newline, static_cast<size_t>(end - newline));
-      end = p + (end - newline);
-      skipping = false;
-    }
-    char* last = nullptr;
-    for (char* s = p; s < end; ++s) {
-      s = static_cast<char*>(memchr(s, '\n', static_cast<size_t>(end - s)));
-      if (s == nullptr) break;
-      ++pending;
-      last = s;
-    }
-    filled = static_cast<size_t>(end - block->bytes);
-    if (last != nullptr) lineStart = static_cast<size_t>(last + 1 - block->bytes);
-    if (filled - lineStart > buslog_reader::kMaxLineLength) {
-      // Keep one byte more than a line may have, so the taker sees it is
-      // too long, and drop the rest up to its newline.
-      filled = lineStart + buslog_reader::kMaxLineLength + 1;
-      skipping = true;
-    }
+    TakeBytes(&c, got);
   }
   {
     std::lock_guard<std::mutex> lock(q->mutex);
@@ -330,7 +361,9 @@ uint64_t LiveDepth(LiveQueue* q) {
 // The lines waiting with the one in hand hold the queue's limit, or one
 // short of it: the reader may not yet have filled the room that the last
 // frame given up made. Called with the mutex held.
+namespace {
 bool FullWithLineInHand(const LiveQueue* q) { return (q->queued - q->taken) + 2 >= q->capacity; }
+}  // namespace
 
 bool LiveQueueFull(LiveQueue* q) {
   std::lock_guard<std::mutex> lock(q->mutex);

@@ -129,6 +129,55 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds, uint64_t li
   }
 }
 
+// Replays a file read in blocks.
+bool ReplayFile(LoggerRun* run, const InputFile& input) {
+  buslog_reader::LineSource reader;
+  if (!buslog_reader::OpenLineSource(&reader, input.stream)) {
+    Message("buslog-host: out of memory\n");
+    return false;
+  }
+  bool complete = ReplayTrace(run, &reader);
+  buslog_reader::CloseLineSource(&reader);
+  return complete;
+}
+
+// Replays a stream through the live queue. `inputFreed` false: the reader
+// thread still holds the input, which must not be closed.
+bool ReplayLive(LoggerRun* run, const InputFile& input, bool* inputFreed) {
+  LiveQueue* queue = StartLiveQueue(input, run->request->queueFrames);
+  if (queue == nullptr) {
+    Message("buslog-host: cannot start reading %s (no memory or thread)\n", run->traceName);
+    return false;
+  }
+  bool complete = ReplayTrace(run, queue);
+  *inputFreed = FinishLiveQueue(queue, &run->live);
+  run->totals.readError = run->live.readError;
+  return complete && !run->live.readError;
+}
+
+// The exit status, with the last word on what went wrong.
+int ExitStatus(const LoggerRun& run, bool complete) {
+  const ReplayTotals& totals = run.totals;
+  // Frames the ring removed were logged; any other missing frame fails the
+  // run, a failure that passed without a loss does not.
+  uint64_t ringRemoved = 0;
+  for (const LogFileEntry& file : run.logs.files) {
+    if (file.fate == FileFate::kRemovedByRing) ringRemoved += file.lines;
+  }
+  int status = complete && run.keep.trouble.lost == ringRemoved ? 0 : 1;
+  if (totals.readError) Message("buslog-host: %s: read error; the replay stopped early\n", run.traceName);
+  if (totals.stops >= 2) {
+    Message("buslog-host: stopped at a second request; %llu frames read were not logged\n",
+            static_cast<unsigned long long>(totals.notLogged));
+    status = 1;
+  } else if (totals.linesRead > 0 && totals.framesRead == 0) {
+    Message("buslog-host: %s: no candump frames in %llu lines\n", run.traceName,
+            static_cast<unsigned long long>(totals.linesRead));
+    status = 1;
+  }
+  return status;
+}
+
 }  // namespace
 
 LoggerRequest MakeLoggerRequest(const Options& options, const char* input) {
@@ -185,51 +234,16 @@ int RunLogger(const BuslogApi& api, const char* moduleDirectory, const LoggerReq
   run.progressInPlace = terminal;
 
   bool isLive = input.kind == InputKind::kStream;
-  bool complete = false;
   bool inputFreed = true;
   auto started = std::chrono::steady_clock::now();
-  if (isLive) {
-    LiveQueue* queue = StartLiveQueue(input, request.queueFrames);
-    if (queue == nullptr) {
-      Message("buslog-host: cannot start reading %s (no memory or thread)\n", traceName);
-    } else {
-      complete = ReplayTrace(&run, queue);
-      inputFreed = FinishLiveQueue(queue, &run.live);
-      run.totals.readError = run.live.readError;
-      complete = complete && !run.live.readError;
-    }
-  } else {
-    buslog_reader::LineSource reader;
-    if (!buslog_reader::OpenLineSource(&reader, input.stream)) {
-      Message("buslog-host: out of memory\n");
-    } else {
-      complete = ReplayTrace(&run, &reader);
-      buslog_reader::CloseLineSource(&reader);
-    }
-  }
+  bool complete = isLive ? ReplayLive(&run, input, &inputFreed) : ReplayFile(&run, input);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   CloseLog(&run.logs);
   if (inputFreed) CloseInputFile(&input);
 
-  const ReplayTotals& totals = run.totals;
   uint64_t linesGone = CollectLostFiles(&run);
   PrintSummary(run, isLive, seconds, linesGone);
-  // Frames the ring removed were logged; any other missing frame fails the run.
-  uint64_t ringRemoved = 0;
-  for (const LogFileEntry& file : run.logs.files) {
-    if (file.fate == FileFate::kRemovedByRing) ringRemoved += file.lines;
-  }
-  int status = complete && run.keep.trouble.lost == ringRemoved ? 0 : 1;
-  if (totals.readError) Message("buslog-host: %s: read error; the replay stopped early\n", traceName);
-  if (totals.stops >= 2) {
-    Message("buslog-host: stopped at a second request; %llu frames read were not logged\n",
-            static_cast<unsigned long long>(totals.notLogged));
-    status = 1;
-  } else if (totals.linesRead > 0 && totals.framesRead == 0) {
-    Message("buslog-host: %s: no candump frames in %llu lines\n", traceName,
-            static_cast<unsigned long long>(totals.linesRead));
-    status = 1;
-  }
+  int status = ExitStatus(run, complete);
   StopHandlingDone();
   return status;
 }

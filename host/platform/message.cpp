@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "hex.h"
 #include "platform/system.h"
 
 namespace buslog_host {
@@ -39,7 +40,6 @@ void Message(const char* format, ...) {
 
 void QuoteExcerpt(char* out, size_t size, const char* text, size_t length) {
   constexpr size_t kMaxText = 40;
-  static const char kHex[] = "0123456789ABCDEF";
   size_t at = 0;
   // Each step needs at most 4 bytes, plus the closing quote, "..." and the
   // terminating zero.
@@ -63,8 +63,8 @@ void QuoteExcerpt(char* out, size_t size, const char* text, size_t length) {
       if (!fits(4)) break;
       out[at++] = '\\';
       out[at++] = 'x';
-      out[at++] = kHex[c >> 4];
-      out[at++] = kHex[c & 0x0F];
+      out[at++] = kHexDigits[c >> 4];
+      out[at++] = kHexDigits[c & 0x0F];
     }
   }
   out[at++] = '"';

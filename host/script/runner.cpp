@@ -65,9 +65,95 @@ bool PlaceLog(const char* wanted, const ScriptState& state, char* placed, char* 
   return true;
 }
 
-// Runs a call script. Its Open names are relative to the module's folder,
-// or, given `logFolder` (the current directory's path from there), put into
-// the current directory; `shownLog` gets the full path of the latest log.
+// What a script's run counts beside the parser's ScriptState.
+struct ScriptRun {
+  const char* script;
+  bool strict;
+  uint64_t malformed;
+  uint64_t failedExpectations;
+  uint64_t failedWrites;  // failed Writes the script did not expect
+  bool stopped;           // --strict met a fault
+};
+
+void ReportFailedWrite(ScriptRun* run, uint64_t lineNumber) {
+  ++run->failedWrites;
+  Message("%s:%llu: error: Write result 1, the line was not written (no log open, or the write failed)\n",
+          run->script, static_cast<unsigned long long>(lineNumber));
+  if (run->strict) run->stopped = true;
+}
+
+// One line that is not blank: the write-failure rule first (a failed
+// Write before this line is said before this line's own fault), then
+// what was wrong with the line.
+void JudgeLine(ScriptRun* run, ScriptState* state, ScriptStatus status, uint64_t lineNumber,
+               const char* message) {
+  uint64_t failedWrite = JudgeWrites(state, lineNumber);
+  if (failedWrite != 0) ReportFailedWrite(run, failedWrite);
+  if (status == ScriptStatus::kOk) return;
+  if (status == ScriptStatus::kMalformed) {
+    ++run->malformed;
+    Message("%s:%llu: warning: %s; line skipped\n", run->script, static_cast<unsigned long long>(lineNumber),
+            message);
+  } else {
+    ++run->failedExpectations;
+    Message("%s:%llu: error: %s\n", run->script, static_cast<unsigned long long>(lineNumber), message);
+  }
+  if (run->strict) run->stopped = true;
+}
+
+// Every line of the script through the module.
+void RunLines(const BuslogApi& api, buslog_reader::LineSource& reader, ScriptRun* run, ScriptState* state) {
+  const char* line;
+  size_t length;
+  bool tooLong;
+  char message[512];
+  while (!run->stopped && buslog_reader::NextWholeLine(&reader, &line, &length, &tooLong)) {
+    ScriptStatus status = ScriptStatus::kMalformed;
+    if (tooLong) {
+      state->event = ScriptEvent::kOther;
+      snprintf(message, sizeof message, "line too long (more than %llu bytes)",
+               static_cast<unsigned long long>(buslog_reader::kMaxLineLength));
+    } else {
+      status = RunScriptLine(api, line, length, state, message, sizeof message);
+    }
+    if (status != ScriptStatus::kBlank) JudgeLine(run, state, status, reader.lineNumber, message);
+  }
+  uint64_t failedWrite = FinishWrites(state);
+  if (failedWrite != 0) ReportFailedWrite(run, failedWrite);
+}
+
+// The full path of the script's latest log, where `logFolder` put it or
+// in the module's folder.
+void FullLogPath(const ScriptState& state, const char* moduleDirectory, const char* logFolder, char* full,
+                 size_t size) {
+  char reason[256];
+  if (logFolder == nullptr || !FullOutputPath(state.lastLogName, full, size, reason, sizeof reason)) {
+    JoinPath(full, size, logFolder == nullptr ? moduleDirectory : "", state.lastLogName);
+  }
+}
+
+void PrintScriptSummary(const ScriptRun& run, const ScriptState& state, const char* logPath) {
+  char onPurpose[128] = "";
+  if (state.expectedWriteFailures > 0) {
+    snprintf(onPurpose, sizeof onPurpose, "  refused Writes  %llu, as the script expected (expect Write 1)\n",
+             static_cast<unsigned long long>(state.expectedWriteFailures));
+  }
+  char logLine[kPathSize + 300] = "";
+  if (logPath != nullptr) snprintf(logLine, sizeof logLine, "  log             %s\n", logPath);
+  Message(
+      "buslog-host: script %s\n"
+      "  calls           %llu\n"
+      "  lines written   %llu\n"
+      "  write failures  %llu\n"
+      "%s"
+      "  skipped         %llu (malformed)\n"
+      "  expectations    %llu failed\n"
+      "%s",
+      run.script, static_cast<unsigned long long>(state.calls), static_cast<unsigned long long>(state.linesWritten),
+      static_cast<unsigned long long>(run.failedWrites), onPurpose, static_cast<unsigned long long>(run.malformed),
+      static_cast<unsigned long long>(run.failedExpectations), logLine);
+}
+
 }  // namespace
 
 int RunScript(const Options& options, const BuslogApi& api, const char* moduleDirectory, const char* script,
@@ -88,90 +174,20 @@ int RunScript(const Options& options, const BuslogApi& api, const char* moduleDi
   state.removeLog = RemoveFile;
   // The script's expectations see the host's own ShareMode call.
   state.haveShareMode = ShareIfAsked(options, api, &state.shareModeResult);
-  uint64_t malformed = 0;
-  uint64_t failedExpectations = 0;
-  uint64_t failedWrites = 0;          // failed Writes the script did not expect
-  unsigned long long failedWriteLine = 0;  // a failed Write not judged yet
-  bool stopped = false;
-  const char* line;
-  size_t length;
-  bool tooLong;
-  char message[512];
-  auto reportFailedWrite = [&] {
-    ++failedWrites;
-    Message("%s:%llu: error: Write result 1, the line was not written (no log open, or the write failed)\n",
-            script, failedWriteLine);
-    if (options.strict) stopped = true;
-  };
-  while (!stopped && buslog_reader::NextWholeLine(&reader, &line, &length, &tooLong)) {
-    uint64_t writesBefore = state.linesWritten + state.writeFailures;
-    uint64_t failuresBefore = state.writeFailures;
-    uint64_t expectedBefore = state.expectedWriteFailures;
-    ScriptStatus status = ScriptStatus::kMalformed;
-    if (tooLong) {
-      snprintf(message, sizeof message, "line too long (more than %llu bytes)",
-               static_cast<unsigned long long>(buslog_reader::kMaxLineLength));
-    } else {
-      status = RunScriptLine(api, line, length, &state, message, sizeof message);
-    }
-    if (status == ScriptStatus::kBlank) continue;
-    unsigned long long lineNumber = static_cast<unsigned long long>(reader.lineNumber);
-    // A failed Write is judged at the next line that is not blank: only an
-    // expect Write 1 there makes it a failure on purpose.
-    if (failedWriteLine != 0) {
-      if (state.expectedWriteFailures == expectedBefore) {
-        reportFailedWrite();
-        // No later expectation may claim it (unless this line was a Write
-        // of its own, which expectations now refer to).
-        if (state.linesWritten + state.writeFailures == writesBefore) state.writeFailureSettled = true;
-      }
-      failedWriteLine = 0;
-    }
-    if (state.writeFailures != failuresBefore) failedWriteLine = lineNumber;
-    if (status == ScriptStatus::kOk) continue;
-    if (status == ScriptStatus::kMalformed) {
-      ++malformed;
-      Message("%s:%llu: warning: %s; line skipped\n", script, lineNumber, message);
-    } else {
-      ++failedExpectations;
-      Message("%s:%llu: error: %s\n", script, lineNumber, message);
-    }
-    if (options.strict) stopped = true;
-  }
-  if (failedWriteLine != 0) reportFailedWrite();
-  bool readError = reader.readError;
+  ScriptRun run = {script, options.strict, 0, 0, 0, false};
+  RunLines(api, reader, &run, &state);
+  bool readOk = !reader.readError;
   buslog_reader::CloseLineSource(&reader);
   fclose(file);
 
-  char onPurpose[128] = "";
-  if (state.expectedWriteFailures > 0) {
-    snprintf(onPurpose, sizeof onPurpose, "  refused Writes  %llu, as the script expected (expect Write 1)\n",
-             static_cast<unsigned long long>(state.expectedWriteFailures));
-  }
-  char logLine[kPathSize + 300] = "";
+  char full[kPathSize] = "";
   if (state.lastLogName[0] != '\0') {
-    char full[kPathSize];
-    char reason[256];
-    if (logFolder == nullptr || !FullOutputPath(state.lastLogName, full, sizeof full, reason, sizeof reason)) {
-      JoinPath(full, sizeof full, logFolder == nullptr ? moduleDirectory : "", state.lastLogName);
-    }
-    snprintf(logLine, sizeof logLine, "  log             %s\n", full);
+    FullLogPath(state, moduleDirectory, logFolder, full, sizeof full);
     if (shownLog != nullptr) snprintf(shownLog, shownSize, "%s", full);
   }
-  Message(
-      "buslog-host: script %s\n"
-      "  calls           %llu\n"
-      "  lines written   %llu\n"
-      "  write failures  %llu\n"
-      "%s"
-      "  skipped         %llu (malformed)\n"
-      "  expectations    %llu failed\n"
-      "%s",
-      script, static_cast<unsigned long long>(state.calls), static_cast<unsigned long long>(state.linesWritten),
-      static_cast<unsigned long long>(failedWrites), onPurpose, static_cast<unsigned long long>(malformed),
-      static_cast<unsigned long long>(failedExpectations), logLine);
-  if (readError) Message("buslog-host: %s: read error\n", script);
-  return (stopped || failedExpectations > 0 || failedWrites > 0 || readError) ? 1 : 0;
+  PrintScriptSummary(run, state, full[0] != '\0' ? full : nullptr);
+  if (!readOk) Message("buslog-host: %s: read error\n", script);
+  return (run.stopped || run.failedExpectations > 0 || run.failedWrites > 0 || !readOk) ? 1 : 0;
 }
 
 }  // namespace buslog_host

@@ -1,6 +1,7 @@
 // Parsing and running call script lines.
 #include "script/script.h"
 
+#include "file_names.h"
 #include "hex.h"
 #include "platform/message.h"
 
@@ -13,7 +14,7 @@ namespace {
 // Room for the values and bytes of one call; a run such as AA*100000 must fit.
 constexpr size_t kMaxValues = 64;
 constexpr size_t kMaxBytes = 1024 * 1024;
-constexpr size_t kNameSize = 4096;  // a log's path
+constexpr size_t kNameSize = kPathSize;  // a log's path
 uint8_t g_bytes[kMaxBytes];
 
 struct Cursor {
@@ -176,12 +177,7 @@ ScriptStatus RunExpectation(Cursor* at, const char* line, size_t lineLength, Scr
              actual);
     return ScriptStatus::kExpectationFailed;
   }
-  // A failed Write that the script expects is a failure on purpose; only
-  // the expectation right after it counts, and only once.
-  if (isWrite && actual == 1 && !state->writeFailureSettled) {
-    state->writeFailureSettled = true;
-    ++state->expectedWriteFailures;
-  }
+  if (isWrite && actual == BUSLOG_WRITE_FAILED) state->event = ScriptEvent::kWriteFailureExpected;
   return ScriptStatus::kOk;
 }
 
@@ -217,7 +213,7 @@ void OpenLog(const BuslogApi& api, size_t count, ScriptState* state) {
   api.Open(static_cast<uint32_t>(moduleLength), moduleName, &resultCount, &cell);
   state->haveOpen = true;
   state->openResult = *static_cast<uint8_t*>(cell);
-  if (state->openResult == 0) {
+  if (state->openResult == BUSLOG_OPEN_OK) {
     size_t keep = count < sizeof state->lastLogName - 1 ? count : sizeof state->lastLogName - 1;
     memcpy(state->lastLogName, g_bytes, keep);
     state->lastLogName[keep] = '\0';
@@ -226,83 +222,90 @@ void OpenLog(const BuslogApi& api, size_t count, ScriptState* state) {
   }
 }
 
-}  // namespace
+// A line's text, for the messages that quote it.
+struct ScriptLine {
+  const char* text;
+  size_t length;
+};
 
-ScriptStatus RunScriptLine(const BuslogApi& api, const char* line, size_t length, ScriptState* state,
-                           char* message, size_t messageSize) {
-  Cursor at = {line, line + length};
-  const char* name;
-  size_t nameLength;
-  if (!NextToken(&at, &name, &nameLength)) return ScriptStatus::kBlank;
-  if (Is(name, nameLength, "expect")) return RunExpectation(&at, line, length, state, message, messageSize);
-
+// Open "name" or PutString "text": one quoted text, or none.
+ScriptStatus RunTextCall(const BuslogApi& api, bool isOpen, Cursor* at, ScriptState* state, char* message,
+                         size_t messageSize) {
   const char* token;
   size_t tokenLength;
-  int32_t resultCount = -1;
-  void* cell = nullptr;
-
-  if (Is(name, nameLength, "Open") || Is(name, nameLength, "PutString")) {
-    size_t count = 0;
-    if (NextToken(&at, &token, &tokenLength) && !ParseText(token, tokenLength, &count)) {
-      return Malformed(message, messageSize, "text must be in double quotes, with valid escapes", token,
-                       tokenLength);
-    }
-    if (NextToken(&at, &token, &tokenLength)) {
-      return Malformed(message, messageSize, "text after the text", token, tokenLength);
-    }
-    ++state->calls;
-    if (name[0] == 'O') {
-      OpenLog(api, count, state);
-    } else {
-      api.PutString(static_cast<uint32_t>(count), g_bytes, &resultCount);
-    }
-    return ScriptStatus::kOk;
+  size_t count = 0;
+  if (NextToken(at, &token, &tokenLength) && !ParseText(token, tokenLength, &count)) {
+    return Malformed(message, messageSize, "text must be in double quotes, with valid escapes", token, tokenLength);
   }
+  if (NextToken(at, &token, &tokenLength)) return Malformed(message, messageSize, "text after the text", token, tokenLength);
+  ++state->calls;
+  if (isOpen) {
+    OpenLog(api, count, state);
+  } else {
+    int32_t resultCount = -1;
+    api.PutString(static_cast<uint32_t>(count), g_bytes, &resultCount);
+  }
+  return ScriptStatus::kOk;
+}
 
-  if (Is(name, nameLength, "PutFrame")) {
-    uint32_t header[4];
-    for (uint32_t& value : header) {
-      const char* why = "PutFrame needs kind, bus, channel and status values";
-      if (!NextToken(&at, &token, &tokenLength)) return Malformed(message, messageSize, why, line, length);
-      if (!ParseValue(token, tokenLength, &value)) return Malformed(message, messageSize, why, token, tokenLength);
-    }
-    size_t count = 0;
-    bool explicitLength = false;
-    uint32_t dataLength = 0;
-    while (NextToken(&at, &token, &tokenLength)) {
-      if (tokenLength > 4 && memcmp(token, "len=", 4) == 0) {
-        if (!ParseValue(token + 4, tokenLength - 4, &dataLength)) {
-          return Malformed(message, messageSize, "bad len=", token, tokenLength);
-        }
-        explicitLength = true;
-      } else if (!ParseDataToken(token, tokenLength, &count)) {
-        return Malformed(message, messageSize, "data must be hex bytes, AA*N or \"text\"", token, tokenLength);
+// PutFrame kind bus channel status, then data tokens and len=N.
+ScriptStatus RunPutFrame(const BuslogApi& api, const ScriptLine& line, Cursor* at, ScriptState* state, char* message,
+                         size_t messageSize) {
+  const char* token;
+  size_t tokenLength;
+  uint32_t header[4];
+  for (uint32_t& value : header) {
+    const char* why = "PutFrame needs kind, bus, channel and status values";
+    if (!NextToken(at, &token, &tokenLength)) return Malformed(message, messageSize, why, line.text, line.length);
+    if (!ParseValue(token, tokenLength, &value)) return Malformed(message, messageSize, why, token, tokenLength);
+  }
+  size_t count = 0;
+  bool explicitLength = false;
+  uint32_t dataLength = 0;
+  while (NextToken(at, &token, &tokenLength)) {
+    if (tokenLength > 4 && memcmp(token, "len=", 4) == 0) {
+      if (!ParseValue(token + 4, tokenLength - 4, &dataLength)) {
+        return Malformed(message, messageSize, "bad len=", token, tokenLength);
       }
+      explicitLength = true;
+    } else if (!ParseDataToken(token, tokenLength, &count)) {
+      return Malformed(message, messageSize, "data must be hex bytes, AA*N or \"text\"", token, tokenLength);
     }
-    if (!explicitLength) dataLength = static_cast<uint32_t>(count);
-    // The module reads up to the data length: never promise more bytes than
-    // are there, except a marker's negative length, which reads nothing.
-    bool negativeMarker = header[0] == BUSLOG_KIND_MARKER && static_cast<int32_t>(dataLength) < 0;
-    if (dataLength > count && !negativeMarker) {
-      return Malformed(message, messageSize, "len= beyond the data bytes given", line, length);
-    }
-    ++state->calls;
-    api.PutFrame(header[0], header[1], static_cast<int32_t>(header[2]), static_cast<int32_t>(header[3]),
-                 dataLength, g_bytes, &resultCount);
-    return ScriptStatus::kOk;
   }
+  if (!explicitLength) dataLength = static_cast<uint32_t>(count);
+  // The module reads up to the data length: never promise more bytes than
+  // are there, except a marker's negative length, which reads nothing.
+  bool negativeMarker = header[0] == BUSLOG_KIND_MARKER && static_cast<int32_t>(dataLength) < 0;
+  if (dataLength > count && !negativeMarker) {
+    return Malformed(message, messageSize, "len= beyond the data bytes given", line.text, line.length);
+  }
+  ++state->calls;
+  int32_t resultCount = -1;
+  api.PutFrame(header[0], header[1], static_cast<int32_t>(header[2]), static_cast<int32_t>(header[3]), dataLength,
+               g_bytes, &resultCount);
+  return ScriptStatus::kOk;
+}
 
+// The calls that take 32-bit values (or none): ShareMode, Write, Close,
+// PutFrameId, PutTimeStamp, PutError.
+ScriptStatus RunValuesCall(const BuslogApi& api, const ScriptLine& line, const char* name, size_t nameLength,
+                           Cursor* at, ScriptState* state, char* message, size_t messageSize) {
+  const char* token;
+  size_t tokenLength;
   uint32_t values[kMaxValues];
   uint32_t count = 0;
-  while (NextToken(&at, &token, &tokenLength)) {
+  while (NextToken(at, &token, &tokenLength)) {
     if (count == kMaxValues || !ParseValue(token, tokenLength, &values[count])) {
       return Malformed(message, messageSize, "values must be 32-bit numbers (at most 64)", token, tokenLength);
     }
     ++count;
   }
   bool noValues = Is(name, nameLength, "Write") || Is(name, nameLength, "Close");
-  if (noValues && count > 0) return Malformed(message, messageSize, "Write and Close take no values", line, length);
-
+  if (noValues && count > 0) {
+    return Malformed(message, messageSize, "Write and Close take no values", line.text, line.length);
+  }
+  int32_t resultCount = -1;
+  void* cell = nullptr;
   if (Is(name, nameLength, "ShareMode")) {
     api.ShareMode(count, values, &resultCount, &cell);
     state->haveShareMode = true;
@@ -311,12 +314,13 @@ ScriptStatus RunScriptLine(const BuslogApi& api, const char* line, size_t length
     api.Write(0, nullptr, &resultCount, &cell);
     state->haveWrite = true;
     state->writeResult = *static_cast<uint8_t*>(cell);
-    if (state->writeResult == 0) {
+    if (state->writeResult == BUSLOG_WRITE_OK) {
       ++state->linesWritten;
+      state->event = ScriptEvent::kWriteOk;
     } else {
       ++state->writeFailures;
+      state->event = ScriptEvent::kWriteFailed;
     }
-    state->writeFailureSettled = state->writeResult == 0;
   } else if (Is(name, nameLength, "Close")) {
     api.Close(0, nullptr, &resultCount);
   } else if (Is(name, nameLength, "PutFrameId")) {
@@ -333,6 +337,44 @@ ScriptStatus RunScriptLine(const BuslogApi& api, const char* line, size_t length
   }
   ++state->calls;
   return ScriptStatus::kOk;
+}
+
+}  // namespace
+
+uint64_t JudgeWrites(ScriptState* state, uint64_t lineNumber) {
+  uint64_t failed = 0;
+  if (state->pendingWriteLine != 0) {
+    if (state->event == ScriptEvent::kWriteFailureExpected) {
+      ++state->expectedWriteFailures;
+    } else {
+      failed = state->pendingWriteLine;
+    }
+    state->pendingWriteLine = 0;
+  }
+  if (state->event == ScriptEvent::kWriteFailed) state->pendingWriteLine = lineNumber;
+  return failed;
+}
+
+uint64_t FinishWrites(ScriptState* state) {
+  uint64_t failed = state->pendingWriteLine;
+  state->pendingWriteLine = 0;
+  return failed;
+}
+
+ScriptStatus RunScriptLine(const BuslogApi& api, const char* line, size_t length, ScriptState* state,
+                           char* message, size_t messageSize) {
+  state->event = ScriptEvent::kOther;
+  Cursor at = {line, line + length};
+  const char* name;
+  size_t nameLength;
+  if (!NextToken(&at, &name, &nameLength)) return ScriptStatus::kBlank;
+  if (Is(name, nameLength, "expect")) return RunExpectation(&at, line, length, state, message, messageSize);
+  if (Is(name, nameLength, "Open") || Is(name, nameLength, "PutString")) {
+    return RunTextCall(api, name[0] == 'O', &at, state, message, messageSize);
+  }
+  ScriptLine whole = {line, length};
+  if (Is(name, nameLength, "PutFrame")) return RunPutFrame(api, whole, &at, state, message, messageSize);
+  return RunValuesCall(api, whole, name, nameLength, &at, state, message, messageSize);
 }
 
 }  // namespace buslog_host

@@ -24,7 +24,8 @@
 //
 // A Write that fails (result 1) is an error of the script, unless the line
 // right after it (comments and blank lines aside) is `expect Write 1`: then
-// the script says that the failure is on purpose.
+// the script says that the failure is on purpose. That rule is JudgeWrites
+// below, and nowhere else.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +34,14 @@
 #include "buslog.h"
 
 namespace buslog_host {
+
+// What a line did, as far as the write-failure rule cares.
+enum class ScriptEvent {
+  kOther,               // no Write, no expect Write 1 that held
+  kWriteOk,             // a Write with result 0
+  kWriteFailed,         // a Write with result 1
+  kWriteFailureExpected,  // an expect Write 1 that held
+};
 
 enum class ScriptStatus {
   kOk,                 // done
@@ -50,7 +59,8 @@ struct ScriptState {
   uint64_t linesWritten;   // Write calls with result 0
   uint64_t writeFailures;  // Write calls with result 1
   uint64_t expectedWriteFailures;  // of them, followed by an expect Write 1 that held
-  bool writeFailureSettled;  // the latest Write did not fail, or its failure was judged
+  ScriptEvent event;         // what the latest line did (set by RunScriptLine)
+  uint64_t pendingWriteLine; // the line of a failed Write not judged yet; 0 none
   char lastLogName[256];   // name of the latest Open that gave 0, as the
                            // script gave it, or as placed in logFolder
   // Left null, Open names are the module's: relative to its folder. The demo
@@ -72,7 +82,18 @@ struct ScriptState {
   bool (*removeLog)(const char* placed);
 };
 
-// Runs one script line against the module. On kMalformed or
+// The write-failure rule, applied after each line that is not blank (with
+// `state->event` saying what the line did; a line RunScriptLine did not see
+// is kOther): a failed Write is judged at the next such line, a failure on
+// purpose when that line is an expect Write 1 that held (counted in
+// expectedWriteFailures), else a failure of the script. Returns the line
+// number of a failed Write just judged a failure of the script, else 0.
+uint64_t JudgeWrites(ScriptState* state, uint64_t lineNumber);
+// At the end of the script: the line of a failed Write left unjudged (a
+// failure of the script), else 0.
+uint64_t FinishWrites(ScriptState* state);
+
+// Runs one script line against the module; sets `state->event`. On kMalformed or
 // kExpectationFailed, `message` says why, quoting the offending text.
 ScriptStatus RunScriptLine(const BuslogApi& api, const char* line, size_t length, ScriptState* state,
                            char* message, size_t messageSize);

@@ -81,9 +81,9 @@ void PutDataHex(Output* output, const LogRecord& r) {
   Commit(output, out);
 }
 
-}  // namespace
-
-void WriteJsonLine(const LogLine& line, Output* output, JsonTotals* t) {
+// The fields every line has: its number and form, and the frame number,
+// time, error field and fullness it may have.
+void PutLineHead(const LogLine& line, Output* output) {
   static const char* const kForms[] = {"empty", "record", "error", "text"};
   char* out = Reserve(output, 64);
   memcpy(out, "{\"line\":", 8);
@@ -108,6 +108,127 @@ void WriteJsonLine(const LogLine& line, Output* output, JsonTotals* t) {
   }
   if (line.hasError) PutNumber(output, "error", line.error);
   if (line.full) PutLiteral(output, ",\"full\":true");
+}
+
+// A line that is not a record: why, and its text.
+void PutText(const LogLine& line, Output* output, JsonTotals* t) {
+  ++t->text;
+  if (line.cut) {
+    ++t->cut;
+    PutLiteral(output, ",\"cut\":true");
+  }
+  PutKey(output, "why");
+  PutJsonString(output, line.why, strlen(line.why));
+  PutKey(output, "text");
+  PutJsonString(output, line.rest.text, line.rest.length);
+}
+
+// A record's type and header: kind, bus, channel, status.
+void PutRecordHeader(const LogRecord& r, Output* output) {
+  char* out;
+  PutKey(output, "record");
+  PutJsonString(output, kRecordNames[static_cast<int>(r.type)], strlen(kRecordNames[static_cast<int>(r.type)]));
+  if (r.type != RecordType::kGeneric) {
+    PutKey(output, "kind");
+    PutJsonString(output, &r.kind, 1);
+    PutKey(output, "bus");
+    PutJsonString(output, r.bus.text, r.bus.length);
+    PutKey(output, "channel");
+    if (r.hasChannel) {
+      out = Reserve(output, 16);
+      if (r.channel < 0) *out++ = '-';
+      uint32_t magnitude = r.channel < 0 ? 0u - static_cast<uint32_t>(r.channel) : static_cast<uint32_t>(r.channel);
+      Commit(output, WriteUnsigned(out, magnitude));
+    } else {
+      PutLiteral(output, "null");
+    }
+    PutLiteral(output, r.ok ? ",\"status\":\"OK\"" : ",\"status\":\"NG\"");
+  }
+}
+
+// A CAN record's body: its form, identifier and, when complete, its frame.
+void PutCanBody(const LogRecord& r, Output* output) {
+  const buslog_reader::CanRecord& c = r.can;
+  static const char* const kTypes[] = {"data", "remote", "fd", "error"};
+  PutLiteral(output, c.extended ? ",\"extended\":true" : ",\"extended\":false");
+  PutNumber(output, "flags", c.flags);
+  PutNumber(output, "id", c.id);
+  if (!c.complete) {
+    PutLiteral(output, ",\"complete\":false");
+    return;
+  }
+  PutKey(output, "frame_type");
+  PutJsonString(output, kTypes[static_cast<int>(c.type)], strlen(kTypes[static_cast<int>(c.type)]));
+  PutNumber(output, "dlc", c.dlc);
+  if (c.type == CanType::kFd) PutNumber(output, "fd_flags", c.fdFlags);
+  if (c.type == CanType::kError) PutNumber(output, "error_class", c.errorClass);
+  if (c.type != CanType::kRemote) PutDataHex(output, r);
+}
+
+// A record's body, by its type.
+void PutRecordBody(const LogRecord& r, Output* output) {
+  char* out;
+  switch (r.type) {
+    case RecordType::kCan:
+      PutCanBody(r, output);
+      break;
+    case RecordType::kLin: {
+      const char* const names[] = {"byte0", "byte1", "byte2"};
+      const uint8_t values[] = {r.lin.byte0, r.lin.byte1, r.lin.byte2};
+      for (int i = 0; i < r.lin.fields; ++i) PutNumber(output, names[i], values[i]);
+      PutDataHex(output, r);
+      break;
+    }
+    case RecordType::kCxpi: {
+      const char* const names[] = {"bits", "parity", "frame_id", "dlc", "nm", "ct"};
+      const uint8_t values[] = {r.cxpi.bits, r.cxpi.parity, r.cxpi.frameId, r.cxpi.dlc, r.cxpi.nm, r.cxpi.ct};
+      for (int i = 0; i < r.cxpi.fields; ++i) PutNumber(output, names[i], values[i]);
+      PutDataHex(output, r);
+      break;
+    }
+    case RecordType::kPort:
+      PutKey(output, "pins");
+      Put(output, "{", 1);
+      for (uint32_t i = 0; i < r.pinCount; ++i) {
+        out = Reserve(output, 32);
+        if (i > 0) *out++ = ',';
+        *out++ = '"';
+        *out++ = 'P';
+        out = WriteUnsigned(out, i + 1);
+        memcpy(out, "\":\"", 3);
+        out += 3;
+        *out++ = r.pins[i];
+        *out++ = '"';
+        Commit(output, out);
+      }
+      Put(output, "}", 1);
+      break;
+    case RecordType::kEnv:
+      PutKey(output, "name");
+      PutJsonString(output, r.name.text, r.name.length);
+      PutKey(output, "value");
+      PutJsonString(output, r.value.text, r.value.length);
+      break;
+    case RecordType::kMarker:
+      PutKey(output, "text");
+      PutJsonString(output, r.text.text, r.text.length);
+      break;
+    case RecordType::kGeneric:
+      PutNumber(output, "kind_code", r.generic.kindCode);
+      PutNumber(output, "bus_code", r.generic.busCode);
+      PutNumber(output, "channel_code", r.generic.channel);
+      PutNumber(output, "status_code", r.generic.status);
+      PutDataHex(output, r);
+      break;
+    case RecordType::kNone:
+      break;
+  }
+}
+
+}  // namespace
+
+void WriteJsonLine(const LogLine& line, Output* output, JsonTotals* t) {
+  PutLineHead(line, output);
   switch (line.form) {
     case LineForm::kEmpty:
       ++t->empty;
@@ -116,109 +237,13 @@ void WriteJsonLine(const LogLine& line, Output* output, JsonTotals* t) {
       ++t->errorOnly;
       break;
     case LineForm::kText:
-      ++t->text;
-      if (line.cut) {
-        ++t->cut;
-        PutLiteral(output, ",\"cut\":true");
-      }
-      PutKey(output, "why");
-      PutJsonString(output, line.why, strlen(line.why));
-      PutKey(output, "text");
-      PutJsonString(output, line.rest.text, line.rest.length);
+      PutText(line, output, t);
       break;
-    case LineForm::kRecord: {
-      const LogRecord& r = line.record;
-      ++t->records[static_cast<int>(r.type)];
-      PutKey(output, "record");
-      PutJsonString(output, kRecordNames[static_cast<int>(r.type)], strlen(kRecordNames[static_cast<int>(r.type)]));
-      if (r.type != RecordType::kGeneric) {
-        PutKey(output, "kind");
-        PutJsonString(output, &r.kind, 1);
-        PutKey(output, "bus");
-        PutJsonString(output, r.bus.text, r.bus.length);
-        PutKey(output, "channel");
-        if (r.hasChannel) {
-          out = Reserve(output, 16);
-          if (r.channel < 0) *out++ = '-';
-          uint32_t magnitude = r.channel < 0 ? 0u - static_cast<uint32_t>(r.channel) : static_cast<uint32_t>(r.channel);
-          Commit(output, WriteUnsigned(out, magnitude));
-        } else {
-          PutLiteral(output, "null");
-        }
-        PutLiteral(output, r.ok ? ",\"status\":\"OK\"" : ",\"status\":\"NG\"");
-      }
-      switch (r.type) {
-        case RecordType::kCan: {
-          const buslog_reader::CanRecord& c = r.can;
-          static const char* const kTypes[] = {"data", "remote", "fd", "error"};
-          PutLiteral(output, c.extended ? ",\"extended\":true" : ",\"extended\":false");
-          PutNumber(output, "flags", c.flags);
-          PutNumber(output, "id", c.id);
-          if (!c.complete) {
-            PutLiteral(output, ",\"complete\":false");
-            break;
-          }
-          PutKey(output, "frame_type");
-          PutJsonString(output, kTypes[static_cast<int>(c.type)], strlen(kTypes[static_cast<int>(c.type)]));
-          PutNumber(output, "dlc", c.dlc);
-          if (c.type == CanType::kFd) PutNumber(output, "fd_flags", c.fdFlags);
-          if (c.type == CanType::kError) PutNumber(output, "error_class", c.errorClass);
-          if (c.type != CanType::kRemote) PutDataHex(output, r);
-          break;
-        }
-        case RecordType::kLin: {
-          const char* const names[] = {"byte0", "byte1", "byte2"};
-          const uint8_t values[] = {r.lin.byte0, r.lin.byte1, r.lin.byte2};
-          for (int i = 0; i < r.lin.fields; ++i) PutNumber(output, names[i], values[i]);
-          PutDataHex(output, r);
-          break;
-        }
-        case RecordType::kCxpi: {
-          const char* const names[] = {"bits", "parity", "frame_id", "dlc", "nm", "ct"};
-          const uint8_t values[] = {r.cxpi.bits, r.cxpi.parity, r.cxpi.frameId, r.cxpi.dlc, r.cxpi.nm, r.cxpi.ct};
-          for (int i = 0; i < r.cxpi.fields; ++i) PutNumber(output, names[i], values[i]);
-          PutDataHex(output, r);
-          break;
-        }
-        case RecordType::kPort:
-          PutKey(output, "pins");
-          Put(output, "{", 1);
-          for (uint32_t i = 0; i < r.pinCount; ++i) {
-            out = Reserve(output, 32);
-            if (i > 0) *out++ = ',';
-            *out++ = '"';
-            *out++ = 'P';
-            out = WriteUnsigned(out, i + 1);
-            memcpy(out, "\":\"", 3);
-            out += 3;
-            *out++ = r.pins[i];
-            *out++ = '"';
-            Commit(output, out);
-          }
-          Put(output, "}", 1);
-          break;
-        case RecordType::kEnv:
-          PutKey(output, "name");
-          PutJsonString(output, r.name.text, r.name.length);
-          PutKey(output, "value");
-          PutJsonString(output, r.value.text, r.value.length);
-          break;
-        case RecordType::kMarker:
-          PutKey(output, "text");
-          PutJsonString(output, r.text.text, r.text.length);
-          break;
-        case RecordType::kGeneric:
-          PutNumber(output, "kind_code", r.generic.kindCode);
-          PutNumber(output, "bus_code", r.generic.busCode);
-          PutNumber(output, "channel_code", r.generic.channel);
-          PutNumber(output, "status_code", r.generic.status);
-          PutDataHex(output, r);
-          break;
-        case RecordType::kNone:
-          break;
-      }
+    case LineForm::kRecord:
+      ++t->records[static_cast<int>(line.record.type)];
+      PutRecordHeader(line.record, output);
+      PutRecordBody(line.record, output);
       break;
-    }
   }
   Put(output, "}\n", 2);
 }

@@ -75,6 +75,53 @@ TEST(CandumpTest, FramesAndTheirRecords) {
   }
 }
 
+// A parsed line formatted again: candump's own form, whatever spelling the
+// line had (short fractions, dots, lower case), with the mark asked for.
+TEST(CandumpTest, FormatALine) {
+  struct Row {
+    const char* line;
+    char mark;
+    const char* expected;
+  } rows[] = {
+      {"(1436509052.249713) can0 123#DEADBEEF", 0, "(1436509052.249713) can0 123#DEADBEEF\n"},
+      {"(1.5) vcan12 12345678#01", 0, "(0000000001.500000) vcan12 12345678#01\n"},
+      {"(0.000001) can0 7FF#", 0, "(0000000000.000001) can0 7FF#\n"},
+      {"(12345678901.000001) can0 123#", 0, "(12345678901.000001) can0 123#\n"},
+      {"(1.000000) can0 100#01.02.03", 0, "(0000000001.000000) can0 100#010203\n"},
+      {"(1.000000) can0 123#aa", 0, "(0000000001.000000) can0 123#AA\n"},
+      {"(1.000000) can0 321#R", 0, "(0000000001.000000) can0 321#R\n"},
+      {"(1.000000) can0 321#R4", 0, "(0000000001.000000) can0 321#R4\n"},
+      {"(1.000000) can0 00000321#R8", 0, "(0000000001.000000) can0 00000321#R8\n"},
+      {"(1.000000) can1 12345678##1112233445566778899AABBCC", 0,
+       "(0000000001.000000) can1 12345678##1112233445566778899AABBCC\n"},
+      {"(1.000000) can1 123##0", 0, "(0000000001.000000) can1 123##0\n"},
+      {"(1.000000) can0 20000004#0000080000000000", 0, "(0000000001.000000) can0 20000004#0000080000000000\n"},
+      {"(1.000000) can0 0C8#1122334455667788_C", 0, "(0000000001.000000) can0 0C8#1122334455667788_C\n"},
+      {"(1.000000) can0 123#11 T", 'T', "(0000000001.000000) can0 123#11 T\n"},
+      {"(1.000000) can0 123#11", 'R', "(0000000001.000000) can0 123#11 R\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    CandumpFrame frame = {};
+    ASSERT_EQ(ParseCandumpLine(row.line, strlen(row.line), &frame), nullptr);
+    char out[kMaxCandumpLine];
+    char* end = FormatCandumpLine(out, frame, row.mark);
+    EXPECT_EQ(std::string(out, static_cast<size_t>(end - out)), row.expected);
+  }
+}
+
+// The longest line the parser takes: 19 digits of seconds, a 64-byte name, 64 FD bytes, a mark.
+TEST(CandumpTest, LongestFormattedLineFits) {
+  std::string line = "(9999999999999999999.999999) " + std::string(kMaxInterfaceName, 'n') + " 1FFFFFFF##F" +
+                     std::string(128, 'A') + " T";
+  CandumpFrame frame = {};
+  ASSERT_EQ(ParseCandumpLine(line.data(), line.size(), &frame), nullptr);
+  char out[kMaxCandumpLine];
+  char* end = FormatCandumpLine(out, frame, 'T');
+  EXPECT_EQ(std::string(out, static_cast<size_t>(end - out)), line + "\n");
+  EXPECT_LE(static_cast<size_t>(end - out), kMaxCandumpLine);
+}
+
 TEST(CandumpTest, LinesThatAreNotFramesSayWhy) {
   struct ErrorRow {
     const char* line;
