@@ -314,6 +314,31 @@ bool OpenNextLog(LogSet* logs) {
   return false;
 }
 
+std::string LookAtOpenLog(LogFileEntry* file) {
+  WatchedFile state;
+  if (file->fate != FileFate::kKept || !LookAtWatched(file->watch, &state)) return std::string();
+  FileIdentity atPath;
+  if (state.links > 0 && IdentityOfPath(file->path.c_str(), &atPath) && SameFile(atPath, state.identity)) {
+    return std::string();
+  }
+  std::string lines = std::to_string(file->lines);
+  if (state.links == 0) {
+    file->fate = FileFate::kDeleted;
+    return "buslog-host: the log " + file->path + " was deleted under the logger; its " + lines + " lines are lost";
+  }
+  char where[kPathSize];
+  FileIdentity there;
+  if (PathOfWatched(file->watch, where, sizeof where) && IdentityOfPath(where, &there) &&
+      SameFile(there, state.identity)) {
+    std::string note = "buslog-host: the log " + file->path + " was renamed or moved to " + where + "; its lines are there";
+    file->path = where;
+    return note;
+  }
+  file->fate = FileFate::kUnreachable;
+  return "buslog-host: the log " + file->path + " can no longer be reached under its name; its " + lines +
+         " lines are counted as lost";
+}
+
 bool BeginNewFile(LogSet* logs, OpenFailure* failure) {
   if (logs->open) CloseLog(logs);
   // A log that was to be one file goes on as a series: run.csv, run-002.csv ...
@@ -353,6 +378,9 @@ void CloseLog(LogSet* logs) {
   LogFileEntry& current = logs->files.back();
   WatchedFile watched;
   if (LookAtWatched(current.watch, &watched)) current.bytes = watched.size;
+  // A log renamed or deleted since the last look is seen as it is closed.
+  std::string note = LookAtOpenLog(&current);
+  if (!note.empty()) Message("%s\n", note.c_str());
   EndWatch(&current.watch);
   // Only while its name still leads to the file written: never another.
   FileIdentity atPath;

@@ -101,6 +101,12 @@ bool OpenNextLog(LogSet* logs);
 // created or replaced it.
 void CloseLog(LogSet* logs);
 
+// Looks at the open log through its watch: does its name still lead to
+// it? When not, records what became of it (deleted; renamed, with its new
+// path; no longer reachable) and returns the line that says so; empty when
+// it is there or nothing can be told. Its lines must be recorded first.
+std::string LookAtOpenLog(LogFileEntry* file);
+
 // Begins a new file: the first log, or the next one after a rotation, a
 // failure or a lost file (no log is open then; one that is, is closed).
 // With a ring, first removes this run's oldest files while a new one could

@@ -48,32 +48,9 @@ void NewFileDue(LoggerRun* run, const std::string& note) {
 // False when it is not (said, and a new file is due).
 bool LogStillThere(LoggerRun* run) {
   if (!run->logs.open) return true;
-  LogFileEntry& file = run->logs.files.back();
-  WatchedFile state;
-  if (!LookAtWatched(file.watch, &state)) return true;  // nothing to tell by
-  FileIdentity atPath;
-  bool reachable = IdentityOfPath(file.path.c_str(), &atPath);
-  if (state.links > 0 && reachable && SameFile(atPath, state.identity)) return true;
   RecordLines(run);
-  char where[4096];
-  FileIdentity there;
-  bool moved = state.links > 0 && PathOfWatched(file.watch, where, sizeof where) &&
-               IdentityOfPath(where, &there) && SameFile(there, state.identity);
-  std::string note;
-  if (state.links == 0) {
-    note = "buslog-host: the log " + file.path + " was deleted under the logger; its " + std::to_string(file.lines) +
-           " lines are lost";
-    file.fate = FileFate::kDeleted;
-  } else if (moved) {
-    note = "buslog-host: the log " + file.path + " was renamed or moved to " + where + "; its lines are there";
-    file.path = where;
-  } else if (reachable) {
-    note = "buslog-host: the log " + file.path + " was renamed or moved, and another file has its name";
-  } else {
-    note = "buslog-host: the log " + file.path + " can no longer be reached under its name; its " +
-           std::to_string(file.lines) + " lines are counted as lost";
-    file.fate = FileFate::kUnreachable;
-  }
+  std::string note = LookAtOpenLog(&run->logs.files.back());
+  if (note.empty()) return true;
   NewFileDue(run, note);
   return false;
 }
