@@ -110,8 +110,8 @@ void Written(LoggerRun* run, const CandumpFrame& frame, uint32_t number, double 
 enum class Try { kWritten, kAgainNow, kWait };
 
 // One try at the frame's line. After a failure it finds out what failed.
-Try TryFrame(LoggerRun* run, const CandumpFrame& frame, int32_t channel, uint32_t number, double now) {
-  if (run->keep.newFileDue && !OpenDueFile(run, number, now)) return Try::kWait;
+Try TryFrame(LoggerRun* run, const CandumpFrame& frame, int32_t channel, uint32_t number, double* clock) {
+  if (run->keep.newFileDue && !OpenDueFile(run, number, *clock)) return Try::kWait;
   FrameTime time = {frame.seconds, frame.micros};
   // The file's time base is its first line actually written.
   FrameTime first = run->fileHasFrame ? run->fileFirst : time;
@@ -123,10 +123,11 @@ Try TryFrame(LoggerRun* run, const CandumpFrame& frame, int32_t channel, uint32_
   int error = LastSystemError();
   if (written) {
     if (early) ++run->totals.timeWentBack;
-    Written(run, frame, number, now);
+    Written(run, frame, number, *clock);
     return Try::kWritten;
   }
   ++run->totals.writeFailures;
+  double now = *clock = SteadySeconds();
   LogFileEntry& file = run->logs.files.back();
   std::string reason = ErrorText(error);
   WatchedFile state;
@@ -174,15 +175,21 @@ Logged LogFrame(LoggerRun* run, LiveQueue* queue, bool rotate, const CandumpFram
     NoteMissing(&keep.trouble, number, number, keep.givenUpReason.c_str(), false);
     return Logged::kLost;
   }
-  double now = SteadySeconds();
   if (rotate && !keep.newFileDue) keep.newFileDue = true;
-  if (now >= keep.nextLook) {
-    keep.nextLook = now + kLookSeconds;
-    LogStillThere(run);
+  // The clock is read for every live frame, but only for every 64th of a
+  // file replay (thousands a second) while nothing fails: enough to look
+  // at the log about once a second.
+  double now = keep.lastClock;
+  if (queue != nullptr || (number & 63) == 0 || keep.trouble.failing || keep.newFileDue) {
+    now = keep.lastClock = SteadySeconds();
+    if (now >= keep.nextLook) {
+      keep.nextLook = now + kLookSeconds;
+      LogStillThere(run);
+    }
   }
   for (int again = 0;;) {
     if (RetryDue(keep.trouble, now)) {
-      Try result = TryFrame(run, frame, channel, number, now);
+      Try result = TryFrame(run, frame, channel, number, &now);
       if (result == Try::kWritten) return Logged::kWritten;
       // A new file or room on the disk: straight away, but not for ever.
       if (result == Try::kAgainNow && ++again < 4) continue;

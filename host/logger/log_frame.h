@@ -33,6 +33,7 @@ enum class Logged {
 struct Keeping {
   StorageTrouble trouble;
   double nextLook;        // when the open log is looked at again
+  double lastClock;       // the steady clock when last read
   bool newFileDue;        // a new file is to be begun before the next line
   std::string newFileNote; // why (after a failure), said with its name once open
   bool givenUp;           // no more tries: frames from now on are missing
