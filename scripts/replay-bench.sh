@@ -10,7 +10,8 @@
 # With BASELINE, another build's host (with the module beside it) takes its
 # turn in every round too, so that a change can be compared side by side;
 # a host that takes --sync-every-frame (one Write a frame) runs that way as
-# well. Defaults: 1,000,000 frames on tmpfs, the same on the disk. On the
+# well. Defaults: 1,000,000 frames on tmpfs, the same on the disk (PLACES=disk
+# or PLACES=tmpfs runs only one of them). On the
 # disk the programs that sync every line (the floor, one Write a frame, and
 # a baseline that does so) replay only the first SYNCED_FRAMES frames of the
 # same trace (default 20,000: at a few thousand syncs a second, a million
@@ -122,8 +123,15 @@ run_on() {
   echo "(frames/s from the median round; host's speed: the median over the rounds of the"
   echo " host's frames/s over the program's in the same round, and its range; above 100"
   echo " the host is faster)"
-  [ "$slow" -ne "$n" ] && echo "(the floor, one Write a frame and a baseline that writes so: the first $slow frames)"
+  if [ "$slow" -ne "$n" ]; then
+    echo "(the floor, one Write a frame and a baseline that writes so: the first $slow frames)"
+  fi
 }
 
-run_on tmpfs "$shm" "$frames" "${ROUNDS:-9}" yes
-run_on disk "$disk" "$diskFrames" "${DISK_ROUNDS:-3}" no
+# PLACES: where to run (default both).
+for where in ${PLACES-tmpfs disk}; do
+  case $where in
+    tmpfs) run_on tmpfs "$shm" "$frames" "${ROUNDS:-9}" yes ;;
+    disk) run_on disk "$disk" "$diskFrames" "${DISK_ROUNDS:-3}" no ;;
+  esac
+done
