@@ -8,9 +8,11 @@
  *   BUSLOG_SYNC_DELAY_MS   the delay in milliseconds, fractions allowed
  *                          (default 2)
  *   BUSLOG_SYNC_DELAY_REPORT=1  at exit, say on standard error how many
- *                          calls were delayed and how long each took on
- *                          average (a loaded machine wakes a sleeper late,
- *                          so a modelled sync may take longer than asked)
+ *                          synced calls there were and how long each took
+ *                          on average, the call itself included (a loaded
+ *                          machine wakes a sleeper late, so a modelled sync
+ *                          may take longer than asked; with a delay of 0 it
+ *                          measures the real storage's syncs)
  *   LD_PRELOAD=build/.../libsync_delay.so buslog-host replay - ...
  * Built by CMake on POSIX (bench/CMakeLists.txt) and by
  * scripts/live-bench.sh. */
@@ -26,8 +28,8 @@
 #include <unistd.h>
 
 static long g_delayNanos = -1;
-static long g_delays;
-static double g_delayed; /* seconds, from the clock */
+static long g_syncs;
+static double g_synced; /* seconds in synced calls, from the clock */
 
 static double Now(void) {
   struct timespec t;
@@ -38,8 +40,8 @@ static double Now(void) {
 __attribute__((destructor)) static void Report(void) {
   const char* report = getenv("BUSLOG_SYNC_DELAY_REPORT");
   if (report == NULL || *report == '\0' || *report == '0') return;
-  fprintf(stderr, "sync_delay: %ld syncs, %.3f ms each on average\n", g_delays,
-          g_delays > 0 ? 1e3 * g_delayed / (double)g_delays : 0.0);
+  fprintf(stderr, "sync_delay: %ld syncs, %.3f ms each on average\n", g_syncs,
+          g_syncs > 0 ? 1e3 * g_synced / (double)g_syncs : 0.0);
 }
 
 static void Delay(void) {
@@ -49,53 +51,84 @@ static void Delay(void) {
     g_delayNanos = ms > 0 ? (long)(ms * 1e6) : 0;
   }
   if (g_delayNanos == 0) return;
-  double start = Now();
   struct timespec left = {g_delayNanos / 1000000000L, g_delayNanos % 1000000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
-  ++g_delays;
-  g_delayed += Now() - start;
 }
 
-/* O_SYNC holds the O_DSYNC bit on Linux; either makes a write a sync. */
-static void DelayIfSynced(int fd) {
+/* O_SYNC holds the O_DSYNC bit on Linux; either makes a write a sync.
+ * Returns when the call began, or 0 for a call that is no sync. */
+static double DelayIfSynced(int fd) {
   int saved = errno;
   int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0 && (flags & (O_DSYNC | O_SYNC)) != 0) Delay();
+  double start = 0;
+  if (flags >= 0 && (flags & (O_DSYNC | O_SYNC)) != 0) {
+    start = Now();
+    Delay();
+  }
   errno = saved;
+  return start;
+}
+
+static void Synced(double start) {
+  if (start == 0) return;
+  ++g_syncs;
+  g_synced += Now() - start;
 }
 
 ssize_t write(int fd, const void* bytes, size_t count) {
   static ssize_t (*real)(int, const void*, size_t);
   if (real == NULL) real = (ssize_t(*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
-  DelayIfSynced(fd);
-  return real(fd, bytes, count);
+  double start = DelayIfSynced(fd);
+  ssize_t done = real(fd, bytes, count);
+  int saved = errno;
+  Synced(start);
+  errno = saved;
+  return done;
 }
 
 ssize_t pwrite(int fd, const void* bytes, size_t count, off_t offset) {
   static ssize_t (*real)(int, const void*, size_t, off_t);
   if (real == NULL) real = (ssize_t(*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite");
-  DelayIfSynced(fd);
-  return real(fd, bytes, count, offset);
+  double start = DelayIfSynced(fd);
+  ssize_t done = real(fd, bytes, count, offset);
+  int saved = errno;
+  Synced(start);
+  errno = saved;
+  return done;
 }
 
 ssize_t writev(int fd, const struct iovec* parts, int count) {
   static ssize_t (*real)(int, const struct iovec*, int);
   if (real == NULL) real = (ssize_t(*)(int, const struct iovec*, int))dlsym(RTLD_NEXT, "writev");
-  DelayIfSynced(fd);
-  return real(fd, parts, count);
+  double start = DelayIfSynced(fd);
+  ssize_t done = real(fd, parts, count);
+  int saved = errno;
+  Synced(start);
+  errno = saved;
+  return done;
 }
 
 int fsync(int fd) {
   static int (*real)(int);
   if (real == NULL) real = (int (*)(int))dlsym(RTLD_NEXT, "fsync");
+  double start = Now();
   Delay();
-  return real(fd);
+  int done = real(fd);
+  int saved = errno;
+  Synced(start);
+  errno = saved;
+  return done;
 }
 
 int fdatasync(int fd) {
   static int (*real)(int);
   if (real == NULL) real = (int (*)(int))dlsym(RTLD_NEXT, "fdatasync");
+  double start = Now();
   Delay();
-  return real(fd);
+  int done = real(fd);
+  int saved = errno;
+  Synced(start);
+  errno = saved;
+  return done;
 }

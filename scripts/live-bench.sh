@@ -42,15 +42,18 @@ hosts=("this:$PWD/build/posix/bin/buslog-host")
 [ -n "${BASELINE:-}" ] && hosts=("baseline:$(realpath "$BASELINE")" "${hosts[@]}")
 
 # run_host WHERE LOG MODE ARGS...: live_latency MODE ARGS... -- host, with
-# the model's library preloaded into the host alone for WHERE=model.
+# the model's library preloaded into the host alone: on the model with its
+# delay, on the disk with none, to say how long the disk's syncs took.
 run_host() {
   local where=$1 log=$2 host=$3
   shift 3
   local pre=()
-  if [ "$where" = model ]; then
-    pre=(/usr/bin/env "LD_PRELOAD=$work/libsync_delay.so" "BUSLOG_SYNC_DELAY_MS=$delay"
-      BUSLOG_SYNC_DELAY_REPORT=1)
-  fi
+  case $where in
+    model) pre=(/usr/bin/env "LD_PRELOAD=$work/libsync_delay.so" "BUSLOG_SYNC_DELAY_MS=$delay"
+      BUSLOG_SYNC_DELAY_REPORT=1) ;;
+    disk) pre=(/usr/bin/env "LD_PRELOAD=$work/libsync_delay.so" BUSLOG_SYNC_DELAY_MS=0
+      BUSLOG_SYNC_DELAY_REPORT=1) ;;
+  esac
   "$work/live_latency" "$@" -- "${pre[@]}" "$host" replay - --output "$log" --quiet
 }
 
