@@ -26,8 +26,8 @@
 #include "buslog.h"
 #include "buslog_loader.h"
 
-/* What one Write holds before its CR LF. */
-#define LINE_LIMIT 4096u
+/* What one Write holds before its CR LF (4,096 bytes). */
+#define LINE_LIMIT BUSLOG_MAX_LINE
 
 static BuslogApi api;
 

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "candump.h"
+#include "logger/batch.h"
 #include "logger/frame_out.h"
 #include "platform/message.h"
 #include "platform/system.h"
@@ -24,8 +25,10 @@ struct Source {
   buslog_reader::LineSource* reader;  // null for live input
   LiveQueue* queue;
   bool stopped;
-  LiveStatus Next(const char** line, size_t* length, bool* tooLong) {
-    if (reader == nullptr) return NextLiveLine(queue, line, length, tooLong, kIdleMilliseconds);
+  // `wait`: the live input may be waited for (else kIdle when no whole
+  // line is at hand); a file's next line is always at hand.
+  LiveStatus Next(const char** line, size_t* length, bool* tooLong, bool wait = true) {
+    if (reader == nullptr) return NextLiveLine(queue, line, length, tooLong, wait ? kIdleMilliseconds : 0);
     if (stopped) return LiveStatus::kEnd;
     return buslog_reader::NextWholeLine(reader, line, length, tooLong) ? LiveStatus::kLine : LiveStatus::kEnd;
   }
@@ -52,7 +55,8 @@ struct Progress {
 };
 
 void ShowProgress(Progress* progress, Source& source, const LoggerRun& run, bool force) {
-  uint64_t frames = run.totals.framesRead;
+  const ReplayTotals& t = run.totals;
+  uint64_t frames = t.dataFrames + t.remoteFrames + t.fdFrames + t.errorFrames;  // logged
   auto now = std::chrono::steady_clock::now();
   double sinceLast = std::chrono::duration<double>(now - progress->lastShown).count();
   if (!force && sinceLast < 1.0) return;
@@ -97,7 +101,8 @@ void Warn(LoggerRun* run, uint64_t lineNumber, const char* why) {
 }
 
 // Stops are taken between lines: the first ends the reading, a second
-// ends the replay after the line in hand. True at the second.
+// ends the replay after the batch in hand. True at the second. At the
+// first, live input says how much is still to be logged.
 bool TakeStops(LoggerRun* run, Source& source, bool* stopping) {
   int stops = StopRequests();
   if (stops == 0) return false;
@@ -106,27 +111,31 @@ bool TakeStops(LoggerRun* run, Source& source, bool* stopping) {
   if (!*stopping) {
     *stopping = true;
     source.Stop();
+    if (source.Live()) {
+      unsigned long long queued = source.Depth() + run->batch.count;
+      Message("buslog-host: stopping: logging %llu queued frame%s; Ctrl+C again to give them up\n", queued,
+              queued == 1 ? "" : "s");
+    }
   }
   return false;
 }
 
 enum class ReadStep {
   kFrame,    // `frame` holds the next frame
-  kSkipped,  // a blank or malformed line (said), or the live input idle
+  kSkipped,  // a blank or malformed line (said)
+  kIdle,     // no whole line at hand (live input)
   kEnd,      // the input ended, or --strict stops at a malformed line
 };
 
-// The next line, parsed as a candump frame.
-ReadStep ReadFrame(LoggerRun* run, Source& source, Progress* progress, CandumpFrame* frame) {
+// The next line, parsed as a candump frame. With `wait` false, live input
+// is not waited for.
+ReadStep ReadFrame(LoggerRun* run, Source& source, Progress* progress, CandumpFrame* frame, bool wait) {
   const char* line;
   size_t length;
   bool tooLong;
-  LiveStatus next = source.Next(&line, &length, &tooLong);
+  LiveStatus next = source.Next(&line, &length, &tooLong, wait);
   if (next == LiveStatus::kEnd) return ReadStep::kEnd;
-  if (next == LiveStatus::kIdle) {
-    if (run->progress) ShowProgress(progress, source, *run, false);
-    return ReadStep::kSkipped;
-  }
+  if (next == LiveStatus::kIdle) return ReadStep::kIdle;
   if ((++run->totals.linesRead & 0x3FF) == 0 && run->progress) ShowProgress(progress, source, *run, false);
   const char* why = nullptr;
   if (tooLong) {
@@ -180,19 +189,22 @@ Elapsed FileTimeStep(LoggerRun* run, const CandumpFrame& frame) {
   return since;
 }
 
-void CountFrameKind(ReplayTotals* totals, CanFrameKind kind) {
+void CountLogged(ReplayTotals* totals, LineKind kind) {
   switch (kind) {
-    case CanFrameKind::kData: ++totals->dataFrames; break;
-    case CanFrameKind::kRemote: ++totals->remoteFrames; break;
-    case CanFrameKind::kFd: ++totals->fdFrames; break;
-    case CanFrameKind::kError: ++totals->errorFrames; break;
+    case LineKind::kData: ++totals->dataFrames; break;
+    case LineKind::kRemote: ++totals->remoteFrames; break;
+    case LineKind::kFd: ++totals->fdFrames; break;
+    case LineKind::kError: ++totals->errorFrames; break;
+    case LineKind::kOther: ++totals->otherLines; break;
   }
 }
 
-// What the Write's result means for the totals, --report-every and
-// rotation by size.
-void CountWrite(LoggerRun* run, const Source& source, bool written) {
-  if (written) {
+// What one line's Write result means for the totals, --report-every and
+// rotation by size. A frame counts as logged only when the Write that
+// carried it returned 0.
+void CountWrite(LoggerRun* run, const LogLine& line) {
+  if (line.written) {
+    CountLogged(&run->totals, line.kind);
     uint64_t count = ++run->totals.written;
     uint64_t every = run->request->reportEvery;
     if (every != 0 && count % every == 0) Message("written %llu\n", static_cast<unsigned long long>(count));
@@ -200,10 +212,29 @@ void CountWrite(LoggerRun* run, const Source& source, bool written) {
     return;
   }
   ++run->totals.writeFailures;
+  if (line.kind != LineKind::kOther) ++run->totals.framesFailed;
   if (run->writeWarnings++ < kMaxWarnings) {
     Message("%s:%llu: error: the module could not write this frame's line\n", run->traceName,
-            static_cast<unsigned long long>(source.LineNumber()));
+            static_cast<unsigned long long>(line.sourceLine));
   }
+}
+
+// Lines a batch may hold now: all it can, one with --sync-every-frame, and
+// while rotating by size no more than can be written before the file's size
+// is looked at, so that each file ends with the very line it would end
+// with one Write a line.
+uint32_t BatchRoom(const LoggerRun& run) {
+  if (run.request->syncEveryFrame) return 1;
+  if (run.request->rotation.bytes != 0 && run.rotation.linesBeforeSizeCheck < kBatchLines) {
+    return static_cast<uint32_t>(run.rotation.linesBeforeSizeCheck == 0 ? 1 : run.rotation.linesBeforeSizeCheck);
+  }
+  return kBatchLines;
+}
+
+// The batch written, then progress looked at: once a second at any rate.
+void Flush(LoggerRun* run, Source& source, Progress* progress) {
+  if (!FlushBatch(run)) return;
+  if (run->progress) ShowProgress(progress, source, *run, false);
 }
 
 // After a second stop: what was read and is not in the log, the frames
@@ -215,7 +246,10 @@ void CountNotLogged(LoggerRun* run, Source& source) {
   bool tooLong;
   CandumpFrame frame;
   while (source.Next(&line, &length, &tooLong) == LiveStatus::kLine) {
-    if (!tooLong && ParseCandumpLine(line, length, &frame) == nullptr) ++run->totals.notLogged;
+    if (!tooLong && ParseCandumpLine(line, length, &frame) == nullptr) {
+      ++run->totals.framesRead;
+      ++run->totals.notLogged;
+    }
   }
 }
 
@@ -229,18 +263,28 @@ bool ReplayLines(LoggerRun* run, Source& source) {
   run->writtenBefore = 0;
   run->rotation = FreshFile(run->request->rotation);
   const RotationPolicy& policy = run->request->rotation;
-  const BuslogApi& api = *run->api;
   auto now = std::chrono::steady_clock::now();
   Progress progress = {now, now, 0, false};
   bool stopping = false;
   bool hardStop = false;
   CandumpFrame frame;
+  uint8_t record[kMaxCanRecord];
+  char text[kFrameTextRoom];
+  ClearBatch(&run->batch);
+  // Frames go into the batch while more are at hand; the batch is written
+  // as soon as the input has nothing more whole, the batch is full, the
+  // file is to change, or the input ends. Nothing waits for a batch.
   for (;;) {
     if (TakeStops(run, source, &stopping)) {
       hardStop = true;
       break;
     }
-    ReadStep read = ReadFrame(run, source, &progress, &frame);
+    ReadStep read = ReadFrame(run, source, &progress, &frame, run->batch.count == 0);
+    if (read == ReadStep::kIdle) {
+      Flush(run, source, &progress);
+      if (run->progress) ShowProgress(&progress, source, *run, false);
+      continue;
+    }
     if (read == ReadStep::kEnd) break;
     if (read == ReadStep::kSkipped) continue;
     int32_t channel = ChannelStep(run, source, frame);
@@ -248,17 +292,26 @@ bool ReplayLines(LoggerRun* run, Source& source) {
       if (run->totals.stoppedEarly) break;
       continue;
     }
-    if (RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, FrameTime{frame.seconds, frame.micros}) &&
-        !RotateLog(run)) {
-      run->totals.logFailed = true;
-      ++run->totals.notLogged;
-      break;
+    FrameTime time = {frame.seconds, frame.micros};
+    if (RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, time)) {
+      // A batch never spans two files.
+      Flush(run, source, &progress);
+      if (RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, time) && !RotateLog(run)) {
+        run->totals.logFailed = true;
+        ++run->totals.notLogged;
+        break;
+      }
     }
     Elapsed since = FileTimeStep(run, frame);
-    PutFrameFields(api, ++run->frameNumber, since, channel, frame);
-    CountFrameKind(&run->totals, frame.kind);
-    CountWrite(run, source, WriteLine(api));
+    LogLine line = FrameLine(++run->frameNumber, since, channel, frame, record, text);
+    line.sourceLine = source.LineNumber();
+    if (!BatchTakes(run->batch, line)) Flush(run, source, &progress);
+    AddToBatch(&run->batch, line);
+    if (run->batch.count >= BatchRoom(*run)) Flush(run, source, &progress);
   }
+  // The batch in hand: every frame read at a first stop or the input's end,
+  // the last batch at a second stop.
+  Flush(run, source, &progress);
   if (run->logs.open) run->logs.files.back().lines = run->totals.written - run->writtenBefore;
   // A stop that came while the input ended still counts.
   if (StopRequests() > run->totals.stops) run->totals.stops = StopRequests();
@@ -268,6 +321,20 @@ bool ReplayLines(LoggerRun* run, Source& source) {
 }
 
 }  // namespace
+
+bool FlushBatch(LoggerRun* run) {
+  if (run->batch.count == 0) return false;
+  WriteBatch(*run->api, &run->batch);
+  for (uint32_t i = 0; i < run->batch.count; ++i) CountWrite(run, run->batch.lines[i]);
+  ClearBatch(&run->batch);
+  return true;
+}
+
+void AddLine(LoggerRun* run, const LogLine& line) {
+  if (!BatchTakes(run->batch, line)) FlushBatch(run);
+  AddToBatch(&run->batch, line);
+  if (run->request->syncEveryFrame) FlushBatch(run);
+}
 
 bool ReplayTrace(LoggerRun* run, buslog_reader::LineSource* reader) {
   Source source = {reader, nullptr, false};
