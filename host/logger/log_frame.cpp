@@ -1,6 +1,7 @@
 // The write step, tried again while the storage fails.
 #include "logger/log_frame.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -89,15 +90,15 @@ void Written(LoggerRun* run, const CandumpFrame& frame, uint32_t number, double 
     file.haveFirst = true;
     file.firstSeconds = frame.seconds;
     file.firstMicros = frame.micros;
-    file.firstFrame = number;
   }
+  if (file.firstFrame == 0) file.firstFrame = number;
   file.lastFrame = number;
   ++run->totals.written;
   switch (frame.kind) {
-    case CanFrameKind::kData: ++run->totals.writtenData; break;
-    case CanFrameKind::kRemote: ++run->totals.writtenRemote; break;
-    case CanFrameKind::kFd: ++run->totals.writtenFd; break;
-    case CanFrameKind::kError: ++run->totals.writtenError; break;
+    case CanFrameKind::kData: ++run->totals.dataFrames; break;
+    case CanFrameKind::kRemote: ++run->totals.remoteFrames; break;
+    case CanFrameKind::kFd: ++run->totals.fdFrames; break;
+    case CanFrameKind::kError: ++run->totals.errorFrames; break;
   }
   NoteRecovered(&run->keep.trouble, number, now);
   uint64_t every = run->request->reportEvery;
@@ -109,6 +110,8 @@ void Written(LoggerRun* run, const CandumpFrame& frame, uint32_t number, double 
 
 enum class Try { kWritten, kAgainNow, kWait };
 
+Try AfterFailure(LoggerRun* run, uint32_t number, int error, double now);
+
 // One try at the frame's line. After a failure it finds out what failed.
 Try TryFrame(LoggerRun* run, const CandumpFrame& frame, int32_t channel, uint32_t number, double* clock) {
   if (run->keep.newFileDue && !OpenDueFile(run, number, *clock)) return Try::kWait;
@@ -117,9 +120,11 @@ Try TryFrame(LoggerRun* run, const CandumpFrame& frame, int32_t channel, uint32_
   FrameTime first = run->fileHasFrame ? run->fileFirst : time;
   Elapsed since;
   bool early = !TimeSinceFirst(first, time, &since);
-  PutFrameFields(*run->api, number, since, channel, frame);
+  uint8_t record[kMaxCanRecord];
+  char text[kFrameTextRoom];
+  LogLine line = FrameLine(number, since, channel, frame, record, text);
   ClearSystemError();
-  bool written = WriteLine(*run->api);
+  bool written = WriteOneLine(*run->api, line);
   int error = LastSystemError();
   if (written) {
     if (early) ++run->totals.timeWentBack;
@@ -128,6 +133,13 @@ Try TryFrame(LoggerRun* run, const CandumpFrame& frame, int32_t channel, uint32_
   }
   ++run->totals.writeFailures;
   double now = *clock = SteadySeconds();
+  return AfterFailure(run, number, error, now);
+}
+
+// What a failed Write of frame `number` means: a new file at once (a cut
+// line, a file that may not grow, a lost log, room made by the ring), or a
+// wait for the next try (said once a kind).
+Try AfterFailure(LoggerRun* run, uint32_t number, int error, double now) {
   LogFileEntry& file = run->logs.files.back();
   std::string reason = ErrorText(error);
   WatchedFile state;
@@ -148,8 +160,21 @@ Try TryFrame(LoggerRun* run, const CandumpFrame& frame, int32_t channel, uint32_
   }
   if (!LogStillThere(run)) return Try::kAgainNow;
   if (KindOfError(error) == ErrorKind::kNoSpace && MakeRoom(run)) return Try::kAgainNow;
+  // This failure says it: the batch's before it is not said apart.
+  run->keep.batchFailed = false;
   NoteFailure(&run->keep.trouble, "write", file.path.c_str(), number, error, reason.c_str(), "trying again", now);
   return Try::kWait;
+}
+
+// A frame given up: counted, and when it was to be the open file's first
+// line, the file's time base waits for the next frame written.
+void GiveUp(LoggerRun* run, uint32_t number, const char* reason, bool quiet) {
+  NoteMissing(&run->keep.trouble, number, number, reason, quiet);
+  ++run->totals.framesFailed;
+  if (run->logs.open && run->totals.written == run->writtenBefore) {
+    run->fileHasFrame = false;
+    run->logs.files.back().haveFirst = false;
+  }
 }
 
 // While a frame waits: whether to give it up now, and why.
@@ -172,7 +197,7 @@ Logged LogFrame(LoggerRun* run, LiveQueue* queue, bool rotate, const CandumpFram
                 uint32_t number) {
   Keeping& keep = run->keep;
   if (keep.givenUp) {
-    NoteMissing(&keep.trouble, number, number, keep.givenUpReason.c_str(), false);
+    GiveUp(run, number, keep.givenUpReason.c_str(), false);
     return Logged::kLost;
   }
   if (rotate && !keep.newFileDue) keep.newFileDue = true;
@@ -208,12 +233,12 @@ Logged LogFrame(LoggerRun* run, LiveQueue* queue, bool rotate, const CandumpFram
               reason.c_str());
       keep.givenUp = true;
       keep.givenUpReason = reason;
-      NoteMissing(&keep.trouble, number, number, reason.c_str(), true);
+      GiveUp(run, number, reason.c_str(), true);
       return stop ? Logged::kStop : Logged::kLost;
     }
     if (queue != nullptr && LiveQueueFull(queue)) {
       // Room for the frames behind: this one, the oldest, is given up.
-      NoteMissing(&keep.trouble, number, number, keep.trouble.reason.c_str(), false);
+      GiveUp(run, number, keep.trouble.reason.c_str(), false);
       SayLosses(&keep.trouble, now);
       return Logged::kLost;
     }
@@ -229,6 +254,47 @@ Logged LogFrame(LoggerRun* run, LiveQueue* queue, bool rotate, const CandumpFram
     }
     now = SteadySeconds();
   }
+}
+
+void BatchFailed(LoggerRun* run, uint32_t firstFrame, int error) {
+  if (!run->logs.open) return;
+  double now = run->keep.lastClock = SteadySeconds();
+  LogFileEntry& file = run->logs.files.back();
+  WatchedFile state;
+  if (LookAtWatched(file.watch, &state) && EndOfWatched(file.watch, state.size) == FileEnd::kCut) {
+    AfterFailure(run, firstFrame, error, now);
+    return;
+  }
+  // A file that may not grow is no failure: its lines learn one by one
+  // which of them still fit.
+  if (KindOfError(error) == ErrorKind::kFileTooLarge || !LogStillThere(run)) return;
+  // Said once the lines were tried alone: by the first that fails, or, when
+  // all of them could be written, as a failure that passed at once.
+  Keeping& keep = run->keep;
+  keep.batchFailed = true;
+  keep.batchError = error;
+  keep.batchFrame = firstFrame;
+}
+
+void BatchRetried(LoggerRun* run) {
+  Keeping& keep = run->keep;
+  if (!keep.batchFailed) return;
+  keep.batchFailed = false;
+  std::string reason = ErrorText(keep.batchError);
+  std::string kind = "passed " + reason;
+  std::vector<std::string>& said = keep.trouble.said;
+  if (std::find(said.begin(), said.end(), kind) != said.end()) return;
+  said.push_back(kind);
+  Message("buslog-host: cannot write the log %s at frame %u: %s; written when tried again at once\n",
+          run->logs.open ? run->logs.files.back().path.c_str() : "", keep.batchFrame, reason.c_str());
+}
+
+void LookAtLogNow(LoggerRun* run) {
+  Keeping& keep = run->keep;
+  double now = keep.lastClock = SteadySeconds();
+  if (now < keep.nextLook) return;
+  keep.nextLook = now + kLookSeconds;
+  LogStillThere(run);
 }
 
 void GiveUpFrames(LoggerRun* run, uint32_t first, uint32_t last, const char* reason) {

@@ -36,6 +36,10 @@ struct Keeping {
   double lastClock;       // the steady clock when last read
   bool newFileDue;        // a new file is to be begun before the next line
   std::string newFileNote; // why (after a failure), said with its name once open
+  bool stopReplay;        // a frame was given up where the replay stops
+  bool batchFailed;       // a batch's Write failed, not yet said
+  int batchError;
+  uint32_t batchFrame;
   bool givenUp;           // no more tries: frames from now on are missing
   std::string givenUpReason;
 };
@@ -49,6 +53,19 @@ double SteadySeconds();
 // that comes while the frame waits stops its reading.
 Logged LogFrame(LoggerRun* run, LiveQueue* queue, bool rotate, const CandumpFrame& frame, int32_t channel,
                 uint32_t number);
+
+// A batch's one Write failed with the system's `error` (its first frame
+// `firstFrame`): said, and a new file begun first when the log ends in a
+// cut line or was lost; its lines then go through LogFrame one by one,
+// the first at once.
+void BatchFailed(LoggerRun* run, uint32_t firstFrame, int error);
+// After the failed batch's lines were each tried: says the failure if
+// none of them failed (so it passed at once).
+void BatchRetried(LoggerRun* run);
+
+// About once a second: is the open log still there under its name? When
+// not, said, and the next frame goes into a new file.
+void LookAtLogNow(LoggerRun* run);
 
 // The frames first..last were read but will not be logged (a second stop):
 // counted as missing for `reason`.

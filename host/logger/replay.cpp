@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "candump.h"
+#include "logger/batch.h"
 #include "logger/frame_out.h"
 #include "logger/log_frame.h"
 #include "platform/message.h"
@@ -26,8 +27,10 @@ struct Source {
   buslog_reader::LineSource* reader;  // null for live input
   LiveQueue* queue;
   bool stopped;
-  LiveStatus Next(const char** line, size_t* length, bool* tooLong) {
-    if (reader == nullptr) return NextLiveLine(queue, line, length, tooLong, kIdleMilliseconds);
+  // `wait`: the live input may be waited for (else kIdle when no whole
+  // line is at hand); a file's next line is always at hand.
+  LiveStatus Next(const char** line, size_t* length, bool* tooLong, bool wait = true) {
+    if (reader == nullptr) return NextLiveLine(queue, line, length, tooLong, wait ? kIdleMilliseconds : 0);
     if (stopped) return LiveStatus::kEnd;
     return buslog_reader::NextWholeLine(reader, line, length, tooLong) ? LiveStatus::kLine : LiveStatus::kEnd;
   }
@@ -54,7 +57,8 @@ struct Progress {
 };
 
 void ShowProgress(Progress* progress, Source& source, const LoggerRun& run, bool force) {
-  uint64_t frames = run.totals.framesRead;
+  const ReplayTotals& t = run.totals;
+  uint64_t frames = t.dataFrames + t.remoteFrames + t.fdFrames + t.errorFrames;  // logged
   auto now = std::chrono::steady_clock::now();
   double sinceLast = std::chrono::duration<double>(now - progress->lastShown).count();
   if (!force && sinceLast < 1.0) return;
@@ -103,7 +107,8 @@ void Warn(LoggerRun* run, uint64_t lineNumber, const char* why) {
 }
 
 // Stops are taken between lines: the first ends the reading, a second
-// ends the replay after the line in hand. True at the second.
+// ends the replay after the batch in hand. True at the second. At the
+// first, live input says how much is still to be logged.
 bool TakeStops(LoggerRun* run, Source& source, bool* stopping) {
   int stops = StopRequests();
   if (stops == 0) return false;
@@ -112,27 +117,31 @@ bool TakeStops(LoggerRun* run, Source& source, bool* stopping) {
   if (!*stopping) {
     *stopping = true;
     source.Stop();
+    if (source.Live()) {
+      unsigned long long queued = source.Depth() + run->batch.count;
+      Message("buslog-host: stopping: logging %llu queued frame%s; Ctrl+C again to give them up\n", queued,
+              queued == 1 ? "" : "s");
+    }
   }
   return false;
 }
 
 enum class ReadStep {
   kFrame,    // `frame` holds the next frame
-  kSkipped,  // a blank or malformed line (said), or the live input idle
+  kSkipped,  // a blank or malformed line (said)
+  kIdle,     // no whole line at hand (live input)
   kEnd,      // the input ended, or --strict stops at a malformed line
 };
 
-// The next line, parsed as a candump frame.
-ReadStep ReadFrame(LoggerRun* run, Source& source, Progress* progress, CandumpFrame* frame) {
+// The next line, parsed as a candump frame. With `wait` false, live input
+// is not waited for.
+ReadStep ReadFrame(LoggerRun* run, Source& source, Progress* progress, CandumpFrame* frame, bool wait) {
   const char* line;
   size_t length;
   bool tooLong;
-  LiveStatus next = source.Next(&line, &length, &tooLong);
+  LiveStatus next = source.Next(&line, &length, &tooLong, wait);
   if (next == LiveStatus::kEnd) return ReadStep::kEnd;
-  if (next == LiveStatus::kIdle) {
-    if (run->progress) ShowProgress(progress, source, *run, false);
-    return ReadStep::kSkipped;
-  }
+  if (next == LiveStatus::kIdle) return ReadStep::kIdle;
   if ((++run->totals.linesRead & 0x3FF) == 0 && run->progress) ShowProgress(progress, source, *run, false);
   const char* why = nullptr;
   if (tooLong) {
@@ -149,6 +158,12 @@ ReadStep ReadFrame(LoggerRun* run, Source& source, Progress* progress, CandumpFr
   }
   if (why == nullptr) {
     ++run->totals.framesRead;
+    switch (frame->kind) {
+      case CanFrameKind::kData: ++run->totals.readData; break;
+      case CanFrameKind::kRemote: ++run->totals.readRemote; break;
+      case CanFrameKind::kFd: ++run->totals.readFd; break;
+      case CanFrameKind::kError: ++run->totals.readErrorFrames; break;
+    }
     return ReadStep::kFrame;
   }
   ++run->totals.malformed;
@@ -169,13 +184,69 @@ int32_t ChannelStep(LoggerRun* run, const Source& source, const CandumpFrame& fr
   return -1;
 }
 
-void CountFrameKind(ReplayTotals* totals, CanFrameKind kind) {
-  switch (kind) {
-    case CanFrameKind::kData: ++totals->dataFrames; break;
-    case CanFrameKind::kRemote: ++totals->remoteFrames; break;
-    case CanFrameKind::kFd: ++totals->fdFrames; break;
-    case CanFrameKind::kError: ++totals->errorFrames; break;
+// The time stamp the frame gets: since the open file's first frame, which
+// it becomes if the file has none yet.
+Elapsed FileTimeStep(LoggerRun* run, const CandumpFrame& frame) {
+  FrameTime time = {frame.seconds, frame.micros};
+  if (!run->fileHasFrame) {
+    run->fileHasFrame = true;
+    run->fileFirst = time;
+    LogFileEntry& file = run->logs.files.back();
+    file.haveFirst = true;
+    file.firstSeconds = time.seconds;
+    file.firstMicros = time.micros;
   }
+  Elapsed since;
+  if (!TimeSinceFirst(run->fileFirst, time, &since)) ++run->totals.timeWentBack;
+  return since;
+}
+
+void CountLogged(ReplayTotals* totals, LineKind kind) {
+  switch (kind) {
+    case LineKind::kData: ++totals->dataFrames; break;
+    case LineKind::kRemote: ++totals->remoteFrames; break;
+    case LineKind::kFd: ++totals->fdFrames; break;
+    case LineKind::kError: ++totals->errorFrames; break;
+    case LineKind::kOther: ++totals->otherLines; break;
+  }
+}
+
+// What one line's Write result means for the totals, --report-every and
+// rotation by size. A frame counts as logged only when the Write that
+// carried it returned 0.
+void CountWrite(LoggerRun* run, const LogLine& line) {
+  if (line.written) {
+    CountLogged(&run->totals, line.kind);
+    uint64_t count = ++run->totals.written;
+    uint64_t every = run->request->reportEvery;
+    if (every != 0 && count % every == 0) Message("written %llu\n", static_cast<unsigned long long>(count));
+    CheckSize(run);
+    return;
+  }
+  ++run->totals.writeFailures;
+  if (line.kind != LineKind::kOther) ++run->totals.framesFailed;
+  if (run->writeWarnings++ < kMaxWarnings) {
+    Message("%s:%llu: error: the module could not write this frame's line\n", run->traceName,
+            static_cast<unsigned long long>(line.sourceLine));
+  }
+}
+
+// Lines a batch may hold now: all it can, one with --sync-every-frame, and
+// while rotating by size no more than can be written before the file's size
+// is looked at, so that each file ends with the very line it would end
+// with one Write a line.
+uint32_t BatchRoom(const LoggerRun& run) {
+  if (run.request->syncEveryFrame) return 1;
+  if (run.request->rotation.bytes != 0 && run.rotation.linesBeforeSizeCheck < kBatchLines) {
+    return static_cast<uint32_t>(run.rotation.linesBeforeSizeCheck == 0 ? 1 : run.rotation.linesBeforeSizeCheck);
+  }
+  return kBatchLines;
+}
+
+// The batch written, then progress looked at: once a second at any rate.
+void Flush(LoggerRun* run, Source& source, Progress* progress) {
+  if (!FlushBatch(run)) return;
+  if (run->progress) ShowProgress(progress, source, *run, false);
 }
 
 // After a second stop: what was read and is not in the log, the frames
@@ -186,11 +257,15 @@ void CountNotLogged(LoggerRun* run, Source& source) {
   size_t length;
   bool tooLong;
   CandumpFrame frame;
+  uint64_t left = 0;
   while (source.Next(&line, &length, &tooLong) == LiveStatus::kLine) {
-    if (!tooLong && ParseCandumpLine(line, length, &frame) == nullptr) ++run->totals.notLogged;
+    if (!tooLong && ParseCandumpLine(line, length, &frame) == nullptr) {
+      ++run->totals.framesRead;
+      ++run->totals.notLogged;
+      ++left;
+    }
   }
-  uint64_t last = run->frameNumber + run->totals.notLogged;
-  GiveUpFrames(run, run->frameNumber + 1, static_cast<uint32_t>(last), "stopped at a second request");
+  GiveUpFrames(run, run->frameNumber + 1, static_cast<uint32_t>(run->frameNumber + left), "left at a second stop");
 }
 
 bool ReplayLines(LoggerRun* run, Source& source) {
@@ -209,12 +284,26 @@ bool ReplayLines(LoggerRun* run, Source& source) {
   bool stopping = false;
   bool hardStop = false;
   CandumpFrame frame;
+  uint8_t record[kMaxCanRecord];
+  char text[kFrameTextRoom];
+  ClearBatch(&run->batch);
+  // Frames go into the batch while more are at hand; the batch is written
+  // as soon as the input has nothing more whole, the batch is full, the
+  // file is to change, or the input ends. Nothing waits for a batch.
   for (;;) {
     if (TakeStops(run, source, &stopping)) {
       hardStop = true;
       break;
     }
-    ReadStep read = ReadFrame(run, source, &progress, &frame);
+    // A frame given up where the replay stops (a file replay whose storage
+    // failure did not pass): no more lines are read.
+    if (run->keep.stopReplay) break;
+    ReadStep read = ReadFrame(run, source, &progress, &frame, run->batch.count == 0);
+    if (read == ReadStep::kIdle) {
+      Flush(run, source, &progress);
+      if (run->progress) ShowProgress(&progress, source, *run, false);
+      continue;
+    }
     if (read == ReadStep::kEnd) break;
     if (read == ReadStep::kSkipped) continue;
     int32_t channel = ChannelStep(run, source, frame);
@@ -222,16 +311,38 @@ bool ReplayLines(LoggerRun* run, Source& source) {
       if (run->totals.stoppedEarly) break;
       continue;
     }
-    bool rotate =
-        RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, FrameTime{frame.seconds, frame.micros});
-    CountFrameKind(&run->totals, frame.kind);
-    // The frame is in the log, or given up (counted as missing) when the
-    // storage fails and cannot wait for it.
-    if (LogFrame(run, source.queue, rotate, frame, channel, ++run->frameNumber) == Logged::kStop) {
-      hardStop = StopRequests() >= 2;
-      if (!hardStop) run->totals.logFailed = true;
-      break;
+    FrameTime time = {frame.seconds, frame.micros};
+    bool rotate = false;
+    if (RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, time)) {
+      // A batch never spans two files.
+      Flush(run, source, &progress);
+      rotate = RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, time);
     }
+    const Keeping& keep = run->keep;
+    if (rotate || keep.newFileDue || keep.trouble.failing || keep.givenUp) {
+      // A new file, or storage that fails: one frame at a time, each kept
+      // until it is written or given up.
+      Flush(run, source, &progress);
+      if (LogFrame(run, source.queue, rotate, frame, channel, ++run->frameNumber) == Logged::kStop) {
+        run->keep.stopReplay = true;
+        break;
+      }
+      continue;
+    }
+    Elapsed since = FileTimeStep(run, frame);
+    LogLine line = FrameLine(++run->frameNumber, since, channel, frame, record, text);
+    line.sourceLine = source.LineNumber();
+    if (!BatchTakes(run->batch, line)) Flush(run, source, &progress);
+    run->batchFrames[run->batch.count] = frame;
+    AddToBatch(&run->batch, line);
+    if (run->batch.count >= BatchRoom(*run)) Flush(run, source, &progress);
+  }
+  // The batch in hand: every frame read at a first stop or the input's end,
+  // the last batch at a second stop.
+  Flush(run, source, &progress);
+  if (run->keep.stopReplay) {
+    hardStop = StopRequests() >= 2;
+    if (!hardStop) run->totals.logFailed = true;
   }
   if (source.Live() && LiveEndedMidLine(source.queue)) {
     // The feeder stopped in the middle of a line: not a frame to trust.
@@ -248,6 +359,54 @@ bool ReplayLines(LoggerRun* run, Source& source) {
 
 }  // namespace
 
+bool FlushBatch(LoggerRun* run) {
+  LineBatch& batch = run->batch;
+  if (batch.count == 0) return false;
+  ClearSystemError();
+  if (!run->keep.givenUp && WriteWholeBatch(*run->api, &batch)) {
+    LogFileEntry& file = run->logs.files.back();
+    for (uint32_t i = 0; i < batch.count; ++i) {
+      const LogLine& line = batch.lines[i];
+      if (line.kind != LineKind::kOther) {
+        if (file.firstFrame == 0) file.firstFrame = line.frameNumber;
+        file.lastFrame = line.frameNumber;
+      }
+      CountWrite(run, line);
+    }
+    LookAtLogNow(run);
+  } else {
+    // Nothing of the batch is in the log (or a part that could not be
+    // taken back, which begins a new file): each line again alone, kept
+    // while the storage fails, so that exactly the frames given up are
+    // known, in order.
+    if (!run->keep.givenUp) {
+      ++run->totals.writeFailures;
+      BatchFailed(run, batch.lines[0].frameNumber, LastSystemError());
+    }
+    for (uint32_t i = 0; i < batch.count; ++i) {
+      const LogLine& line = batch.lines[i];
+      if (line.kind == LineKind::kOther) {
+        LogLine alone = line;
+        alone.written = run->logs.open && WriteOneLine(*run->api, line);
+        CountWrite(run, alone);
+        continue;
+      }
+      if (LogFrame(run, run->queue, false, run->batchFrames[i], line.channel, line.frameNumber) == Logged::kStop) {
+        run->keep.stopReplay = true;
+      }
+    }
+    BatchRetried(run);
+  }
+  ClearBatch(&batch);
+  return true;
+}
+
+void AddLine(LoggerRun* run, const LogLine& line) {
+  if (!BatchTakes(run->batch, line)) FlushBatch(run);
+  AddToBatch(&run->batch, line);
+  if (run->request->syncEveryFrame) FlushBatch(run);
+}
+
 bool ReplayTrace(LoggerRun* run, buslog_reader::LineSource* reader) {
   Source source = {reader, nullptr, false};
   bool complete = ReplayLines(run, source);
@@ -257,6 +416,7 @@ bool ReplayTrace(LoggerRun* run, buslog_reader::LineSource* reader) {
 
 bool ReplayTrace(LoggerRun* run, LiveQueue* queue) {
   Source source = {nullptr, queue, false};
+  run->queue = queue;
   return ReplayLines(run, source);
 }
 
