@@ -7,6 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Each step says what it does as it starts: the whole takes some minutes
+# on a fresh machine, most of it the two builds.
 bash scripts/install-deps.sh
 bash scripts/build.sh
 
@@ -16,11 +18,12 @@ rm -rf build/posix/demo build/windows/demo
 mkdir -p build/posix/demo build/windows/demo
 
 echo
-echo "== native, in build/posix/demo: ../bin/buslog-host demo"
+echo "== running the demo natively, in build/posix/demo: ../bin/buslog-host demo"
 (cd build/posix/demo && ../bin/buslog-host demo --quiet)
 
 echo
-echo "== Windows under Wine, in build/windows/demo: ../bin/buslog-host.exe demo"
+echo "== running the demo for Windows under Wine, in build/windows/demo: ../bin/buslog-host.exe demo"
+[ -d build/windows/wineprefix ] || echo "(Wine sets up build/windows/wineprefix first, once)"
 export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all
 (cd build/windows/demo && /usr/lib/wine/wine64 ../bin/buslog-host.exe demo --quiet >/dev/null 2>&1)
 for log in demo-can.log demo-script.log; do
