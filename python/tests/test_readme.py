@@ -1,10 +1,13 @@
-"""The README's python-can commands record something on one machine:
+"""The READMEs' python-can examples record something on one machine:
 python-can's logger on a udp_multicast bus writes the frames that
-python-can's player sends on it from a candump trace into a .buslog log.
-(A virtual bus exists only inside one process, so two programs cannot
-meet on it.) The commands are the README's, with a port of the test's own
-so that runs at the same time do not hear each other.
+python-can's player sends on it from a candump trace into a .buslog log,
+and logconvert makes ASC of it (a virtual bus exists only inside one
+process, so two programs cannot meet on it); and the in-program example of
+python/README.md, run as it stands, logs its frame. The commands are the
+README's, with a port of the test's own so that runs at the same time do
+not hear each other.
 """
+import os
 import random
 import signal
 import subprocess
@@ -13,6 +16,8 @@ import time
 
 import can
 import pytest
+
+README = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "README.md")
 
 GROUP = "239.74.163.2"  # python-can's IPv4 default group, as in the README
 
@@ -62,3 +67,19 @@ def test_logger_records_what_player_sends_on_udp_multicast(tmp_path):
     with can.LogReader(str(tmp_path / "run.buslog")) as reader:
         got = [(m.arbitration_id, m.is_extended_id, m.is_remote_frame, bytes(m.data)) for m in reader]
     assert got == EXPECTED
+    subprocess.run([sys.executable, "-m", "can.logconvert", "run.buslog", "run.asc"], cwd=tmp_path, check=True,
+                   capture_output=True)
+    with can.LogReader(str(tmp_path / "run.asc")) as reader:
+        assert [(m.arbitration_id, bytes(m.data)) for m in reader] == [(e[0], e[3]) for e in EXPECTED]
+
+
+def test_program_in_python_readme_logs_its_frame(tmp_path, monkeypatch):
+    text = open(README).read()
+    blocks = [block.split("```", 1)[0] for block in text.split("```python\n")[1:]]
+    program = [block for block in blocks if "sender.send" in block]
+    assert len(program) == 1, "python/README.md has no one-process program"
+    monkeypatch.chdir(tmp_path)
+    exec(compile(program[0], "python/README.md", "exec"), {})
+    with can.LogReader("run.buslog") as reader:
+        got = [(m.arbitration_id, bytes(m.data)) for m in reader]
+    assert got == [(0x123, bytes.fromhex("DEADBEEF"))]
