@@ -114,12 +114,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "line_source.h"
+
 namespace buslog_reader {
 
 // The module's longest line, without its line end.
 constexpr size_t kLogLineLimit = 4096;
 // Longest line handed out whole; a longer one is handed out cut to this.
-constexpr size_t kMaxKeptLine = 64 * 1024;
+constexpr size_t kMaxKeptLine = kMaxLineLength;
 // Most data bytes a line of kLogLineLimit bytes can hold (",XX" each).
 constexpr size_t kMaxRecordData = kLogLineLimit / 3 + 1;
 // Most pins a line can hold (",P1=0" is the shortest pin field).
@@ -224,16 +226,8 @@ struct LogLine {
 void ParseLogLine(const char* text, size_t length, LogLine* line);
 
 // Reads a log file block by block and hands out its lines.
-struct LogReader {
-  FILE* file;
-  char* buffer;  // owned; kReadBlock + kMaxKeptLine bytes
-  size_t begin;  // first unread byte in buffer
-  size_t end;    // one past the last byte read
-  bool atEnd;
-  bool readError;
-  bool skipping;  // the rest of a cut line is still to be skipped
-  uint64_t lineNumber;
-};
+// A log read line by line (line_source.h).
+struct LogReader : LineSource {};
 
 // Prepares `reader` for `file` (opened in binary mode). False when the
 // buffer cannot be had.
