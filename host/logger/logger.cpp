@@ -43,14 +43,15 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
   const char* traceName = run.traceName;
   const LiveStats* live = isLive ? &run.live : nullptr;
   Message(
-          "buslog-host: replay of %s\n"
+          "buslog-host: %s %s\n"
           "  frames read     %llu\n"
           "  lines written   %llu (data %llu, remote %llu, CAN FD %llu, error %llu)\n"
           "  skipped         %llu (malformed %llu, of them too long %llu; too many interfaces %llu)\n"
           "  write failures  %llu\n"
           "  seconds         %.3f\n"
           "  frames/s        %.0f\n",
-          traceName, static_cast<unsigned long long>(t.framesRead), static_cast<unsigned long long>(t.written),
+          run.request->recording ? "record from" : "replay of", traceName,
+          static_cast<unsigned long long>(t.framesRead), static_cast<unsigned long long>(t.written),
           static_cast<unsigned long long>(t.dataFrames), static_cast<unsigned long long>(t.remoteFrames),
           static_cast<unsigned long long>(t.fdFrames), static_cast<unsigned long long>(t.errorFrames),
           static_cast<unsigned long long>(t.malformed + t.tooManyChannels),
@@ -75,8 +76,12 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
   }
   PrintChannels(run.channels);
   if (t.timeWentBack > 0) {
-    Message("  note: %llu frames were earlier than their file's first and stamped +0.000000\n",
-            static_cast<unsigned long long>(t.timeWentBack));
+    if (t.timeWentBack == 1) {
+      Message("  note: 1 frame was earlier than its file's first and stamped +0.000000\n");
+    } else {
+      Message("  note: %llu frames were earlier than their file's first and stamped +0.000000\n",
+              static_cast<unsigned long long>(t.timeWentBack));
+    }
   }
 }
 
@@ -115,7 +120,10 @@ int ExitStatus(const LoggerRun& run, bool complete) {
     Message("buslog-host: stopped at a second request; %llu frames read were not logged\n",
             static_cast<unsigned long long>(totals.notLogged));
     status = 1;
-  } else if (totals.linesRead > 0 && totals.framesRead == 0) {
+  } else if (totals.linesRead == 0 && !totals.readError && totals.stops == 0) {
+    Message("buslog-host: %s held no lines; nothing was logged\n", run.traceName);
+    status = 1;
+  } else if (totals.linesRead > 0 && totals.framesRead == 0 && !run.screenFormatSaid) {
     Message("buslog-host: %s: no candump frames in %llu lines\n", run.traceName,
             static_cast<unsigned long long>(totals.linesRead));
     status = 1;
@@ -128,6 +136,7 @@ int ExitStatus(const LoggerRun& run, bool complete) {
 LoggerRequest MakeLoggerRequest(const Options& options, const char* input) {
   LoggerRequest request = {};
   request.input = input;
+  request.recording = options.command != nullptr && strcmp(options.command, "record") == 0;
   request.log.output = options.output;
   request.log.name = options.name;
   request.log.overwrite = options.overwrite;
@@ -183,7 +192,7 @@ int RunLogger(const BuslogApi& api, const char* moduleDirectory, const LoggerReq
   CloseLog(&run.logs);
   if (inputFreed) CloseInputFile(&input);
 
-  PrintSummary(run, isLive, seconds);
+  if (!request.quiet) PrintSummary(run, isLive, seconds);
   int status = ExitStatus(run, complete);
   StopHandlingDone();
   return status;
