@@ -121,8 +121,8 @@ int ExitStatus(const LoggerRun& run, bool complete) {
             static_cast<unsigned long long>(totals.notLogged));
     status = 1;
   } else if (totals.linesRead == 0 && !totals.readError && totals.stops == 0) {
+    // Not an error (an empty pipe's end), but said.
     Message("buslog-host: %s held no lines; nothing was logged\n", run.traceName);
-    status = 1;
   } else if (totals.linesRead > 0 && totals.framesRead == 0 && !run.screenFormatSaid) {
     Message("buslog-host: %s: no candump frames in %llu lines\n", run.traceName,
             static_cast<unsigned long long>(totals.linesRead));
