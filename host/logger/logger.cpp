@@ -124,8 +124,8 @@ int ExitStatus(const LoggerRun& run, bool complete) {
     // Not an error (an empty pipe's end), but said.
     Message("buslog-host: %s held no lines; nothing was logged\n", run.traceName);
   } else if (totals.linesRead > 0 && totals.framesRead == 0 && !run.screenFormatSaid) {
-    Message("buslog-host: %s: no candump frames in %llu lines\n", run.traceName,
-            static_cast<unsigned long long>(totals.linesRead));
+    Message("buslog-host: %s: no candump frames in %llu line%s\n", run.traceName,
+            static_cast<unsigned long long>(totals.linesRead), totals.linesRead == 1 ? "" : "s");
     status = 1;
   }
   return status;

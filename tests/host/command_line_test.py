@@ -275,6 +275,10 @@ class CommandLineTest(unittest.TestCase):
         self.assertIn("buslog-host: record from standard input\n", err)
         self.assertNotIn("replay of", err)
         self.assertIn("  note: 1 frame was earlier than its file's first and stamped +0.000000\n", err)
+        junk = self.write(os.path.join(self.work, "junk.log"), "not a frame\n")
+        status, _, err = self.run_host("replay", junk, "--output", "j.buslog")
+        self.assertEqual(status, 1, err)
+        self.assertIn("buslog-host: %s: no candump frames in 1 line\n" % junk, err)
         status, _, err = self.run_host("replay", trace, "--output", "/proc/x.buslog")
         if not WINDOWS and os.path.isdir("/proc"):
             self.assertEqual(status, 1, err)
