@@ -181,8 +181,6 @@ ScriptStatus RunExpectation(Cursor* at, const char* line, size_t lineLength, Scr
   return ScriptStatus::kOk;
 }
 
-// Open with the `count` bytes of its name at g_bytes; in the log folder
-// when there is one.
 // After the module closed its log: an empty one this run made or replaced
 // is taken back.
 void LogClosed(ScriptState* state) {
@@ -194,6 +192,8 @@ void LogClosed(ScriptState* state) {
   }
 }
 
+// Open with the `count` bytes of its name at g_bytes; in the log folder
+// when there is one, else checked by checkLog when there is one.
 void OpenLog(const BuslogApi& api, size_t count, ScriptState* state) {
   static char placed[kNameSize];
   static char reach[kNameSize];
