@@ -5,16 +5,16 @@
 // never); rotation to further files with a counter in their names; an
 // empty log removed again.
 //
-//   --output run.csv                      run.csv
-//   --output run.csv --rotate-size 10M    run-001.csv, run-002.csv, ...
-//   (no --output)                         buslog-2026-12-09_131743.csv
-//   run-001.csv exists already            run-2-001.csv, run-2-002.csv, ...
-//                                         (a run never continues another's series)
+//   --output run.buslog                      run.buslog
+//   --output run.buslog --rotate-size 10M    run-001.buslog, run-002.buslog, ...
+//   (no --output)                            buslog-2026-12-09_131743.buslog
+//   run-001.buslog exists already            run-2-001.buslog, run-2-002.buslog, ...
+//                                            (a run never continues another's series)
 //
 // After a failure the logger goes on in a new file under the planned names
-// (run.csv, then run-002.csv, ...); with a ring (--max-files, --max-total)
-// the oldest files of this run are removed to make room, never another
-// file.
+// (run.buslog, then run-002.buslog, ...); with a ring (--max-files,
+// --max-total) the oldest files of this run are removed to make room, never
+// another file.
 #pragma once
 
 #include <cstdint>

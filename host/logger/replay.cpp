@@ -6,6 +6,7 @@
 
 #include "candump.h"
 #include "logger/batch.h"
+#include "candump_screen.h"
 #include "logger/frame_out.h"
 #include "logger/log_frame.h"
 #include "platform/message.h"
@@ -167,6 +168,18 @@ ReadStep ReadFrame(LoggerRun* run, Source& source, Progress* progress, CandumpFr
     return ReadStep::kFrame;
   }
   ++run->totals.malformed;
+  if (!tooLong && !run->screenFormatSaid && IsCandumpScreenLine(line, length)) {
+    // Said once. With no frame logged yet the input is all in that
+    // format: the run ends rather than go on logging nothing.
+    run->screenFormatSaid = true;
+    Message("buslog-host: %s:%llu: %s\n", run->traceName, static_cast<unsigned long long>(source.LineNumber()),
+            kCandumpScreenAdvice);
+    if (run->totals.framesRead == 0) {
+      run->totals.stoppedEarly = true;
+      source.Stop();
+      return ReadStep::kEnd;
+    }
+  }
   Warn(run, source.LineNumber(), why);
   if (!run->request->strict) return ReadStep::kSkipped;
   run->totals.stoppedEarly = true;
@@ -274,6 +287,7 @@ bool ReplayLines(LoggerRun* run, Source& source) {
   run->warnings = 0;
   run->writeWarnings = 0;
   run->keep = Keeping{};
+  run->screenFormatSaid = false;
   run->frameNumber = 0;
   run->fileHasFrame = false;
   run->writtenBefore = 0;
