@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "candump.h"
+#include "candump_screen.h"
 #include "logger/batch.h"
 #include "logger/frame_out.h"
 #include "platform/message.h"
@@ -111,7 +112,7 @@ bool TakeStops(LoggerRun* run, Source& source, bool* stopping) {
   if (!*stopping) {
     *stopping = true;
     source.Stop();
-    if (source.Live()) {
+    if (source.Live() && !run->request->quiet) {
       unsigned long long queued = source.Depth() + run->batch.count;
       Message("buslog-host: stopping: logging %llu queued frame%s; Ctrl+C again to give them up\n", queued,
               queued == 1 ? "" : "s");
@@ -155,6 +156,18 @@ ReadStep ReadFrame(LoggerRun* run, Source& source, Progress* progress, CandumpFr
     return ReadStep::kFrame;
   }
   ++run->totals.malformed;
+  if (!tooLong && !run->screenFormatSaid && IsCandumpScreenLine(line, length)) {
+    // Said once. With no frame logged yet the input is all in that
+    // format: the run ends rather than go on logging nothing.
+    run->screenFormatSaid = true;
+    Message("buslog-host: %s:%llu: %s\n", run->traceName, static_cast<unsigned long long>(source.LineNumber()),
+            kCandumpScreenAdvice);
+    if (run->totals.framesRead == 0) {
+      run->totals.stoppedEarly = true;
+      source.Stop();
+      return ReadStep::kEnd;
+    }
+  }
   Warn(run, source.LineNumber(), why);
   if (!run->request->strict) return ReadStep::kSkipped;
   run->totals.stoppedEarly = true;
@@ -258,6 +271,7 @@ bool ReplayLines(LoggerRun* run, Source& source) {
   run->channels.count = 0;
   run->warnings = 0;
   run->writeWarnings = 0;
+  run->screenFormatSaid = false;
   run->frameNumber = 0;
   run->fileHasFrame = false;
   run->writtenBefore = 0;
