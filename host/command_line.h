@@ -25,7 +25,9 @@ enum OptionBit : uint32_t {
   kOptionProgress = 1u << 9,
   kOptionQuiet = 1u << 10,
   kOptionReportEvery = 1u << 11,
-  kOptionSyncEveryFrame = 1u << 12,
+  kOptionMaxFiles = 1u << 12,
+  kOptionMaxTotal = 1u << 13,
+  kOptionSyncEveryFrame = 1u << 14,
 };
 
 // A command of those that load the module, for its help and for what its
@@ -54,10 +56,12 @@ struct Options {
   bool quiet;
   bool progress;             // --progress: also when not on a terminal
   uint64_t reportEvery;
-  bool syncEveryFrame;       // --sync-every-frame: one Write a frame, no batches
   uint64_t rotateBytes;
   double rotateSeconds;
   uint64_t queueFrames;
+  uint32_t maxFiles;         // --max-files: 0 no ring by count
+  uint64_t maxTotal;         // --max-total: 0 no ring by size
+  bool syncEveryFrame;       // one Write (one sync) a frame, no batches
   uint32_t given;            // the OptionBits the command line gave
 };
 

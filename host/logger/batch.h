@@ -85,6 +85,14 @@ void AddToBatch(LineBatch* batch, const LogLine& line);
 // were not written. The batch keeps its lines until ClearBatch.
 uint32_t WriteBatch(const BuslogApi& api, LineBatch* batch);
 
+// The batch's lines with one Write only; true (each line marked written)
+// when it worked. After a failure the logger takes the lines one by one
+// itself, trying each again while the storage fails (logger/log_frame.h).
+bool WriteWholeBatch(const BuslogApi& api, LineBatch* batch);
+
+// One line with a Write of its own; true when it was written.
+bool WriteOneLine(const BuslogApi& api, const LogLine& line);
+
 // The exact length before CR LF of the line the module writes for a CAN
 // record of `recordSize` bytes (`extended`: the 29-bit form) with frame
 // number, time stamp and the header of channel `channel`, followed by

@@ -2,11 +2,13 @@
 #include "logger/replay.h"
 
 #include <chrono>
+#include <cstring>
 
 #include "candump.h"
-#include "candump_screen.h"
 #include "logger/batch.h"
+#include "candump_screen.h"
 #include "logger/frame_out.h"
+#include "logger/log_frame.h"
 #include "platform/message.h"
 #include "platform/system.h"
 
@@ -79,6 +81,10 @@ void ShowProgress(Progress* progress, Source& source, const LoggerRun& run, bool
              seconds % 60);
   } else {
     snprintf(text, sizeof text, "%llu frames, %.0f frames/s", static_cast<unsigned long long>(frames), rate);
+  }
+  if (run.logs.removed > 0) {
+    size_t used = strlen(text);
+    snprintf(text + used, sizeof text - used, ", %u files removed", run.logs.removed);
   }
   if (run.progressInPlace) {
     Message("\r%-72s", text);
@@ -153,6 +159,12 @@ ReadStep ReadFrame(LoggerRun* run, Source& source, Progress* progress, CandumpFr
   }
   if (why == nullptr) {
     ++run->totals.framesRead;
+    switch (frame->kind) {
+      case CanFrameKind::kData: ++run->totals.readData; break;
+      case CanFrameKind::kRemote: ++run->totals.readRemote; break;
+      case CanFrameKind::kFd: ++run->totals.readFd; break;
+      case CanFrameKind::kError: ++run->totals.readErrorFrames; break;
+    }
     return ReadStep::kFrame;
   }
   ++run->totals.malformed;
@@ -258,12 +270,15 @@ void CountNotLogged(LoggerRun* run, Source& source) {
   size_t length;
   bool tooLong;
   CandumpFrame frame;
+  uint64_t left = 0;
   while (source.Next(&line, &length, &tooLong) == LiveStatus::kLine) {
     if (!tooLong && ParseCandumpLine(line, length, &frame) == nullptr) {
       ++run->totals.framesRead;
       ++run->totals.notLogged;
+      ++left;
     }
   }
+  GiveUpFrames(run, run->frameNumber + 1, static_cast<uint32_t>(run->frameNumber + left), "left at a second stop");
 }
 
 bool ReplayLines(LoggerRun* run, Source& source) {
@@ -271,6 +286,7 @@ bool ReplayLines(LoggerRun* run, Source& source) {
   run->channels.count = 0;
   run->warnings = 0;
   run->writeWarnings = 0;
+  run->keep = Keeping{};
   run->screenFormatSaid = false;
   run->frameNumber = 0;
   run->fileHasFrame = false;
@@ -293,6 +309,9 @@ bool ReplayLines(LoggerRun* run, Source& source) {
       hardStop = true;
       break;
     }
+    // A frame given up where the replay stops (a file replay whose storage
+    // failure did not pass): no more lines are read.
+    if (run->keep.stopReplay) break;
     ReadStep read = ReadFrame(run, source, &progress, &frame, run->batch.count == 0);
     if (read == ReadStep::kIdle) {
       Flush(run, source, &progress);
@@ -307,25 +326,43 @@ bool ReplayLines(LoggerRun* run, Source& source) {
       continue;
     }
     FrameTime time = {frame.seconds, frame.micros};
+    bool rotate = false;
     if (RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, time)) {
       // A batch never spans two files.
       Flush(run, source, &progress);
-      if (RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, time) && !RotateLog(run)) {
-        run->totals.logFailed = true;
-        ++run->totals.notLogged;
+      rotate = RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, time);
+    }
+    const Keeping& keep = run->keep;
+    if (rotate || keep.newFileDue || keep.trouble.failing || keep.givenUp) {
+      // A new file, or storage that fails: one frame at a time, each kept
+      // until it is written or given up.
+      Flush(run, source, &progress);
+      if (LogFrame(run, source.queue, rotate, frame, channel, ++run->frameNumber) == Logged::kStop) {
+        run->keep.stopReplay = true;
         break;
       }
+      continue;
     }
     Elapsed since = FileTimeStep(run, frame);
     LogLine line = FrameLine(++run->frameNumber, since, channel, frame, record, text);
     line.sourceLine = source.LineNumber();
     if (!BatchTakes(run->batch, line)) Flush(run, source, &progress);
+    run->batchFrames[run->batch.count] = frame;
     AddToBatch(&run->batch, line);
     if (run->batch.count >= BatchRoom(*run)) Flush(run, source, &progress);
   }
   // The batch in hand: every frame read at a first stop or the input's end,
   // the last batch at a second stop.
   Flush(run, source, &progress);
+  if (run->keep.stopReplay) {
+    hardStop = StopRequests() >= 2;
+    if (!hardStop) run->totals.logFailed = true;
+  }
+  if (source.Live() && LiveEndedMidLine(source.queue)) {
+    // The feeder stopped in the middle of a line: not a frame to trust.
+    ++run->totals.malformed;
+    Warn(run, source.LineNumber() + 1, "the input ended in the middle of a line");
+  }
   if (run->logs.open) run->logs.files.back().lines = run->totals.written - run->writtenBefore;
   // A stop that came while the input ended still counts.
   if (StopRequests() > run->totals.stops) run->totals.stops = StopRequests();
@@ -337,10 +374,44 @@ bool ReplayLines(LoggerRun* run, Source& source) {
 }  // namespace
 
 bool FlushBatch(LoggerRun* run) {
-  if (run->batch.count == 0) return false;
-  WriteBatch(*run->api, &run->batch);
-  for (uint32_t i = 0; i < run->batch.count; ++i) CountWrite(run, run->batch.lines[i]);
-  ClearBatch(&run->batch);
+  LineBatch& batch = run->batch;
+  if (batch.count == 0) return false;
+  ClearSystemError();
+  if (!run->keep.givenUp && WriteWholeBatch(*run->api, &batch)) {
+    LogFileEntry& file = run->logs.files.back();
+    for (uint32_t i = 0; i < batch.count; ++i) {
+      const LogLine& line = batch.lines[i];
+      if (line.kind != LineKind::kOther) {
+        if (file.firstFrame == 0) file.firstFrame = line.frameNumber;
+        file.lastFrame = line.frameNumber;
+      }
+      CountWrite(run, line);
+    }
+    LookAtLogNow(run);
+  } else {
+    // Nothing of the batch is in the log (or a part that could not be
+    // taken back, which begins a new file): each line again alone, kept
+    // while the storage fails, so that exactly the frames given up are
+    // known, in order.
+    if (!run->keep.givenUp) {
+      ++run->totals.writeFailures;
+      BatchFailed(run, batch.lines[0].frameNumber, LastSystemError());
+    }
+    for (uint32_t i = 0; i < batch.count; ++i) {
+      const LogLine& line = batch.lines[i];
+      if (line.kind == LineKind::kOther) {
+        LogLine alone = line;
+        alone.written = run->logs.open && WriteOneLine(*run->api, line);
+        CountWrite(run, alone);
+        continue;
+      }
+      if (LogFrame(run, run->queue, false, run->batchFrames[i], line.channel, line.frameNumber) == Logged::kStop) {
+        run->keep.stopReplay = true;
+      }
+    }
+    BatchRetried(run);
+  }
+  ClearBatch(&batch);
   return true;
 }
 
@@ -359,6 +430,7 @@ bool ReplayTrace(LoggerRun* run, buslog_reader::LineSource* reader) {
 
 bool ReplayTrace(LoggerRun* run, LiveQueue* queue) {
   Source source = {nullptr, queue, false};
+  run->queue = queue;
   return ReplayLines(run, source);
 }
 

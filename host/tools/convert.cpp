@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "log_reader.h"
 #include "platform/message.h"
+#include "platform/system.h"
 #include "tools/convert.h"
 #include "tools/log_tools.h"
 
@@ -66,8 +67,18 @@ int RunConvert(int argc, char** argv) {
   buslog_reader::CloseLogReader(&reader);
   fclose(input);
   FlushOutput(&output);
-  bool writeError = output.failed || fflush(outputFile) != 0;
-  if (outputFile != stdout && fclose(outputFile) != 0) writeError = true;
+  bool writeError = output.failed;
+  int error = output.error;
+  ClearSystemError();
+  if (fflush(outputFile) != 0 && !writeError) {
+    writeError = true;
+    error = LastSystemError();
+  }
+  ClearSystemError();
+  if (outputFile != stdout && fclose(outputFile) != 0 && !writeError) {
+    writeError = true;
+    error = LastSystemError();
+  }
 
   Message("buslog-host: convert of %s to %s\n  lines read      %llu\n", options.log, options.to,
           static_cast<Count>(lines));
@@ -79,7 +90,9 @@ int RunConvert(int argc, char** argv) {
   if (options.output != nullptr) Message("  output          %s\n", options.output);
   if (readError) Message("buslog-host: %s: read error; the output stops there\n", options.log);
   if (writeError) {
-    Message("buslog-host: %s: write error\n", options.output ? options.output : "standard output");
+    char reason[256];
+    SystemErrorText(error, reason, sizeof reason);
+    Message("buslog-host: %s: write error: %s\n", options.output ? options.output : "standard output", reason);
   }
   return readError || writeError ? 1 : 0;
 }

@@ -13,11 +13,14 @@ void BeginOutput(Output* output, FILE* file) {
   output->file = file;
   output->used = 0;
   output->failed = false;
+  output->error = 0;
 }
 
 void FlushOutput(Output* output) {
+  ClearSystemError();
   if (output->used > 0 && !output->failed && fwrite(output->data, 1, output->used, output->file) != output->used) {
     output->failed = true;
+    output->error = LastSystemError();
   }
   output->used = 0;
 }

@@ -19,6 +19,7 @@ struct Output {
   FILE* file;
   size_t used;
   bool failed;
+  int error;  // the system's reason for the failure
   char data[kOutputBlock];
 };
 void BeginOutput(Output* output, FILE* file);
