@@ -8,11 +8,18 @@ BUSLOG_HOST names buslog-host, by default the one beside the module.
 import os
 import pathlib
 import shutil
+import signal
 import tempfile
 
 import pytest
 
 pytest.importorskip("can", reason="python-can (Debian's python3-can) is not installed")
+
+# A runner started in the background may hand us SIGINT ignored, and programs
+# started from here would inherit that: the tests that stop a logger with
+# SIGINT need it delivered.
+if signal.getsignal(signal.SIGINT) == signal.SIG_IGN:
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
 _REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
