@@ -111,6 +111,7 @@ bool NextLogLine(LogReader* reader, LogLine* line) {
   ParseLogLine(text, length, line);
   line->number = reader->lineNumber;
   line->cut = cut;
+  UpdateLogContext(&reader->context, *line);
   return true;
 }
 
