@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "candump.h"
-#include "line_reader.h"
+#include "line_source.h"
 
 namespace {
 
@@ -56,24 +56,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
 
   FILE* stream = fmemopen(const_cast<char*>(text), size, "rb");
   if (stream == nullptr) return 0;
-  LineReader reader;
-  if (OpenLineReader(&reader, stream)) {
+  buslog_reader::LineSource reader;
+  if (buslog_reader::OpenLineSource(&reader, stream)) {
     const char* line;
     size_t length;
     bool tooLong;
     uint64_t lines = 0;
     size_t consumed = 0;
-    while (NextLine(&reader, &line, &length, &tooLong)) {
+    while (buslog_reader::NextWholeLine(&reader, &line, &length, &tooLong)) {
       ++lines;
       Check(reader.lineNumber == lines);
-      Check(length <= kMaxLineLength);
+      Check(length <= buslog_reader::kMaxLineLength);
       Check(!tooLong || length == 0);
       consumed += length;
       Check(consumed <= size);
       if (!tooLong) ParseAndBuild(line, length);
     }
     Check(!reader.readError);
-    CloseLineReader(&reader);
+    buslog_reader::CloseLineSource(&reader);
   }
   fclose(stream);
   return 0;

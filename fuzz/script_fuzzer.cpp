@@ -12,7 +12,7 @@
 
 #include "buslog.h"
 #include "plugin/module_state.h"
-#include "script.h"
+#include "script/script.h"
 
 namespace {
 

@@ -3,25 +3,11 @@
 
 #include <cstring>
 
+#include "buslog.h"
+#include "hex.h"
+
 namespace buslog_host {
 namespace {
-
-// Hexadecimal digit values, -1 for every other byte: one lookup per digit
-// on the replay's hot path.
-struct HexTable {
-  int8_t value[256];
-};
-constexpr HexTable MakeHexTable() {
-  HexTable table = {};
-  for (int c = 0; c < 256; ++c) table.value[c] = -1;
-  for (int c = '0'; c <= '9'; ++c) table.value[c] = static_cast<int8_t>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) table.value[c] = static_cast<int8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) table.value[c] = static_cast<int8_t>(c - 'A' + 10);
-  return table;
-}
-constexpr HexTable kHex = MakeHexTable();
-
-inline int HexValue(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
 
 // The steps below take the next unread byte and the end of the line and
 // return where they stopped, or nullptr after naming the fault in *why.
@@ -251,21 +237,88 @@ const char* ParseCandumpLine(const char* line, size_t length, CandumpFrame* fram
   return nullptr;
 }
 
-uint32_t BuildCanRecord(const CandumpFrame& frame, uint8_t* record) {
-  uint32_t size = 0;
-  uint32_t dataBytes = frame.kind == CanFrameKind::kRemote ? 0 : frame.length;
-  if (frame.extended) {
-    record[size++] = static_cast<uint8_t>(0x80 | ((frame.id >> 24) & 0x1F));
-    record[size++] = static_cast<uint8_t>(frame.id >> 16);
-    record[size++] = static_cast<uint8_t>(frame.id >> 8);
-    record[size++] = static_cast<uint8_t>(frame.id);
-  } else {
-    record[size++] = static_cast<uint8_t>((frame.id >> 8) & 0x07);
-    record[size++] = static_cast<uint8_t>(frame.id);
+namespace {
+
+char* WriteDecimal(char* out, uint64_t value) {
+  char digits[20];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+char* WriteHex(char* out, uint32_t value, int digits) {
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) *out++ = kHexDigits[(value >> shift) & 0xF];
+  return out;
+}
+
+char* WriteDataBytes(char* out, const uint8_t* data, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    *out++ = kHexDigits[data[i] >> 4];
+    *out++ = kHexDigits[data[i] & 0xF];
   }
-  record[size++] = static_cast<uint8_t>(frame.dlc & 0x0F);
-  memcpy(record + size, frame.data, dataBytes);
-  return size + dataBytes;
+  return out;
+}
+
+}  // namespace
+
+char* FormatCandumpLine(char* out, const CandumpFrame& frame, char mark) {
+  // (seconds.micros) with the seconds in at least 10 digits.
+  *out++ = '(';
+  char digits[24];
+  char* digitsEnd = WriteDecimal(digits, frame.seconds);
+  for (ptrdiff_t pad = 10 - (digitsEnd - digits); pad > 0; --pad) *out++ = '0';
+  memcpy(out, digits, static_cast<size_t>(digitsEnd - digits));
+  out += digitsEnd - digits;
+  *out++ = '.';
+  uint32_t micros = frame.micros;
+  for (int i = 5; i >= 0; --i, micros /= 10) out[i] = static_cast<char>('0' + micros % 10);
+  out += 6;
+  *out++ = ')';
+  *out++ = ' ';
+  memcpy(out, frame.interfaceName, frame.interfaceLength);
+  out += frame.interfaceLength;
+  *out++ = ' ';
+  if (frame.kind == CanFrameKind::kError) {
+    out = WriteHex(out, frame.id | kCanErrorFlag, 8);
+  } else {
+    out = WriteHex(out, frame.id, frame.extended ? 8 : 3);
+  }
+  *out++ = '#';
+  switch (frame.kind) {
+    case CanFrameKind::kRemote:
+      *out++ = 'R';
+      if (frame.length != 0) *out++ = static_cast<char>('0' + frame.length);
+      break;
+    case CanFrameKind::kFd:
+      *out++ = '#';
+      *out++ = kHexDigits[frame.fdFlags & 0xF];
+      out = WriteDataBytes(out, frame.data, frame.length);
+      break;
+    case CanFrameKind::kData:
+    case CanFrameKind::kError:
+      out = WriteDataBytes(out, frame.data, frame.length);
+      if (frame.length == 8 && frame.dlc > 8) {
+        *out++ = '_';
+        *out++ = kHexDigits[frame.dlc & 0xF];
+      }
+      break;
+  }
+  if (mark != 0) {
+    *out++ = ' ';
+    *out++ = mark;
+  }
+  *out++ = '\n';
+  return out;
+}
+
+uint32_t BuildCanRecord(const CandumpFrame& frame, uint8_t* record) {
+  uint32_t dataBytes = frame.kind == CanFrameKind::kRemote ? 0 : frame.length;
+  return BuslogBuildCanRecord(record, kMaxCanRecord, frame.extended ? BUSLOG_CAN_EXTENDED : 0, frame.id,
+                              frame.dlc & 0x0Fu, frame.data, dataBytes);
 }
 
 }  // namespace buslog_host

@@ -14,14 +14,19 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "buslog.h"
+
 namespace buslog_host {
 
 enum class CanFrameKind { kData, kRemote, kFd, kError };
 
 constexpr uint32_t kCanErrorFlag = 0x20000000;
 constexpr uint32_t kMaxCanData = 64;
+// The longest interface name the host takes: in a trace it replays, in
+// convert --interfaces.
+constexpr size_t kMaxInterfaceName = 64;
 // Leading bytes of an extended CAN record plus the most data of a frame.
-constexpr uint32_t kMaxCanRecord = 5 + kMaxCanData;
+constexpr uint32_t kMaxCanRecord = BUSLOG_CAN_RECORD_SIZE(1, kMaxCanData);
 
 struct CandumpFrame {
   uint64_t seconds;
@@ -42,10 +47,24 @@ struct CandumpFrame {
 // short reason such as "bad identifier" when the line is not a frame.
 const char* ParseCandumpLine(const char* line, size_t length, CandumpFrame* frame);
 
-// Lays out `frame` as a CAN record in the module's byte order: standard
-// (id10..8, id7..0, length code, data) or extended (0x80|id28..24, id23..16,
-// id15..8, id7..0, length code, data). Writes at most kMaxCanRecord bytes
-// and returns how many.
+// The longest line FormatCandumpLine writes, its newline included.
+constexpr size_t kMaxCandumpLine = 256;
+
+// Writes `frame` as candump writes it, with its newline, at `out` (room for
+// kMaxCandumpLine bytes): the time stamp with at least 10 digits of
+// seconds, the interface, the identifier (3 or 8 digits; for an error frame
+// the class with the error flag), then the data, "R" and the requested
+// length, "##" with the flags digit for CAN FD, or "_X" after 8 bytes of a
+// classic frame whose length code X is above 8. `mark` 'T' or 'R' is put
+// after the frame, 0 puts none. The interface name must be at most
+// kMaxInterfaceName bytes, the data at most 8 bytes (64 for CAN FD), a
+// remote length at most 8. Returns the end.
+char* FormatCandumpLine(char* out, const CandumpFrame& frame, char mark);
+
+// Lays out `frame` as the module's CAN record with buslog.h's builder
+// (BuslogBuildCanRecord): flag value 0 or BUSLOG_CAN_EXTENDED, the
+// identifier, the length code and the data (none for a remote frame).
+// Writes at most kMaxCanRecord bytes and returns how many.
 uint32_t BuildCanRecord(const CandumpFrame& frame, uint8_t* record);
 
 }  // namespace buslog_host

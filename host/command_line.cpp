@@ -1,11 +1,12 @@
-// Parsing buslog-host's options.
+// Parsing buslog-host's command lines: the logger's and the script's
+// options, convert's and stats'.
 #include "command_line.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
-#include "log_files.h"
-#include "message.h"
+#include "platform/message.h"
 
 namespace buslog_host {
 namespace {
@@ -59,7 +60,93 @@ bool ParseCount(const char* text, uint64_t* value) {
   return true;
 }
 
+
+const char kConvertUsage[] =
+    "usage: buslog-host convert LOG --to candump|jsonl [options]\n"
+    "  --to candump        the CAN records as candump log lines, e.g.\n"
+    "                      (0000000001.234567) can0 123#DEADBEEF\n"
+    "  --to jsonl          every line as one JSON object (JSON Lines)\n"
+    "  --output PATH       write there (default: standard output)\n"
+    "  --overwrite         replace PATH if it exists\n"
+    "  --start SECONDS     candump: add this to every time (default 0), e.g. the\n"
+    "                      trace's first time stamp 1700000000.000000\n"
+    "  --interfaces A,B    candump: names of channels 1, 2, ... (default can0, can1, ...)\n"
+    "  --direction         candump: mark kind O frames T (sent) and kind I frames R\n"
+    "A summary goes to standard error.\n";
+
+// "SECONDS" or "SECONDS.FRACTION" with at most six fractional digits.
+bool ParseStart(const char* text, uint64_t* seconds, uint32_t* micros) {
+  const char* p = text;
+  uint64_t whole = 0;
+  int digits = 0;
+  for (; *p >= '0' && *p <= '9'; ++p, ++digits) {
+    if (digits == 19) return false;
+    whole = whole * 10 + static_cast<uint64_t>(*p - '0');
+  }
+  uint32_t fraction = 0;
+  int fractionDigits = 0;
+  if (*p == '.') {
+    for (++p; *p >= '0' && *p <= '9'; ++p, ++fractionDigits) {
+      if (fractionDigits == 6) return false;
+      fraction = fraction * 10 + static_cast<uint32_t>(*p - '0');
+    }
+  }
+  if (*p != '\0' || digits + fractionDigits == 0) return false;
+  for (int i = fractionDigits; i < 6; ++i) fraction *= 10;
+  *seconds = whole;
+  *micros = fraction;
+  return true;
+}
+
+bool ParseInterfaces(char* list, ConvertOptions* options) {
+  options->interfaceCount = 0;
+  const char* p = list;
+  for (;;) {
+    const char* comma = strchr(p, ',');
+    size_t length = comma != nullptr ? static_cast<size_t>(comma - p) : strlen(p);
+    if (length == 0 || length > kMaxInterfaceName || options->interfaceCount == kMaxInterfaces) return false;
+    for (size_t i = 0; i < length; ++i) {
+      if (p[i] <= ' ' || p[i] == '#' || p[i] > '~') return false;
+    }
+    options->interfaces[options->interfaceCount++] = InterfaceName{p, length};
+    if (comma == nullptr) return true;
+    p = comma + 1;
+  }
+}
+
+ParseResult ConvertUsageError(const char* message, const char* detail) {
+  Message("buslog-host convert: %s%s\n%s", message, detail, kConvertUsage);
+  return ParseResult::kWrong;
+}
+
+const char kStatsUsage[] =
+    "usage: buslog-host stats LOG [--csv]\n"
+    "  lines, records by kind and bus, and for each CAN channel and identifier:\n"
+    "  frames, first and last time, mean period, longest gap, error frames.\n"
+    "  --csv   one CSV table instead of the readable one\n";
+
 }  // namespace
+
+bool ParseSize(const char* text, uint64_t* bytes) {
+  if (!isdigit(static_cast<unsigned char>(text[0]))) return false;
+  char* end;
+  unsigned long long value = strtoull(text, &end, 10);
+  uint64_t unit = 1;
+  if (*end == 'k' || *end == 'K') {
+    unit = 1024;
+    ++end;
+  } else if (*end == 'M') {
+    unit = 1024 * 1024;
+    ++end;
+  } else if (*end == 'G') {
+    unit = 1024ull * 1024 * 1024;
+    ++end;
+  }
+  if (*end == 'B' || *end == 'b') ++end;
+  if (*end != '\0' || value == 0 || value > UINT64_MAX / unit) return false;
+  *bytes = value * unit;
+  return true;
+}
 
 void PrintUsage(FILE* out) { fputs(kUsage, out); }
 
@@ -136,6 +223,83 @@ ParseResult ParseOptions(int argc, char** argv, Options* options) {
   }
   if (options->name != nullptr && options->output != nullptr) {
     UsageError("%s", "--name and --output both name the log; give one");
+    return ParseResult::kWrong;
+  }
+  return ParseResult::kRun;
+}
+
+ParseResult ParseConvertOptions(int argc, char** argv, ConvertOptions* options) {
+  *options = ConvertOptions{};
+  bool interfacesGiven = false;
+  for (int i = 2; i < argc; ++i) {
+    const char* arg = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
+      fputs(kConvertUsage, stdout);
+      return ParseResult::kHelp;
+    } else if (strcmp(arg, "--to") == 0 && hasValue) {
+      options->to = argv[++i];
+    } else if (strcmp(arg, "--output") == 0 && hasValue) {
+      options->output = argv[++i];
+    } else if (strcmp(arg, "--overwrite") == 0) {
+      options->overwrite = true;
+    } else if (strcmp(arg, "--direction") == 0) {
+      options->direction = true;
+    } else if (strcmp(arg, "--start") == 0 && hasValue) {
+      ++i;
+      if (!ParseStart(argv[i], &options->startSeconds, &options->startMicros)) {
+        return ConvertUsageError("--start needs seconds such as 1700000000.250000, not ", argv[i]);
+      }
+      options->haveStart = true;
+    } else if (strcmp(arg, "--interfaces") == 0 && hasValue) {
+      ++i;
+      if (!ParseInterfaces(argv[i], options)) {
+        return ConvertUsageError("--interfaces needs names such as can0,vcan1 (at most 64 characters, no blanks): ",
+                          argv[i]);
+      }
+      interfacesGiven = true;
+    } else if (arg[0] == '-' && arg[1] != '\0') {
+      bool known = strcmp(arg, "--to") == 0 || strcmp(arg, "--output") == 0 || strcmp(arg, "--start") == 0 ||
+                   strcmp(arg, "--interfaces") == 0;
+      return ConvertUsageError(known ? "this option needs a value: " : "unknown option ", arg);
+    } else if (options->log == nullptr) {
+      options->log = arg;
+    } else {
+      return ConvertUsageError("unexpected argument ", arg);
+    }
+  }
+  if (options->log == nullptr) return ConvertUsageError("no LOG given", "");
+  if (options->to == nullptr) return ConvertUsageError("give --to candump or --to jsonl", "");
+  if (strcmp(options->to, "candump") != 0 && strcmp(options->to, "jsonl") != 0) {
+    return ConvertUsageError("--to must be candump or jsonl, not ", options->to);
+  }
+  if (strcmp(options->to, "jsonl") == 0 && (options->haveStart || interfacesGiven || options->direction)) {
+    return ConvertUsageError("--start, --interfaces and --direction belong to --to candump", "");
+  }
+  return ParseResult::kRun;
+}
+
+
+ParseResult ParseStatsOptions(int argc, char** argv, StatsOptions* options) {
+  *options = StatsOptions{};
+  for (int i = 2; i < argc; ++i) {
+    if (strcmp(argv[i], "--csv") == 0) {
+      options->csv = true;
+    } else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+      fputs(kStatsUsage, stdout);
+      return ParseResult::kHelp;
+    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      Message("buslog-host stats: unknown option %s\n%s", argv[i], kStatsUsage);
+      return ParseResult::kWrong;
+    } else if (options->log == nullptr) {
+      options->log = argv[i];
+    } else {
+      Message("buslog-host stats: unexpected argument %s\n%s", argv[i], kStatsUsage);
+      return ParseResult::kWrong;
+    }
+  }
+  if (options->log == nullptr) {
+    Message("buslog-host stats: no LOG given\n%s", kStatsUsage);
     return ParseResult::kWrong;
   }
   return ParseResult::kRun;

@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "file_names.h"
+#include "logger/channels.h"
+
 namespace buslog_host {
 
-constexpr size_t kPathSize = 4096;
 
 struct Options {
   const char* command;
@@ -31,7 +33,50 @@ enum class ParseResult {
   kWrong,  // one line saying what is wrong and the usage went to standard error
 };
 
+// Parses the command line of replay, record, run and demo.
 ParseResult ParseOptions(int argc, char** argv, Options* options);
+
+// ---- convert LOG --to candump|jsonl [...]
+
+struct InterfaceName {
+  const char* text;
+  size_t length;
+};
+
+// Names --interfaces can give: one per channel.
+constexpr size_t kMaxInterfaces = kMaxChannels;
+
+struct ConvertOptions {
+  const char* log;
+  const char* to;
+  const char* output;
+  bool overwrite;
+  bool direction;
+  bool haveStart;
+  uint64_t startSeconds;
+  uint32_t startMicros;
+  size_t interfaceCount;
+  InterfaceName interfaces[kMaxInterfaces];
+};
+
+
+// Parses convert's command line (argv[1] is "convert").
+ParseResult ParseConvertOptions(int argc, char** argv, ConvertOptions* options);
+
+// ---- stats LOG [--csv]
+
+struct StatsOptions {
+  const char* log;
+  bool csv;
+};
+
+ParseResult ParseStatsOptions(int argc, char** argv, StatsOptions* options);
+
+// ---- values
+
+// Parses a size such as 500, 64k, 10M or 2G (powers of 1024); false when
+// the text is not one.
+bool ParseSize(const char* text, uint64_t* bytes);
 
 // The usage text, on `out`.
 void PrintUsage(FILE* out);

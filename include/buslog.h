@@ -78,6 +78,10 @@
 extern "C" {
 #endif
 
+/* Limits. */
+#define BUSLOG_MAX_LINE 4096u /* bytes a line keeps before its CR LF */
+#define BUSLOG_MAX_PATH 259u  /* bytes of the module's folder and Open's name together */
+
 /* Open result (1 byte). */
 enum {
   BUSLOG_OPEN_OK = 0,        /* the log file was created and is open */

@@ -1,5 +1,7 @@
-// Block-wise reading of a log file into lines: one buffer per reader, no
+// Block-wise reading of a text file into lines: one buffer per source, no
 // allocation per line.
+#include "line_source.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -9,92 +11,141 @@ namespace buslog_reader {
 namespace {
 
 constexpr size_t kReadBlock = 1024 * 1024;
-constexpr size_t kBufferSize = kReadBlock + kMaxKeptLine;
+constexpr size_t kBufferSize = kReadBlock + kMaxLineLength;
 
 // Moves the unread tail to the front and reads more behind it.
-void Refill(LogReader* reader) {
-  size_t pending = reader->end - reader->begin;
-  memmove(reader->buffer, reader->buffer + reader->begin, pending);
-  reader->begin = 0;
-  reader->end = pending;
+void Refill(LineSource* source) {
+  size_t pending = source->end - source->begin;
+  memmove(source->buffer, source->buffer + source->begin, pending);
+  source->begin = 0;
+  source->end = pending;
   size_t room = kBufferSize - pending;
-  size_t got = fread(reader->buffer + pending, 1, room, reader->file);
-  reader->end += got;
+  size_t got = fread(source->buffer + pending, 1, room, source->file);
+  source->end += got;
+  source->bytesRead += got;
   if (got < room) {
-    reader->atEnd = true;
-    reader->readError = ferror(reader->file) != 0;
+    source->atEnd = true;
+    source->readError = ferror(source->file) != 0;
   }
 }
 
 // Skips up to and past the next LF (or to the end of the file).
-void SkipRestOfLine(LogReader* reader) {
+void SkipRestOfLine(LineSource* source) {
   for (;;) {
-    char* start = reader->buffer + reader->begin;
-    size_t available = reader->end - reader->begin;
+    char* start = source->buffer + source->begin;
+    size_t available = source->end - source->begin;
     char* newline = static_cast<char*>(memchr(start, '\n', available));
     if (newline != nullptr) {
-      reader->begin += static_cast<size_t>(newline - start) + 1;
+      source->begin += static_cast<size_t>(newline - start) + 1;
       return;
     }
-    reader->begin = reader->end;
-    if (reader->atEnd) return;
-    Refill(reader);
+    source->begin = source->end;
+    if (source->atEnd) return;
+    Refill(source);
   }
 }
 
 }  // namespace
 
-bool OpenLogReader(LogReader* reader, FILE* file) {
-  *reader = LogReader{};
-  reader->file = file;
-  reader->buffer = static_cast<char*>(malloc(kBufferSize));
-  return reader->buffer != nullptr;
+bool OpenLineSource(LineSource* source, FILE* file) {
+  *source = LineSource{};
+  source->file = file;
+  source->buffer = static_cast<char*>(malloc(kBufferSize));
+  return source->buffer != nullptr;
 }
 
-void CloseLogReader(LogReader* reader) {
-  free(reader->buffer);
-  reader->buffer = nullptr;
+void CloseLineSource(LineSource* source) {
+  free(source->buffer);
+  source->buffer = nullptr;
 }
 
-bool NextRawLine(LogReader* reader, const char** text, size_t* length, bool* cut) {
+bool NextWholeLine(LineSource* source, const char** line, size_t* length, bool* tooLong) {
+  *tooLong = false;
+  bool skipping = false;
+  for (;;) {
+    char* start = source->buffer + source->begin;
+    size_t available = source->end - source->begin;
+    char* newline = static_cast<char*>(memchr(start, '\n', available));
+    if (newline != nullptr) {
+      size_t lineLength = static_cast<size_t>(newline - start);
+      source->begin += lineLength + 1;
+      ++source->lineNumber;
+      if (skipping || lineLength > kMaxLineLength) {
+        *tooLong = true;
+        *line = start;
+        *length = 0;
+        return true;
+      }
+      if (lineLength > 0 && start[lineLength - 1] == '\r') --lineLength;
+      *line = start;
+      *length = lineLength;
+      return true;
+    }
+    if (source->atEnd) {
+      if (available == 0) return false;
+      // The last line has no newline.
+      source->begin = source->end;
+      ++source->lineNumber;
+      if (skipping || available > kMaxLineLength) {
+        *tooLong = true;
+        *length = 0;
+        *line = start;
+        return true;
+      }
+      if (start[available - 1] == '\r') --available;
+      *line = start;
+      *length = available;
+      return true;
+    }
+    if (available > kMaxLineLength) {
+      // Far too long for any line handed out: drop what is there and keep
+      // skipping up to its newline.
+      skipping = true;
+      source->begin = source->end;
+    }
+    Refill(source);
+  }
+}
+
+bool NextCutLine(LineSource* source, const char** text, size_t* length, bool* cut) {
   *cut = false;
-  if (reader->skipping) {
-    reader->skipping = false;
-    SkipRestOfLine(reader);
+  if (source->skipping) {
+    source->skipping = false;
+    SkipRestOfLine(source);
   }
   for (;;) {
-    char* start = reader->buffer + reader->begin;
-    size_t available = reader->end - reader->begin;
+    char* start = source->buffer + source->begin;
+    size_t available = source->end - source->begin;
     size_t lineLength;
     char* newline = static_cast<char*>(memchr(start, '\n', available));
     if (newline != nullptr) {
       lineLength = static_cast<size_t>(newline - start);
-      if (lineLength <= kMaxKeptLine) {
-        reader->begin += lineLength + 1;
+      if (lineLength <= kMaxLineLength) {
+        source->begin += lineLength + 1;
         if (lineLength > 0 && start[lineLength - 1] == '\r') --lineLength;
       }
-    } else if (reader->atEnd) {
+    } else if (source->atEnd) {
       if (available == 0) return false;
       lineLength = available;  // the last line has no LF
-      if (lineLength <= kMaxKeptLine) {
-        reader->begin = reader->end;
+      if (lineLength <= kMaxLineLength) {
+        source->begin = source->end;
         if (start[lineLength - 1] == '\r') --lineLength;
       }
-    } else if (available <= kMaxKeptLine) {
-      Refill(reader);
+    } else if (available <= kMaxLineLength) {
+      Refill(source);
       continue;
     } else {
       lineLength = available;
     }
-    ++reader->lineNumber;
-    if (lineLength > kMaxKeptLine) {
+    ++source->lineNumber;
+    if (lineLength > kMaxLineLength) {
       // Hand out the line's start; it stays in the buffer until the next
       // call, which skips the rest of the line first.
       *cut = true;
       *text = start;
-      *length = kMaxKeptLine;
-      reader->begin += kMaxKeptLine;
-      reader->skipping = true;
+      *length = kMaxLineLength;
+      source->begin += kMaxLineLength;
+      source->skipping = true;
       return true;
     }
     *text = start;
@@ -103,11 +154,24 @@ bool NextRawLine(LogReader* reader, const char** text, size_t* length, bool* cut
   }
 }
 
+// The log reader's lines come from the same source.
+
+bool OpenLogReader(LogReader* reader, FILE* file) {
+  ResetLogContext(&reader->context);
+  return OpenLineSource(reader, file);
+}
+
+void CloseLogReader(LogReader* reader) { CloseLineSource(reader); }
+
+bool NextRawLine(LogReader* reader, const char** text, size_t* length, bool* cut) {
+  return NextCutLine(reader, text, length, cut);
+}
+
 bool NextLogLine(LogReader* reader, LogLine* line) {
   const char* text;
   size_t length;
   bool cut;
-  if (!NextRawLine(reader, &text, &length, &cut)) return false;
+  if (!NextCutLine(reader, &text, &length, &cut)) return false;
   ParseLogLine(text, length, line);
   line->number = reader->lineNumber;
   line->cut = cut;

@@ -204,12 +204,14 @@
 #include <utility>
 #include <vector>
 
+#include "line_source.h"
+
 namespace buslog_reader {
 
 // The module's longest line, without its line end.
 constexpr size_t kLogLineLimit = 4096;
 // Longest line handed out whole; a longer one is handed out cut to this.
-constexpr size_t kMaxKeptLine = 64 * 1024;
+constexpr size_t kMaxKeptLine = kMaxLineLength;
 // Most data bytes a line of kLogLineLimit bytes can hold (",XX" each).
 constexpr size_t kMaxRecordData = kLogLineLimit / 3 + 1;
 // Most pins a line can hold (",P1=0" is the shortest pin field).
@@ -370,16 +372,9 @@ bool FormatUtc(uint64_t seconds, uint32_t micros, char* out);
 // The reverse, for exactly kUtcTextLength characters.
 bool ParseUtc(const char* text, size_t length, uint64_t* seconds, uint32_t* micros);
 
-// Reads a log file block by block and hands out its lines.
-struct LogReader {
-  FILE* file;
-  char* buffer;  // owned; kReadBlock + kMaxKeptLine bytes
-  size_t begin;  // first unread byte in buffer
-  size_t end;    // one past the last byte read
-  bool atEnd;
-  bool readError;
-  bool skipping;  // the rest of a cut line is still to be skipped
-  uint64_t lineNumber;
+// Reads a log file block by block and hands out its lines
+// (line_source.h), and keeps what its buslog markers said.
+struct LogReader : LineSource {
   LogContext context;  // updated by NextLogLine
 };
 

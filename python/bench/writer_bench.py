@@ -5,9 +5,13 @@
 
 Writes the same messages (8-byte standard data frames, with every tenth
 an extended one and every hundredth a CAN FD frame) through the .buslog
-writer and python-can's own .csv and .log writers, taking turns, ROUNDS
-times (default 9), into FOLDER (default /dev/shm). Each writer's time
-includes opening and stopping it (python-can's writers flush on stop).
+writer in both modes (".buslog": group commit, the default; ".buslog
+w-thru": write_through=True, one synced Write a message) and python-can's
+own .csv and .log writers, taking turns, ROUNDS times (default 9), into
+FOLDER (default /dev/shm; give a folder on the disk, e.g. under /work, for
+the disk's figures). Each writer's time includes opening and stopping it
+(python-can's writers flush on stop; the group-commit writer logs all it
+has queued before stop returns).
 python-can's writers buffer their lines; for comparison the .csv writer
 also runs with a flush after every message (one write a line, as the
 module does) and with a flush and fdatasync after every message (each
@@ -55,9 +59,9 @@ def messages(count):
     return result
 
 
-def run(path, batch, after_each=None):
+def run(path, batch, after_each=None, options=None):
     started = clock()
-    writer = can.Logger(path)
+    writer = can.Logger(path, **(options or {}))
     on_message = writer.on_message_received
     if after_each is None:
         for message in batch:
@@ -107,9 +111,10 @@ def run_exports_only(path, batch):
     return elapsed
 
 
-# name: (suffix, what to do after each message)
+# name: (suffix, what to do after each message, writer options)
 WRITERS = {
-    ".buslog": (".buslog", None),
+    ".buslog": (".buslog", None, {"write_through": False}),
+    ".buslog w-thru": (".buslog", None, {"write_through": True}),
     ".csv": (".csv", None),
     ".log": (".log", None),
     ".csv flushed": (".csv", flush),
@@ -137,22 +142,22 @@ def main():
         for round_ in range(rounds):
             shift = round_ % len(names)
             for name in names[shift:] + names[:shift]:
-                suffix, after_each = WRITERS[name]
+                suffix, after_each, *options = WRITERS[name]
                 path = os.path.join(work, "bench" + suffix)
                 if name == "exports only":
                     times[name].append(run_exports_only(path, batch))
                 else:
-                    times[name].append(run(path, batch, after_each))
+                    times[name].append(run(path, batch, after_each, *options))
                 os.remove(path)
     what = "CPU time" if clock is time.process_time else "wall time"
     print(f"{count} messages, {rounds} rounds, into {folder}, {what}")
     for name in names:
         rates = [count / seconds for seconds in times[name]]
-        print(f"  {name:13} median {statistics.median(rates):>10,.0f} msg/s   "
+        print(f"  {name:14} median {statistics.median(rates):>10,.0f} msg/s   "
               f"(rounds {min(rates):,.0f} - {max(rates):,.0f})")
     for other in names[1:]:
         shares = [theirs / ours for ours, theirs in zip(times[".buslog"], times[other])]
-        print(f"  .buslog against {other:13}: {statistics.median(shares):4.0%} "
+        print(f"  .buslog against {other:14}: {statistics.median(shares):4.0%} "
               f"(rounds {min(shares):.0%} - {max(shares):.0%})")
 
 

@@ -1,10 +1,18 @@
 """buslog for python-can: log any python-can bus durably through the buslog
 module (`can.Logger("run.buslog")`) and read the logs back
-(`can.LogReader("run.buslog")`)."""
+(`can.LogReader("run.buslog")`); decode their signals with a CAN database
+(`buslog.decode(...)`, `python3 -m buslog decode`) and plot them
+(`buslog.plot(...)`, `python3 -m buslog plot`)."""
 
-from .module import Module, ModuleLoadError, OpenError, WriteError, find_module
-from .reader import BuslogReader
-from .writer import BuslogWriter
+__version__ = "0.1.0"  # before the imports: the writer names it in its logs
 
-__all__ = ["Module", "ModuleLoadError", "OpenError", "WriteError", "find_module", "BuslogReader", "BuslogWriter"]
-__version__ = "0.1.0"
+from .module import Module, ModuleLoadError, OpenError, WriteError, find_module  # noqa: E402
+from .reader import BuslogReader, NotALogError, Record, is_log, iter_records  # noqa: E402
+from .writer import BuslogWriter  # noqa: E402
+# buslog.decode and buslog.plot are the functions; their modules are still
+# there for `from buslog.decode import ...`.
+from .decode import Row, Summary, decode  # noqa: E402
+from .plot import plot  # noqa: E402
+
+__all__ = ["Module", "ModuleLoadError", "OpenError", "WriteError", "find_module", "BuslogReader", "BuslogWriter",
+           "NotALogError", "Record", "is_log", "iter_records", "Row", "Summary", "decode", "plot"]

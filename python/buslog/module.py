@@ -22,6 +22,7 @@ __all__ = [
     "KIND_IN",
     "BUS_CAN",
     "MAX_PATH_BYTES",
+    "write_failure_reason",
 ]
 
 # Kind and bus codes of frame records.
@@ -56,7 +57,23 @@ class OpenError(OSError):
 
 
 class WriteError(OSError):
-    """Write gave result 1: the line is not in the log."""
+    """Write gave result 1: the line is not in the log. `errno` and
+    `strerror` hold the system's reason where it gave one."""
+
+    def __str__(self):
+        return str(self.args[0]) if self.args else super().__str__()
+
+
+# Write results other than 0, in words.
+_WRITE_RESULTS = {1: "the module's Write gave result 1 (no log open, or the system refused the write)"}
+
+
+def write_failure_reason(result, code):
+    """(words, errno) for a failed Write: its result code and the errno the
+    system left (0 when it left none)."""
+    if code:
+        return f"{os.strerror(code)} (errno {code})", code
+    return _WRITE_RESULTS.get(result, f"the module's Write gave result {result}"), 0
 
 
 def _library_file_names():
@@ -133,7 +150,7 @@ class Module:
     def __init__(self, path=None):
         self.path = os.path.abspath(find_module(path))
         try:
-            self._library = ctypes.CDLL(self.path)
+            self._library = ctypes.CDLL(self.path, use_errno=True)
         except OSError as error:
             raise ModuleLoadError(f"buslog module {self.path!r} could not be loaded: {error}") from None
         missing = [name for name in self.EXPORTS if not hasattr(self._library, name)]
@@ -255,10 +272,16 @@ class Module:
         module could not (no log open, or the system refused the write)."""
         with self.lock:
             self._check_loaded()
+            ctypes.set_errno(0)
             self._write(0, None, ctypes.byref(self._result_count), ctypes.byref(self._result_pointer))
+            code = ctypes.get_errno()
             failed = self._cell(ctypes.c_uint8)
         if failed:
-            raise WriteError(f"buslog module {self.path!r} could not write the line (no log open, or the write failed)")
+            words, code = write_failure_reason(failed, code)
+            error = WriteError(f"buslog module {self.path!r} could not write the line: {words}")
+            error.errno = code or None
+            error.strerror = os.strerror(code) if code else None
+            raise error
 
     def unload(self):
         """Unloads this copy of the module (closing a log still open). Only

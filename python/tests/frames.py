@@ -4,7 +4,8 @@ import can
 
 # Standard, extended, empty, remote, CAN FD (with flags, short, long,
 # empty), error frames, two interfaces, R and T marks, a second that
-# carries over, a frame earlier than the first. python-can 4.1.0 cannot read
+# carries over, a frame earlier than the first (by less than the 1 s that
+# would begin a new time base). python-can 4.1.0 cannot read
 # candump's "_X" length codes, so they are left out here.
 TRACE = """\
 (1436509052.249713) can0 123#DEADBEEF
@@ -19,7 +20,7 @@ TRACE = """\
 (1436509052.250800) can0 20000080#0000000000000000
 (1436509052.250900) can1 20000004#0004000000000000 T
 (1436509053.000001) can0 001#11
-(1436509052.000000) can1 002#2233 R
+(1436509052.100000) can1 002#2233 R
 (1436509099.999999) can0 0FFFFFFF#AABBCCDDEEFF0011 T
 """
 

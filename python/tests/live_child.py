@@ -5,8 +5,12 @@ sender thread in the same process keeps busy with frames of every form.
         runs python-can's own `python3 -m can.logger -i virtual -c CHANNEL
         -f LOG` (the virtual bus only reaches buses of the same process)
     live_child.py count LOG CHANNEL
-        a Notifier with can.Logger(LOG); after each message the writer has
-        returned from it prints the number of messages so far
+        a Notifier with can.Logger(LOG, write_through=True); after each
+        message the writer has returned from it prints the number of
+        messages so far
+    live_child.py flushed LOG CHANNEL
+        the same with group commit: after every 100th message it calls
+        flush() and then prints the number of messages so far
 """
 
 import os
@@ -37,14 +41,18 @@ def main():
         return
 
     bus = can.Bus(interface="virtual", channel=channel, rx_queue_size=1000)
-    writer = can.Logger(log)
+    writer = can.Logger(log, write_through=mode == "count")
     done = [0]
 
     class Counting(can.Listener):
         def on_message_received(self, message):
             writer.on_message_received(message)
             done[0] += 1
-            os.write(1, b"%d\n" % done[0])
+            if mode == "count":
+                os.write(1, b"%d\n" % done[0])
+            elif done[0] % 100 == 0:
+                writer.flush()
+                os.write(1, b"%d\n" % done[0])
 
     can.Notifier(bus, [Counting()])
     send_forever(channel)

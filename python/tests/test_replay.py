@@ -19,29 +19,68 @@ def replay(host_path, module_copy, trace, name="replay.buslog"):
         return file.read()
 
 
-def write_through_logger(path, messages):
-    with can.Logger(str(path)) as logger:
+def write_through_logger(path, messages, **options):
+    with can.Logger(str(path), **options) as logger:
         for message in messages:
             logger(message)
 
 
-def test_writer_gives_the_replays_log_byte_for_byte(tmp_path, host_path, module_copy):
+MODES = [pytest.param({"write_through": False}, id="group commit"),
+         pytest.param({"write_through": True}, id="write-through")]
+
+
+def replay_without_markers(host_path, module_copy, trace):
+    """buslog-host replay's log of `trace` without marker lines (a host that
+    writes markers is asked to leave them out)."""
+    done = subprocess.run([host_path, "replay", "--help"], capture_output=True)
+    help_text = done.stdout + done.stderr
+    name = "replay.buslog"
+    command = [host_path, "replay", str(trace), "--name", name, "--module", module_copy, "--quiet"]
+    if b"--no-markers" in help_text:
+        command.append("--no-markers")
+    subprocess.run(command, check=True, capture_output=True)
+    with open(os.path.join(os.path.dirname(module_copy), name), "rb") as file:
+        return file.read()
+
+
+def without_writer_line(log):
+    """The log's lines but its `buslog writer` line, the one line in which
+    buslog-host's log and the python writer's differ."""
+    return [line for line in log.split(b"\r\n") if b",M,Marker  , -,OK,buslog writer " not in line]
+
+
+@pytest.mark.parametrize("options", MODES)
+def test_writer_gives_the_replays_log_byte_for_byte(tmp_path, host_path, module_copy, options):
     trace = tmp_path / "trace.log"
     trace.write_text(TRACE)
-    expected = replay(host_path, module_copy, trace)
+    expected = replay_without_markers(host_path, module_copy, trace)
     assert expected.count(b"\r\n") == len(TRACE.splitlines())
 
     log = tmp_path / "out" / "run.buslog"
     log.parent.mkdir()
-    write_through_logger(log, read_trace(str(trace)))
+    write_through_logger(log, read_trace(str(trace)), markers=False, **options)
     assert log.read_bytes() == expected
     assert os.listdir(log.parent) == ["run.buslog"]
+
+
+@pytest.mark.parametrize("options", MODES)
+def test_writer_gives_the_replays_log_with_markers(tmp_path, host_path, module_copy, options):
+    trace = tmp_path / "trace.log"
+    trace.write_text(TRACE)
+    expected = replay(host_path, module_copy, trace)
+    if b"buslog start " not in expected:
+        pytest.skip("buslog-host writes no markers yet")
+    log = tmp_path / "run.buslog"
+    write_through_logger(log, read_trace(str(trace)), **options)
+    assert without_writer_line(log.read_bytes()) == without_writer_line(expected)
+    assert b",buslog writer buslog-python " in log.read_bytes()
 
 
 def test_existing_file_is_replaced(tmp_path):
     log = tmp_path / "run.buslog"
     log.write_bytes(b"old content that is longer than one line\r\n" * 100)
-    write_through_logger(log, [can.Message(timestamp=1.0, arbitration_id=0x123, is_extended_id=False, data=b"\x01")])
+    write_through_logger(log, [can.Message(timestamp=1.0, arbitration_id=0x123, is_extended_id=False, data=b"\x01")],
+                         markers=False)
     assert log.read_bytes() == b"000000001,+0.000000,I,CAN     , 1,OK,0,1,23,1,01\r\n"
 
 
@@ -60,7 +99,9 @@ def resolution(seconds):
     return 10.0 ** -(7 - whole_digits) if whole_digits < 7 else 1.0
 
 
-def assert_same_messages(got, expected, channels):
+def assert_same_messages(got, expected, channels, absolute=False):
+    """`got` read back from a log of `expected`; `absolute`: the log said
+    when it began, so its times are the originals (cut as below)."""
     assert len(got) == len(expected)
     first = round(expected[0].timestamp * 1e6)
     for index, (back, original) in enumerate(zip(got, expected)):
@@ -68,7 +109,8 @@ def assert_same_messages(got, expected, channels):
         # The time since the first frame (0 for a frame before it), cut
         # to the field's resolution.
         since = max(round(original.timestamp * 1e6) - first, 0) / 1e6
-        assert since - resolution(since) < back.timestamp <= since + 1e-9, index
+        back_since = (round(back.timestamp * 1e6) - first) / 1e6 if absolute else back.timestamp
+        assert since - resolution(since) < back_since <= since + 1e-9, index
 
 
 def test_reader_gives_the_traces_messages_back(tmp_path):
@@ -76,13 +118,18 @@ def test_reader_gives_the_traces_messages_back(tmp_path):
     trace.write_text(TRACE)
     messages = read_trace(str(trace))
     log = tmp_path / "run.buslog"
-    write_through_logger(log, messages)
+    write_through_logger(log, messages, markers=False)
 
     back = list(can.LogReader(str(log)))
     assert_same_messages(back, messages, {"can0": 0, "can1": 1})
-    # An optional start time is added to every time stamp.
+    # An optional start time is added to every time stamp of a log that
+    # does not say when it began.
     with can.LogReader(str(log), start=1000.5) as reader:
         assert [m.timestamp for m in reader] == [m.timestamp + 1000.5 for m in back]
+
+    # With markers, the names and absolute times come back.
+    write_through_logger(log, messages)
+    assert_same_messages(list(can.LogReader(str(log))), messages, {"can0": "can0", "can1": "can1"}, absolute=True)
 
 
 def test_logconvert_to_asc_and_back(tmp_path):
@@ -97,12 +144,13 @@ def test_logconvert_to_asc_and_back(tmp_path):
     back = tmp_path / "back.buslog"
     subprocess.run([sys.executable, "-m", "can.logconvert", str(run), str(asc)], check=True, capture_output=True)
     subprocess.run([sys.executable, "-m", "can.logconvert", str(asc), str(back)], check=True, capture_output=True)
-    # The log comes back line for line, but for what python-can 4.1.0's
-    # ASC format keeps: no channel for an error frame (its writer puts them
-    # all on channel 1), and its reader takes an empty CAN FD frame for a
-    # remote frame.
-    lines = run.read_bytes().split(b"\r\n")
-    lines_back = back.read_bytes().split(b"\r\n")
+    # The frame lines come back line for line, but for what python-can
+    # 4.1.0's ASC format keeps: no channel for an error frame (its writer
+    # puts them all on channel 1), and its reader takes an empty CAN FD
+    # frame for a remote frame. (Its interface names and start time do not
+    # pass ASC: the marker lines differ.)
+    lines = [line for line in run.read_bytes().split(b"\r\n") if not line.startswith(b"000000000,")]
+    lines_back = [line for line in back.read_bytes().split(b"\r\n") if not line.startswith(b"000000000,")]
     assert len(lines_back) == len(lines)
     for line, line_back, message in zip(lines, lines_back, original + [None]):
         if message is not None and message.is_error_frame:
@@ -123,14 +171,26 @@ def shared_traces(suffix):
 
 
 @pytest.mark.skipif(not shared_traces(".log"), reason="no real candump traces in ../shared/data")
+@pytest.mark.parametrize("options", MODES)
 @pytest.mark.parametrize("name", shared_traces(".log"))
-def test_real_candump_trace_gives_the_replays_log(tmp_path, host_path, module_copy, name):
+def test_real_candump_trace_gives_the_replays_log(memory_path, host_path, module_copy, name, options):
+    trace = os.path.join(SHARED_DATA, name)
+    expected = replay_without_markers(host_path, module_copy, trace)
+    log = memory_path / "run.buslog"
+    write_through_logger(log, can.LogReader(trace), markers=False, **options)
+    assert log.read_bytes() == expected
+
+
+@pytest.mark.skipif(not shared_traces(".log"), reason="no real candump traces in ../shared/data")
+@pytest.mark.parametrize("name", shared_traces(".log"))
+def test_real_candump_trace_gives_the_replays_log_with_markers(memory_path, host_path, module_copy, name):
     trace = os.path.join(SHARED_DATA, name)
     expected = replay(host_path, module_copy, trace)
-    log = tmp_path / "out" / "run.buslog"
-    log.parent.mkdir()
+    if b"buslog start " not in expected:
+        pytest.skip("buslog-host writes no markers yet")
+    log = memory_path / "run.buslog"
     write_through_logger(log, can.LogReader(trace))
-    assert log.read_bytes() == expected
+    assert without_writer_line(log.read_bytes()) == without_writer_line(expected)
 
 
 @pytest.mark.skipif(not shared_traces(".asc"), reason="no real ASC logs in ../shared/data")
@@ -142,7 +202,7 @@ def test_real_asc_log_comes_back(tmp_path, name):
     # ASC channels come as integers, which the log keeps as they are.
     channels = {message.channel: message.channel for message in original}
     assert all(isinstance(channel, int) for channel in channels)
-    assert_same_messages(list(can.LogReader(str(log))), original, channels)
+    assert_same_messages(list(can.LogReader(str(log))), original, channels, absolute=True)
 
 
 def test_length_codes_python_can_cannot_read(tmp_path, host_path, module_copy):
@@ -151,7 +211,7 @@ def test_length_codes_python_can_cannot_read(tmp_path, host_path, module_copy):
     trace = tmp_path / "trace.log"
     trace.write_text("(1436509052.249713) can0 123#1122334455667788_C\n"
                      "(1436509052.250000) can1 12345678#0102030405060708_9 T\n")
-    expected = replay(host_path, module_copy, trace)
+    expected = replay_without_markers(host_path, module_copy, trace)
     messages = [
         can.Message(timestamp=1436509052.249713, arbitration_id=0x123, is_extended_id=False,
                     data=bytes.fromhex("1122334455667788"), dlc=12, channel="can0", check=False),
@@ -159,7 +219,7 @@ def test_length_codes_python_can_cannot_read(tmp_path, host_path, module_copy):
                     data=bytes.fromhex("0102030405060708"), dlc=9, channel="can1", is_rx=False, check=False),
     ]
     log = tmp_path / "run.buslog"
-    write_through_logger(log, messages)
+    write_through_logger(log, messages, markers=False)
     assert log.read_bytes() == expected
     back = list(can.LogReader(str(log)))
     assert [(m.dlc, bytes(m.data)) for m in back] == [(12, messages[0].data), (9, messages[1].data)]

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "candump.h"
-#include "line_reader.h"
+#include "line_source.h"
 
 namespace buslog_host {
 namespace {
@@ -73,6 +73,53 @@ TEST(CandumpTest, FramesAndTheirRecords) {
     uint32_t size = BuildCanRecord(frame, record);
     EXPECT_EQ(HexOf(record, size), row.record);
   }
+}
+
+// A parsed line formatted again: candump's own form, whatever spelling the
+// line had (short fractions, dots, lower case), with the mark asked for.
+TEST(CandumpTest, FormatALine) {
+  struct Row {
+    const char* line;
+    char mark;
+    const char* expected;
+  } rows[] = {
+      {"(1436509052.249713) can0 123#DEADBEEF", 0, "(1436509052.249713) can0 123#DEADBEEF\n"},
+      {"(1.5) vcan12 12345678#01", 0, "(0000000001.500000) vcan12 12345678#01\n"},
+      {"(0.000001) can0 7FF#", 0, "(0000000000.000001) can0 7FF#\n"},
+      {"(12345678901.000001) can0 123#", 0, "(12345678901.000001) can0 123#\n"},
+      {"(1.000000) can0 100#01.02.03", 0, "(0000000001.000000) can0 100#010203\n"},
+      {"(1.000000) can0 123#aa", 0, "(0000000001.000000) can0 123#AA\n"},
+      {"(1.000000) can0 321#R", 0, "(0000000001.000000) can0 321#R\n"},
+      {"(1.000000) can0 321#R4", 0, "(0000000001.000000) can0 321#R4\n"},
+      {"(1.000000) can0 00000321#R8", 0, "(0000000001.000000) can0 00000321#R8\n"},
+      {"(1.000000) can1 12345678##1112233445566778899AABBCC", 0,
+       "(0000000001.000000) can1 12345678##1112233445566778899AABBCC\n"},
+      {"(1.000000) can1 123##0", 0, "(0000000001.000000) can1 123##0\n"},
+      {"(1.000000) can0 20000004#0000080000000000", 0, "(0000000001.000000) can0 20000004#0000080000000000\n"},
+      {"(1.000000) can0 0C8#1122334455667788_C", 0, "(0000000001.000000) can0 0C8#1122334455667788_C\n"},
+      {"(1.000000) can0 123#11 T", 'T', "(0000000001.000000) can0 123#11 T\n"},
+      {"(1.000000) can0 123#11", 'R', "(0000000001.000000) can0 123#11 R\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    CandumpFrame frame = {};
+    ASSERT_EQ(ParseCandumpLine(row.line, strlen(row.line), &frame), nullptr);
+    char out[kMaxCandumpLine];
+    char* end = FormatCandumpLine(out, frame, row.mark);
+    EXPECT_EQ(std::string(out, static_cast<size_t>(end - out)), row.expected);
+  }
+}
+
+// The longest line the parser takes: 19 digits of seconds, a 64-byte name, 64 FD bytes, a mark.
+TEST(CandumpTest, LongestFormattedLineFits) {
+  std::string line = "(9999999999999999999.999999) " + std::string(kMaxInterfaceName, 'n') + " 1FFFFFFF##F" +
+                     std::string(128, 'A') + " T";
+  CandumpFrame frame = {};
+  ASSERT_EQ(ParseCandumpLine(line.data(), line.size(), &frame), nullptr);
+  char out[kMaxCandumpLine];
+  char* end = FormatCandumpLine(out, frame, 'T');
+  EXPECT_EQ(std::string(out, static_cast<size_t>(end - out)), line + "\n");
+  EXPECT_LE(static_cast<size_t>(end - out), kMaxCandumpLine);
 }
 
 TEST(CandumpTest, LinesThatAreNotFramesSayWhy) {
@@ -153,14 +200,14 @@ std::vector<std::string> ReadLines(const std::string& content, int* tooLong) {
   FILE* file = tmpfile();
   fwrite(content.data(), 1, content.size(), file);
   rewind(file);
-  LineReader reader;
-  EXPECT_TRUE(OpenLineReader(&reader, file));
+  buslog_reader::LineSource reader;
+  EXPECT_TRUE(buslog_reader::OpenLineSource(&reader, file));
   std::vector<std::string> lines;
   const char* line;
   size_t length;
   bool isTooLong;
   *tooLong = 0;
-  while (NextLine(&reader, &line, &length, &isTooLong)) {
+  while (buslog_reader::NextWholeLine(&reader, &line, &length, &isTooLong)) {
     if (isTooLong) {
       ++*tooLong;
       lines.push_back("<too long>");
@@ -168,7 +215,7 @@ std::vector<std::string> ReadLines(const std::string& content, int* tooLong) {
       lines.emplace_back(line, length);
     }
   }
-  CloseLineReader(&reader);
+  buslog_reader::CloseLineSource(&reader);
   fclose(file);
   return lines;
 }
@@ -187,9 +234,9 @@ TEST(LineReaderTest, RaggedInput) {
       {"empty lines", "\n\r\n\n", {"", "", ""}},
       {"empty file", "", {}},
       {"NUL bytes", std::string("a\0b\nc", 5), {std::string("a\0b", 3), "c"}},
-      {"too long", "x\n" + std::string(kMaxLineLength + 1, 'y') + "\nz", {"x", "<too long>", "z"}},
-      {"too long at the end", "x\n" + std::string(3 * kMaxLineLength, 'y'), {"x", "<too long>"}},
-      {"longest kept", std::string(kMaxLineLength, 'k') + "\n", {std::string(kMaxLineLength, 'k')}},
+      {"too long", "x\n" + std::string(buslog_reader::kMaxLineLength + 1, 'y') + "\nz", {"x", "<too long>", "z"}},
+      {"too long at the end", "x\n" + std::string(3 * buslog_reader::kMaxLineLength, 'y'), {"x", "<too long>"}},
+      {"longest kept", std::string(buslog_reader::kMaxLineLength, 'k') + "\n", {std::string(buslog_reader::kMaxLineLength, 'k')}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

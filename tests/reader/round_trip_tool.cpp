@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "candump.h"
-#include "line_reader.h"
+#include "line_source.h"
 
 using buslog_host::CandumpFrame;
 using buslog_host::CanFrameKind;
@@ -32,13 +32,13 @@ bool ReadFrames(const char* path, std::vector<Frame>* frames, uint64_t* unparsed
     perror(path);
     return false;
   }
-  buslog_host::LineReader reader;
-  if (!buslog_host::OpenLineReader(&reader, file)) return false;
+  buslog_reader::LineSource reader;
+  if (!buslog_reader::OpenLineSource(&reader, file)) return false;
   const char* line;
   size_t length;
   bool tooLong;
   *unparsed = 0;
-  while (buslog_host::NextLine(&reader, &line, &length, &tooLong)) {
+  while (buslog_reader::NextWholeLine(&reader, &line, &length, &tooLong)) {
     Frame f;
     if (tooLong || length == 0 || buslog_host::ParseCandumpLine(line, length, &f.frame) != nullptr) {
       if (!tooLong && length != 0) ++*unparsed;
@@ -49,7 +49,7 @@ bool ReadFrames(const char* path, std::vector<Frame>* frames, uint64_t* unparsed
     f.lineNumber = reader.lineNumber;
     frames->push_back(f);
   }
-  buslog_host::CloseLineReader(&reader);
+  buslog_reader::CloseLineSource(&reader);
   fclose(file);
   return true;
 }

@@ -1,6 +1,8 @@
 // The module fixture.
 #include "support/module_test.h"
 
+#include "platform/system.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

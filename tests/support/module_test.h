@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "loader/module_loader.h"
+#include "platform/module_loader.h"
 
 namespace buslog_test {
 

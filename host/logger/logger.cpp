@@ -1,0 +1,192 @@
+// The logger's run from input check to summary.
+#include "logger/logger.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "line_source.h"
+#include "logger/live_input.h"
+#include "logger/replay.h"
+#include "logger/run.h"
+#include "platform/message.h"
+#include "platform/system.h"
+
+namespace buslog_host {
+namespace {
+
+void ShareMode(const BuslogApi& api) {
+  uint32_t choice = 1;
+  int32_t count;
+  void* cell;
+  api.ShareMode(1, &choice, &count, &cell);
+}
+
+// "2015-07-10 08:17:32.249713" in local time, or the raw time stamp when
+// it is no date.
+void FormatFirstFrame(const LogFileEntry& file, char* out, size_t size) {
+  struct tm local;
+  if (file.firstSeconds < (1ull << 40) && LocalTime(static_cast<int64_t>(file.firstSeconds), &local)) {
+    char date[32];
+    strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
+    snprintf(out, size, "%s.%06u", date, file.firstMicros);
+  } else {
+    snprintf(out, size, "(%llu.%06u)", static_cast<unsigned long long>(file.firstSeconds), file.firstMicros);
+  }
+}
+
+void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
+  const ReplayTotals& t = run.totals;
+  const LogSet& logs = run.logs;
+  const char* traceName = run.traceName;
+  const LiveStats* live = isLive ? &run.live : nullptr;
+  Message(
+          "buslog-host: replay of %s\n"
+          "  frames read     %llu\n"
+          "  lines written   %llu (data %llu, remote %llu, CAN FD %llu, error %llu)\n"
+          "  skipped         %llu (malformed %llu, of them too long %llu; too many interfaces %llu)\n"
+          "  write failures  %llu\n"
+          "  seconds         %.3f\n"
+          "  frames/s        %.0f\n",
+          traceName, static_cast<unsigned long long>(t.framesRead), static_cast<unsigned long long>(t.written),
+          static_cast<unsigned long long>(t.dataFrames), static_cast<unsigned long long>(t.remoteFrames),
+          static_cast<unsigned long long>(t.fdFrames), static_cast<unsigned long long>(t.errorFrames),
+          static_cast<unsigned long long>(t.malformed + t.tooManyChannels),
+          static_cast<unsigned long long>(t.malformed), static_cast<unsigned long long>(t.tooLong),
+          static_cast<unsigned long long>(t.tooManyChannels), static_cast<unsigned long long>(t.writeFailures),
+          seconds, seconds > 0 ? static_cast<double>(t.framesRead) / seconds : 0.0);
+  if (live != nullptr) {
+    Message("  queue           deepest %llu lines; the reader waited %.3f s for room\n",
+            static_cast<unsigned long long>(live->deepest), live->readerWaited);
+  }
+  if (t.stops > 0) {
+    Message("  stopped         on request (%d)\n", t.stops);
+  }
+  if (logs.files.empty()) {
+    Message("  log             none: no line was written\n");
+  }
+  for (const LogFileEntry& file : logs.files) {
+    char first[64] = "";
+    if (file.haveFirst) FormatFirstFrame(file, first, sizeof first);
+    Message("  log             %s (%llu lines, first frame %s)\n", file.path.c_str(),
+            static_cast<unsigned long long>(file.lines), first);
+  }
+  PrintChannels(run.channels);
+  if (t.timeWentBack > 0) {
+    Message("  note: %llu frames were earlier than their file's first and stamped +0.000000\n",
+            static_cast<unsigned long long>(t.timeWentBack));
+  }
+}
+
+// Replays a file read in blocks.
+bool ReplayFile(LoggerRun* run, const InputFile& input) {
+  buslog_reader::LineSource reader;
+  if (!buslog_reader::OpenLineSource(&reader, input.stream)) {
+    Message("buslog-host: out of memory\n");
+    return false;
+  }
+  bool complete = ReplayTrace(run, &reader);
+  buslog_reader::CloseLineSource(&reader);
+  return complete;
+}
+
+// Replays a stream through the live queue. `inputFreed` false: the reader
+// thread still holds the input, which must not be closed.
+bool ReplayLive(LoggerRun* run, const InputFile& input, bool* inputFreed) {
+  LiveQueue* queue = StartLiveQueue(input, run->request->queueFrames);
+  if (queue == nullptr) {
+    Message("buslog-host: cannot start reading %s (no memory or thread)\n", run->traceName);
+    return false;
+  }
+  bool complete = ReplayTrace(run, queue);
+  *inputFreed = FinishLiveQueue(queue, &run->live);
+  run->totals.readError = run->live.readError;
+  return complete && !run->live.readError;
+}
+
+// The exit status, with the last word on what went wrong.
+int ExitStatus(const LoggerRun& run, bool complete) {
+  const ReplayTotals& totals = run.totals;
+  int status = complete && totals.writeFailures == 0 ? 0 : 1;
+  if (totals.readError) Message("buslog-host: %s: read error; the replay stopped early\n", run.traceName);
+  if (totals.stops >= 2) {
+    Message("buslog-host: stopped at a second request; %llu frames read were not logged\n",
+            static_cast<unsigned long long>(totals.notLogged));
+    status = 1;
+  } else if (totals.linesRead > 0 && totals.framesRead == 0) {
+    Message("buslog-host: %s: no candump frames in %llu lines\n", run.traceName,
+            static_cast<unsigned long long>(totals.linesRead));
+    status = 1;
+  }
+  return status;
+}
+
+}  // namespace
+
+LoggerRequest MakeLoggerRequest(const Options& options, const char* input) {
+  LoggerRequest request = {};
+  request.input = input;
+  request.log.output = options.output;
+  request.log.name = options.name;
+  request.log.overwrite = options.overwrite;
+  request.log.share = options.share;
+  request.strict = options.strict;
+  request.quiet = options.quiet;
+  request.progress = options.progress;
+  request.reportEvery = options.reportEvery;
+  request.rotation = RotationPolicy{options.rotateBytes, options.rotateSeconds};
+  request.log.rotating = Rotating(request.rotation);
+  request.queueFrames = options.queueFrames;
+  return request;
+}
+
+int RunLogger(const BuslogApi& api, const char* moduleDirectory, const LoggerRequest& request) {
+  InputFile input;
+  char reason[512];
+  const char* traceName = strcmp(request.input, "-") == 0 ? "standard input" : request.input;
+  // The input first: nothing is created or changed when it cannot be read.
+  if (!OpenInputFile(request.input, &input, reason, sizeof reason)) {
+    Message("buslog-host: %s: %s\n", traceName, reason);
+    return 1;
+  }
+  std::unique_ptr<LoggerRun> owned(new LoggerRun());
+  LoggerRun& run = *owned;
+  if (!PlanLogs(api, moduleDirectory, request.log, input.identity, input.kind == InputKind::kRegular, &run.logs)) {
+    CloseInputFile(&input);
+    return 1;
+  }
+  // From here a stop request ends the run cleanly; before, while a FIFO's
+  // open waits for its writer, it ends the program as usual.
+  InstallStopHandlers();
+  if (request.log.share) ShareMode(api);
+  if (!OpenNextLog(&run.logs)) {
+    StopHandlingDone();
+    CloseInputFile(&input);
+    return 1;
+  }
+
+  bool terminal = StderrIsTerminal();
+  run.api = &api;
+  run.request = &request;
+  run.traceName = traceName;
+  run.inputSize = input.kind == InputKind::kRegular ? input.size : 0;
+  run.progress = !request.quiet && (terminal || request.progress);
+  run.progressInPlace = terminal;
+
+  bool isLive = input.kind == InputKind::kStream;
+  bool inputFreed = true;
+  auto started = std::chrono::steady_clock::now();
+  bool complete = isLive ? ReplayLive(&run, input, &inputFreed) : ReplayFile(&run, input);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  CloseLog(&run.logs);
+  if (inputFreed) CloseInputFile(&input);
+
+  PrintSummary(run, isLive, seconds);
+  int status = ExitStatus(run, complete);
+  StopHandlingDone();
+  return status;
+}
+
+}  // namespace buslog_host

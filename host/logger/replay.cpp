@@ -1,0 +1,284 @@
+// The replay loop and its steps.
+#include "logger/replay.h"
+
+#include <chrono>
+
+#include "candump.h"
+#include "logger/frame_out.h"
+#include "platform/message.h"
+#include "platform/system.h"
+
+namespace buslog_host {
+namespace {
+
+// Warnings printed before the rest are only counted.
+constexpr uint64_t kMaxWarnings = 20;
+// How long the live input is waited for before progress and stops are
+// looked at again.
+constexpr int kIdleMilliseconds = 50;
+
+// Where the lines come from: a file read in large blocks, or the live
+// queue. One loop serves both, so that the file's hot path is compiled as
+// one piece.
+struct Source {
+  buslog_reader::LineSource* reader;  // null for live input
+  LiveQueue* queue;
+  bool stopped;
+  LiveStatus Next(const char** line, size_t* length, bool* tooLong) {
+    if (reader == nullptr) return NextLiveLine(queue, line, length, tooLong, kIdleMilliseconds);
+    if (stopped) return LiveStatus::kEnd;
+    return buslog_reader::NextWholeLine(reader, line, length, tooLong) ? LiveStatus::kLine : LiveStatus::kEnd;
+  }
+  bool Live() const { return reader == nullptr; }
+  uint64_t LineNumber() const { return Live() ? LiveLineNumber(queue) : reader->lineNumber; }
+  uint64_t Consumed() const { return Live() ? 0 : buslog_reader::LineSourceConsumed(*reader); }
+  uint64_t Depth() { return Live() ? LiveDepth(queue) : 0; }
+  // A file's lines are at hand: a stop ends the replay at once. The live
+  // queue's lines already read are still logged.
+  void Stop() {
+    if (Live()) {
+      StopLiveReading(queue);
+    } else {
+      stopped = true;
+    }
+  }
+};
+
+struct Progress {
+  std::chrono::steady_clock::time_point started;
+  std::chrono::steady_clock::time_point lastShown;
+  uint64_t lastFrames;
+  bool shown;
+};
+
+void ShowProgress(Progress* progress, Source& source, const LoggerRun& run, bool force) {
+  uint64_t frames = run.totals.framesRead;
+  auto now = std::chrono::steady_clock::now();
+  double sinceLast = std::chrono::duration<double>(now - progress->lastShown).count();
+  if (!force && sinceLast < 1.0) return;
+  double rate = sinceLast > 0 ? static_cast<double>(frames - progress->lastFrames) / sinceLast : 0.0;
+  progress->lastShown = now;
+  progress->lastFrames = frames;
+  char text[160];
+  if (source.Live()) {
+    snprintf(text, sizeof text, "%llu frames, %.0f frames/s, queue %llu", static_cast<unsigned long long>(frames),
+             rate, static_cast<unsigned long long>(source.Depth()));
+  } else if (run.inputSize > 0) {
+    uint64_t consumed = source.Consumed();
+    double share = static_cast<double>(consumed) / static_cast<double>(run.inputSize);
+    double elapsed = std::chrono::duration<double>(now - progress->started).count();
+    double left = share > 0 ? elapsed * (1.0 - share) / share : 0.0;
+    unsigned long seconds = static_cast<unsigned long>(left + 0.5);
+    snprintf(text, sizeof text, "%llu frames, %.0f frames/s, %.1f %%, %lu:%02lu:%02lu left",
+             static_cast<unsigned long long>(frames), rate, 100.0 * share, seconds / 3600, seconds / 60 % 60,
+             seconds % 60);
+  } else {
+    snprintf(text, sizeof text, "%llu frames, %.0f frames/s", static_cast<unsigned long long>(frames), rate);
+  }
+  if (run.progressInPlace) {
+    Message("\r%-72s", text);
+  } else {
+    Message("progress: %s\n", text);
+  }
+  progress->shown = true;
+}
+
+// A line skipped: said (the first ones, or all with --strict), then only
+// counted.
+void Warn(LoggerRun* run, uint64_t lineNumber, const char* why) {
+  bool strict = run->request->strict;
+  if (run->warnings < kMaxWarnings || strict) {
+    Message("%s:%llu: warning: %s; line skipped\n", run->traceName, static_cast<unsigned long long>(lineNumber),
+            why);
+  } else if (run->warnings == kMaxWarnings) {
+    Message("%s: further warnings are only counted\n", run->traceName);
+  }
+  ++run->warnings;
+}
+
+// Stops are taken between lines: the first ends the reading, a second
+// ends the replay after the line in hand. True at the second.
+bool TakeStops(LoggerRun* run, Source& source, bool* stopping) {
+  int stops = StopRequests();
+  if (stops == 0) return false;
+  run->totals.stops = stops;
+  if (stops >= 2) return true;
+  if (!*stopping) {
+    *stopping = true;
+    source.Stop();
+  }
+  return false;
+}
+
+enum class ReadStep {
+  kFrame,    // `frame` holds the next frame
+  kSkipped,  // a blank or malformed line (said), or the live input idle
+  kEnd,      // the input ended, or --strict stops at a malformed line
+};
+
+// The next line, parsed as a candump frame.
+ReadStep ReadFrame(LoggerRun* run, Source& source, Progress* progress, CandumpFrame* frame) {
+  const char* line;
+  size_t length;
+  bool tooLong;
+  LiveStatus next = source.Next(&line, &length, &tooLong);
+  if (next == LiveStatus::kEnd) return ReadStep::kEnd;
+  if (next == LiveStatus::kIdle) {
+    if (run->progress) ShowProgress(progress, source, *run, false);
+    return ReadStep::kSkipped;
+  }
+  if ((++run->totals.linesRead & 0x3FF) == 0 && run->progress) ShowProgress(progress, source, *run, false);
+  const char* why = nullptr;
+  if (tooLong) {
+    why = "line too long to be a frame";
+    ++run->totals.tooLong;
+  } else {
+    // Blank lines are not frames; a frame's line starts with its time stamp.
+    if (length == 0 || line[0] == ' ' || line[0] == '\t') {
+      size_t start = 0;
+      while (start < length && (line[start] == ' ' || line[start] == '\t')) ++start;
+      if (start == length) return ReadStep::kSkipped;
+    }
+    why = ParseCandumpLine(line, length, frame);
+  }
+  if (why == nullptr) {
+    ++run->totals.framesRead;
+    return ReadStep::kFrame;
+  }
+  ++run->totals.malformed;
+  Warn(run, source.LineNumber(), why);
+  if (!run->request->strict) return ReadStep::kSkipped;
+  run->totals.stoppedEarly = true;
+  return ReadStep::kEnd;
+}
+
+// The frame's channel, or -1 when it has none (said; with --strict
+// `stoppedEarly` is set).
+int32_t ChannelStep(LoggerRun* run, const Source& source, const CandumpFrame& frame) {
+  int32_t channel = ChannelOf(&run->channels, frame.interfaceName, frame.interfaceLength);
+  if (channel >= 0) return channel;
+  ++run->totals.tooManyChannels;
+  Warn(run, source.LineNumber(), "more interfaces than channels, or a name too long");
+  if (run->request->strict) run->totals.stoppedEarly = true;
+  return -1;
+}
+
+// The time stamp the frame gets: since the open file's first frame, which
+// it becomes if the file has none yet.
+Elapsed FileTimeStep(LoggerRun* run, const CandumpFrame& frame) {
+  FrameTime time = {frame.seconds, frame.micros};
+  if (!run->fileHasFrame) {
+    run->fileHasFrame = true;
+    run->fileFirst = time;
+    LogFileEntry& file = run->logs.files.back();
+    file.haveFirst = true;
+    file.firstSeconds = time.seconds;
+    file.firstMicros = time.micros;
+  }
+  Elapsed since;
+  if (!TimeSinceFirst(run->fileFirst, time, &since)) ++run->totals.timeWentBack;
+  return since;
+}
+
+void CountFrameKind(ReplayTotals* totals, CanFrameKind kind) {
+  switch (kind) {
+    case CanFrameKind::kData: ++totals->dataFrames; break;
+    case CanFrameKind::kRemote: ++totals->remoteFrames; break;
+    case CanFrameKind::kFd: ++totals->fdFrames; break;
+    case CanFrameKind::kError: ++totals->errorFrames; break;
+  }
+}
+
+// What the Write's result means for the totals, --report-every and
+// rotation by size.
+void CountWrite(LoggerRun* run, const Source& source, bool written) {
+  if (written) {
+    uint64_t count = ++run->totals.written;
+    uint64_t every = run->request->reportEvery;
+    if (every != 0 && count % every == 0) Message("written %llu\n", static_cast<unsigned long long>(count));
+    CheckSize(run);
+    return;
+  }
+  ++run->totals.writeFailures;
+  if (run->writeWarnings++ < kMaxWarnings) {
+    Message("%s:%llu: error: the module could not write this frame's line\n", run->traceName,
+            static_cast<unsigned long long>(source.LineNumber()));
+  }
+}
+
+// After a second stop: what was read and is not in the log, the frames
+// still queued.
+void CountNotLogged(LoggerRun* run, Source& source) {
+  source.Stop();
+  const char* line;
+  size_t length;
+  bool tooLong;
+  CandumpFrame frame;
+  while (source.Next(&line, &length, &tooLong) == LiveStatus::kLine) {
+    if (!tooLong && ParseCandumpLine(line, length, &frame) == nullptr) ++run->totals.notLogged;
+  }
+}
+
+bool ReplayLines(LoggerRun* run, Source& source) {
+  run->totals = ReplayTotals{};
+  run->channels.count = 0;
+  run->warnings = 0;
+  run->writeWarnings = 0;
+  run->frameNumber = 0;
+  run->fileHasFrame = false;
+  run->writtenBefore = 0;
+  run->rotation = FreshFile(run->request->rotation);
+  const RotationPolicy& policy = run->request->rotation;
+  const BuslogApi& api = *run->api;
+  auto now = std::chrono::steady_clock::now();
+  Progress progress = {now, now, 0, false};
+  bool stopping = false;
+  bool hardStop = false;
+  CandumpFrame frame;
+  for (;;) {
+    if (TakeStops(run, source, &stopping)) {
+      hardStop = true;
+      break;
+    }
+    ReadStep read = ReadFrame(run, source, &progress, &frame);
+    if (read == ReadStep::kEnd) break;
+    if (read == ReadStep::kSkipped) continue;
+    int32_t channel = ChannelStep(run, source, frame);
+    if (channel < 0) {
+      if (run->totals.stoppedEarly) break;
+      continue;
+    }
+    if (RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, FrameTime{frame.seconds, frame.micros}) &&
+        !RotateLog(run)) {
+      run->totals.logFailed = true;
+      ++run->totals.notLogged;
+      break;
+    }
+    Elapsed since = FileTimeStep(run, frame);
+    PutFrameFields(api, ++run->frameNumber, since, channel, frame);
+    CountFrameKind(&run->totals, frame.kind);
+    CountWrite(run, source, WriteLine(api));
+  }
+  if (run->logs.open) run->logs.files.back().lines = run->totals.written - run->writtenBefore;
+  // A stop that came while the input ended still counts.
+  if (StopRequests() > run->totals.stops) run->totals.stops = StopRequests();
+  if (hardStop) CountNotLogged(run, source);
+  if (progress.shown && run->progressInPlace) Message("\r%72s\r", "");
+  return !run->totals.stoppedEarly && !hardStop && !run->totals.logFailed;
+}
+
+}  // namespace
+
+bool ReplayTrace(LoggerRun* run, buslog_reader::LineSource* reader) {
+  Source source = {reader, nullptr, false};
+  bool complete = ReplayLines(run, source);
+  run->totals.readError = reader->readError;
+  return complete && !run->totals.readError;
+}
+
+bool ReplayTrace(LoggerRun* run, LiveQueue* queue) {
+  Source source = {nullptr, queue, false};
+  return ReplayLines(run, source);
+}
+
+}  // namespace buslog_host

@@ -1,0 +1,280 @@
+"""python3 -m buslog decode|plot: signals of buslog logs and candump traces.
+
+    python3 -m buslog decode run.csv --dbc car.dbc --signals 'ENGINE_DATA.*' --output run-signals.csv
+    python3 -m buslog plot run.csv --dbc car.dbc --signals ENGINE_DATA.XMISSION_SPEED,-,STEERING_SENSORS.STEER_ANGLE --output drive.png
+    python3 -m buslog plot run.csv --ids --output load.png
+
+Errors are one line on standard error, exit status 1 (2 for a command
+line it does not understand); the summary of what was and was not
+decoded goes to standard error too.
+"""
+
+import argparse
+import contextlib
+import json
+import logging
+import math
+import os
+import sys
+import tempfile
+
+import importlib
+
+# The module, not the function buslog.decode that the package exports.
+_decode = importlib.import_module(".decode", __package__)
+
+PROGRAM = "python3 -m buslog"
+
+_CSV_FIELDS = "time,channel,message,signal,value,unit,label"
+
+
+def _csv_text(value):
+    text = str(value)
+    if any(c in text for c in ',"\r\n') or text != text.strip():
+        return '"' + text.replace('"', '""') + '"'
+    return text
+
+
+def _number(value):
+    if isinstance(value, float) and not math.isfinite(value):
+        return "nan" if math.isnan(value) else ("inf" if value > 0 else "-inf")
+    return repr(value) if isinstance(value, float) else str(value)
+
+
+def write_csv(rows, out):
+    """Writes rows as CSV text with a header line; returns the count."""
+    out.write(_CSV_FIELDS + "\n")
+    cache = {}
+    count = 0
+    for row in rows:
+        key = (row.channel, row.message, row.signal)
+        middle = cache.get(key)
+        if middle is None:
+            middle = cache[key] = ",".join(_csv_text("" if v is None else v) for v in key)
+            unit = cache[key, "unit"] = _csv_text(row.unit)
+        else:
+            unit = cache[key, "unit"]
+        label = _csv_text(row.label) if row.label else ""
+        out.write(f"{row.time:.6f},{middle},{_number(row.value)},{unit},{label}\n")
+        count += 1
+    return count
+
+
+def _json_number(value):
+    if isinstance(value, float) and not math.isfinite(value):
+        return "null"
+    return repr(value) if isinstance(value, float) else str(value)
+
+
+def write_jsonl(rows, out):
+    """Writes rows as JSON Lines (the CSV's fields, value a number, null
+    for a float that is not finite); returns the count."""
+    cache = {}
+    count = 0
+    dumps = json.dumps
+    for row in rows:
+        key = (row.channel, row.message, row.signal, row.unit)
+        middle = cache.get(key)
+        if middle is None:
+            middle = cache[key] = (f'"channel": {dumps(row.channel)}, "message": {dumps(row.message)}, '
+                                   f'"signal": {dumps(row.signal)}')
+            cache[key, "unit"] = dumps(row.unit)
+        out.write(f'{{"time": {row.time:.6f}, {middle}, "value": {_json_number(row.value)}, '
+                  f'"unit": {cache[key, "unit"]}, "label": {dumps(row.label)}}}\n')
+        count += 1
+    return count
+
+
+class _Usage(Exception):
+    pass
+
+
+def _dbc_arguments(items):
+    """--dbc FILE and --dbc CHANNEL=FILE, as decode() takes them."""
+    if not items:
+        return None
+    result = {}
+    for item in items:
+        channel, _, path = item.partition("=")
+        if not path or os.path.exists(item) or "/" in channel or os.sep in channel:
+            channel, path = None, item
+        if channel in result:
+            raise _Usage(f"--dbc given twice for {'every channel' if channel is None else channel}")
+        result[channel] = path
+    return result
+
+
+def _patterns(items):
+    patterns = []
+    for item in items or []:
+        patterns += _decode.split_patterns(item)
+    return patterns or None
+
+
+def _check_inputs(paths):
+    for path in paths:
+        if not os.path.exists(path):
+            raise _decode.DatabaseError(f"{path}: no such file")
+        if os.path.isdir(path):
+            raise _decode.DatabaseError(f"{path}: is a folder")
+
+
+@contextlib.contextmanager
+def _output(path, inputs, overwrite, binary=False):
+    """A file to write to: standard output without path; else a temporary
+    file beside path, renamed to it when the block ends well, removed when
+    it does not. An existing file is replaced only with overwrite, an input
+    never."""
+    if path is None or path == "-":
+        yield sys.stdout
+        return
+    if os.path.exists(path):
+        if any(os.path.exists(i) and os.path.samefile(i, path) for i in inputs):
+            raise _decode.DatabaseError(f"{path}: is one of the inputs; not replaced")
+        if not overwrite:
+            raise _decode.DatabaseError(f"{path}: exists; give --overwrite to replace it")
+    folder = os.path.dirname(os.path.abspath(path))
+    if not os.path.isdir(folder):
+        raise _decode.DatabaseError(f"{path}: folder {folder} does not exist")
+    descriptor, temporary = tempfile.mkstemp(prefix="." + os.path.basename(path) + ".", dir=folder)
+    try:
+        with os.fdopen(descriptor, "wb" if binary else "w", encoding=None if binary else "utf-8",
+                       newline=None if binary else "\n") as out:
+            yield out if not binary else temporary
+        os.replace(temporary, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
+
+
+def _decode_command(args):
+    dbc = _dbc_arguments(args.dbc)
+    if dbc is None:
+        raise _Usage("decode needs --dbc FILE")
+    _check_inputs(args.logs + list(dbc.values()))
+    to = args.to
+    if to is None:
+        to = "jsonl" if args.output and args.output.endswith((".jsonl", ".json")) else "csv"
+    summary = _decode.Summary()
+    rows = _decode.decode(args.logs, dbc, signals=_patterns(args.signals), strict=args.strict, summary=summary)
+    with _output(args.output, args.logs, args.overwrite) as out:
+        (write_jsonl if to == "jsonl" else write_csv)(rows, out)
+        out.flush()
+    if not args.quiet:
+        print(summary.text(), file=sys.stderr)
+    return 0
+
+
+def _plot_command(args):
+    _plot = importlib.import_module(".plot", __package__)
+    dbc = _dbc_arguments(args.dbc)
+    patterns = _patterns(args.signals)
+    if dbc is None and patterns:
+        raise _Usage("--signals needs --dbc FILE")
+    if dbc is not None and not patterns:
+        raise _Usage("plot --dbc needs --signals PATTERN,... (the signals to draw)")
+    if dbc is not None and args.ids:
+        raise _Usage("--ids is for a plot without --dbc")
+    _check_inputs(args.logs + list((dbc or {}).values()))
+    if args.output:
+        extension = os.path.splitext(args.output)[1].lower()
+        if extension not in _plot.FORMATS:
+            raise _Usage(f"--output {args.output}: give a file ending in {', '.join(_plot.FORMATS)}")
+    elif sys.platform.startswith("linux") and not (os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")):
+        raise _Usage("no display for a window: give --output FILE.png (or .svg, .pdf)")
+    summary = _decode.Summary()
+    figure = _plot.plot(args.logs, dbc=dbc, signals=patterns, start=args.start, stop=args.stop,
+                        subplots=args.subplots, clock=args.clock, ids=args.ids, summary=summary,
+                        interactive=args.output is None)
+    if args.output:
+        with _output(args.output, args.logs, args.overwrite, binary=True) as temporary:
+            _plot.save(figure, temporary, format=os.path.splitext(args.output)[1][1:].lower())
+    if not args.quiet:
+        print(summary.text(), file=sys.stderr)
+        if args.output:
+            print(f"  picture {os.path.abspath(args.output)}", file=sys.stderr)
+    if args.output is None:
+        _plot.show(figure)
+    return 0
+
+
+def _parser():
+    parser = argparse.ArgumentParser(prog=PROGRAM, description="Signals of buslog logs and candump traces, "
+                                     "decoded with a CAN database (DBC, ARXML, KCD, SYM, ... as canmatrix reads them).")
+    commands = parser.add_subparsers(dest="command", metavar="decode|plot")
+    commands.required = True
+
+    def common(sub):
+        sub.add_argument("logs", nargs="+", metavar="LOG", help="buslog logs (read as one, in this order) or candump traces")
+        sub.add_argument("--dbc", action="append", metavar="[CHANNEL=]FILE",
+                         help="the CAN database, for every channel or for one (its interface name, e.g. can1=body.dbc)")
+        sub.add_argument("--signals", action="append", metavar="PATTERN,...",
+                         help="MESSAGE.SIGNAL patterns with * and ?, case as the database writes it")
+        sub.add_argument("--overwrite", action="store_true", help="an existing --output file may be replaced")
+        sub.add_argument("--quiet", action="store_true", help="no summary on standard error")
+
+    sub = commands.add_parser("decode", help="one row a signal value, as CSV or JSON Lines",
+                              description="Writes time,channel,message,signal,value,unit,label for every value "
+                              "of the chosen signals (all without --signals).")
+    common(sub)
+    sub.add_argument("--to", choices=["csv", "jsonl"], help="output format (default csv; jsonl for an --output ending in .jsonl)")
+    sub.add_argument("--output", metavar="PATH", help="the file to write (default: standard output)")
+    sub.add_argument("--strict", action="store_true",
+                     help="stop with an error at a frame the database does not know, a frame too short "
+                     "for its message or a line that is not a frame")
+    sub.set_defaults(run=_decode_command)
+
+    sub = commands.add_parser("plot", help="signals over time, or the bus load without --dbc",
+                              description="Draws the chosen signals over time (steps: a signal holds its value "
+                              "until the next frame), with lost frames (gaps of the frame numbers) marked. "
+                              "Without --dbc: frames a second per channel and, with --ids, frames by identifier.")
+    common(sub)
+    sub.add_argument("--output", metavar="PATH", help="the picture: .png, .svg or .pdf (default: a window)")
+    sub.add_argument("--start", type=float, metavar="S", help="from S seconds after the log's start")
+    sub.add_argument("--stop", type=float, metavar="S", help="up to S seconds after the log's start")
+    sub.add_argument("--subplots", action="store_true", help="a panel for each signal")
+    sub.add_argument("--clock", action="store_true", help="the time axis in clock time (UTC), not seconds")
+    sub.add_argument("--ids", action="store_true", help="without --dbc: a timeline of frames by identifier too")
+    sub.set_defaults(run=_plot_command)
+    return parser
+
+
+class _Errors(logging.Handler):
+    """Warnings of the package on standard error, as one line each."""
+
+    def emit(self, record):
+        print(f"{PROGRAM}: warning: {record.getMessage()}", file=sys.stderr)
+
+
+def main(argv=None):
+    parser = _parser()
+    args = parser.parse_args(argv)
+    handler = _Errors(logging.WARNING)
+    logger = logging.getLogger("buslog")
+    logger.addHandler(handler)
+    propagate, logger.propagate = logger.propagate, False
+    try:
+        return args.run(args)
+    except _Usage as error:
+        parser.print_usage(sys.stderr)
+        print(f"{PROGRAM} {args.command}: error: {error}", file=sys.stderr)
+        return 2
+    except (_decode.DatabaseError, _decode.DecodeError) as error:
+        print(f"{PROGRAM} {args.command}: error: {error}", file=sys.stderr)
+        return 1
+    except BrokenPipeError:
+        # Standard output closed early (| head): stop quietly.
+        with contextlib.suppress(OSError):
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 0
+    except OSError as error:
+        print(f"{PROGRAM} {args.command}: error: {error.filename or ''}: {error.strerror or error}", file=sys.stderr)
+        return 1
+    finally:
+        logger.removeHandler(handler)
+        logger.propagate = propagate
+
+
+if __name__ == "__main__":
+    sys.exit(main())
