@@ -35,6 +35,7 @@ const char kUsage[] =
     "  --strict            stop at the first malformed line, with exit status 1\n"
     "  --progress          a progress line each second even when standard error is not a terminal\n"
     "  --quiet             no progress line\n"
+    "  --no-markers        frames only: no marker lines (start time, writer, interfaces)\n"
     "  --report-every N    say \"written N\" on standard error each N lines the module\n"
     "                      wrote (for crash tests)\n"
     "exit status: 0 done (also after a first SIGINT, SIGTERM or SIGHUP), 1 an error or a second\n"
@@ -62,15 +63,17 @@ bool ParseCount(const char* text, uint64_t* value) {
 
 
 const char kConvertUsage[] =
-    "usage: buslog-host convert LOG --to candump|jsonl [options]\n"
+    "usage: buslog-host convert LOG... --to candump|jsonl [options]\n"
+    "  LOG...              one or more logs, read in order as one; - is standard input\n"
     "  --to candump        the CAN records as candump log lines, e.g.\n"
     "                      (0000000001.234567) can0 123#DEADBEEF\n"
     "  --to jsonl          every line as one JSON object (JSON Lines)\n"
     "  --output PATH       write there (default: standard output)\n"
     "  --overwrite         replace PATH if it exists\n"
-    "  --start SECONDS     candump: add this to every time (default 0), e.g. the\n"
-    "                      trace's first time stamp 1700000000.000000\n"
-    "  --interfaces A,B    candump: names of channels 1, 2, ... (default can0, can1, ...)\n"
+    "  --start SECONDS     candump: add this to every time instead of the log's start\n"
+    "                      marker (without either: 0), e.g. 1700000000.000000\n"
+    "  --interfaces A,B    candump: names of channels 1, 2, ... instead of the log's\n"
+    "                      channel markers (without either: can0, can1, ...)\n"
     "  --direction         candump: mark kind O frames T (sent) and kind I frames R\n"
     "A summary goes to standard error.\n";
 
@@ -120,9 +123,11 @@ ParseResult ConvertUsageError(const char* message, const char* detail) {
 }
 
 const char kStatsUsage[] =
-    "usage: buslog-host stats LOG [--csv]\n"
-    "  lines, records by kind and bus, and for each CAN channel and identifier:\n"
-    "  frames, first and last time, mean period, longest gap, error frames.\n"
+    "usage: buslog-host stats LOG... [--csv]\n"
+    "  lines, records by kind and bus, what the log's markers say (start, writer,\n"
+    "  interfaces), for each CAN channel and identifier: frames, first and last\n"
+    "  time, mean period, longest gap; error frames by channel and error class.\n"
+    "  LOG... are read in order as one; - is standard input.\n"
     "  --csv   one CSV table instead of the readable one\n";
 
 }  // namespace
@@ -205,6 +210,8 @@ ParseResult ParseOptions(int argc, char** argv, Options* options) {
       options->progress = true;
     } else if (strcmp(arg, "--overwrite") == 0) {
       options->overwrite = true;
+    } else if (strcmp(arg, "--no-markers") == 0) {
+      options->noMarkers = true;
     } else if (arg[0] == '-' && arg[1] != '\0') {
       UsageError("unknown option %s", arg);
       return ParseResult::kWrong;
@@ -262,13 +269,11 @@ ParseResult ParseConvertOptions(int argc, char** argv, ConvertOptions* options) 
       bool known = strcmp(arg, "--to") == 0 || strcmp(arg, "--output") == 0 || strcmp(arg, "--start") == 0 ||
                    strcmp(arg, "--interfaces") == 0;
       return ConvertUsageError(known ? "this option needs a value: " : "unknown option ", arg);
-    } else if (options->log == nullptr) {
-      options->log = arg;
     } else {
-      return ConvertUsageError("unexpected argument ", arg);
+      options->logs.push_back(arg);
     }
   }
-  if (options->log == nullptr) return ConvertUsageError("no LOG given", "");
+  if (options->logs.empty()) return ConvertUsageError("no LOG given", "");
   if (options->to == nullptr) return ConvertUsageError("give --to candump or --to jsonl", "");
   if (strcmp(options->to, "candump") != 0 && strcmp(options->to, "jsonl") != 0) {
     return ConvertUsageError("--to must be candump or jsonl, not ", options->to);
@@ -291,14 +296,11 @@ ParseResult ParseStatsOptions(int argc, char** argv, StatsOptions* options) {
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
       Message("buslog-host stats: unknown option %s\n%s", argv[i], kStatsUsage);
       return ParseResult::kWrong;
-    } else if (options->log == nullptr) {
-      options->log = argv[i];
     } else {
-      Message("buslog-host stats: unexpected argument %s\n%s", argv[i], kStatsUsage);
-      return ParseResult::kWrong;
+      options->logs.push_back(argv[i]);
     }
   }
-  if (options->log == nullptr) {
+  if (options->logs.empty()) {
     Message("buslog-host stats: no LOG given\n%s", kStatsUsage);
     return ParseResult::kWrong;
   }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "file_names.h"
 #include "logger/channels.h"
@@ -25,6 +26,7 @@ struct Options {
   uint64_t rotateBytes;
   double rotateSeconds;
   uint64_t queueFrames;
+  bool noMarkers;            // --no-markers: frames only, no marker lines
 };
 
 enum class ParseResult {
@@ -36,7 +38,7 @@ enum class ParseResult {
 // Parses the command line of replay, record, run and demo.
 ParseResult ParseOptions(int argc, char** argv, Options* options);
 
-// ---- convert LOG --to candump|jsonl [...]
+// ---- convert LOG... --to candump|jsonl [...]
 
 struct InterfaceName {
   const char* text;
@@ -47,7 +49,7 @@ struct InterfaceName {
 constexpr size_t kMaxInterfaces = kMaxChannels;
 
 struct ConvertOptions {
-  const char* log;
+  std::vector<const char*> logs;  // read in order as one; "-" is standard input
   const char* to;
   const char* output;
   bool overwrite;
@@ -63,10 +65,10 @@ struct ConvertOptions {
 // Parses convert's command line (argv[1] is "convert").
 ParseResult ParseConvertOptions(int argc, char** argv, ConvertOptions* options);
 
-// ---- stats LOG [--csv]
+// ---- stats LOG... [--csv]
 
 struct StatsOptions {
-  const char* log;
+  std::vector<const char*> logs;
   bool csv;
 };
 

@@ -7,6 +7,8 @@
 //
 //   --output run.csv                      run.csv
 //   --output run.csv --rotate-size 10M    run-001.csv, run-002.csv, ...
+//   --output run.csv, and a time jump     run.csv, then run-002.csv, ... (the
+//                                         files a jump begins, logger/frame_time.h)
 //   (no --output)                         buslog-2026-12-09_131743.csv
 #pragma once
 
@@ -58,7 +60,8 @@ bool PlanLogs(const BuslogApi& api, const char* moduleDirectory, const LogReques
               const FileIdentity& input, bool inputIsFile, LogSet* logs);
 
 // Opens the first log (a rotation's first name), or, with one open, closes
-// it and opens the next. Prints a one-line error and returns false on
+// it and opens the next (without rotation: the name with -002, -003 ...).
+// Prints a one-line error and returns false on
 // failure; then no log is open.
 bool OpenNextLog(LogSet* logs);
 

@@ -45,7 +45,7 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
   Message(
           "buslog-host: replay of %s\n"
           "  frames read     %llu\n"
-          "  lines written   %llu (data %llu, remote %llu, CAN FD %llu, error %llu)\n"
+          "  lines written   %llu (data %llu, remote %llu, CAN FD %llu, error %llu; markers %llu)\n"
           "  skipped         %llu (malformed %llu, of them too long %llu; too many interfaces %llu)\n"
           "  write failures  %llu\n"
           "  seconds         %.3f\n"
@@ -53,7 +53,7 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
           traceName, static_cast<unsigned long long>(t.framesRead), static_cast<unsigned long long>(t.written),
           static_cast<unsigned long long>(t.dataFrames), static_cast<unsigned long long>(t.remoteFrames),
           static_cast<unsigned long long>(t.fdFrames), static_cast<unsigned long long>(t.errorFrames),
-          static_cast<unsigned long long>(t.malformed + t.tooManyChannels),
+          static_cast<unsigned long long>(t.markers), static_cast<unsigned long long>(t.malformed + t.tooManyChannels),
           static_cast<unsigned long long>(t.malformed), static_cast<unsigned long long>(t.tooLong),
           static_cast<unsigned long long>(t.tooManyChannels), static_cast<unsigned long long>(t.writeFailures),
           seconds, seconds > 0 ? static_cast<double>(t.framesRead) / seconds : 0.0);
@@ -74,6 +74,10 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
             static_cast<unsigned long long>(file.lines), first);
   }
   PrintChannels(run.channels);
+  if (t.timeJumps > 0) {
+    Message("  time jumps      %llu (each began a new file with its own time base)\n",
+            static_cast<unsigned long long>(t.timeJumps));
+  }
   if (t.timeWentBack > 0) {
     Message("  note: %llu frames were earlier than their file's first and stamped +0.000000\n",
             static_cast<unsigned long long>(t.timeWentBack));
@@ -139,6 +143,7 @@ LoggerRequest MakeLoggerRequest(const Options& options, const char* input) {
   request.rotation = RotationPolicy{options.rotateBytes, options.rotateSeconds};
   request.log.rotating = Rotating(request.rotation);
   request.queueFrames = options.queueFrames;
+  request.markers = !options.noMarkers;
   return request;
 }
 

@@ -21,6 +21,7 @@ struct LoggerRequest {
   uint64_t reportEvery;
   RotationPolicy rotation; // log.rotating is Rotating(rotation)
   uint64_t queueFrames;
+  bool markers;            // marker lines in every file (not --no-markers)
 };
 
 // The request for the logger from the command line, with `input` (a path or

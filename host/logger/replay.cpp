@@ -5,6 +5,7 @@
 
 #include "candump.h"
 #include "logger/frame_out.h"
+#include "logger/markers.h"
 #include "platform/message.h"
 #include "platform/system.h"
 
@@ -164,20 +165,93 @@ int32_t ChannelStep(LoggerRun* run, const Source& source, const CandumpFrame& fr
 }
 
 // The time stamp the frame gets: since the open file's first frame, which
-// it becomes if the file has none yet.
+// it becomes if the file has none yet. NewFileStep has made sure that the
+// file can take it (frame_time.h).
 Elapsed FileTimeStep(LoggerRun* run, const CandumpFrame& frame) {
   FrameTime time = {frame.seconds, frame.micros};
   if (!run->fileHasFrame) {
     run->fileHasFrame = true;
-    run->fileFirst = time;
+    run->fileFirst = run->fileLatest = time;
     LogFileEntry& file = run->logs.files.back();
     file.haveFirst = true;
     file.firstSeconds = time.seconds;
     file.firstMicros = time.micros;
   }
+  if (Earlier(run->fileLatest, time)) run->fileLatest = time;
   Elapsed since;
   if (!TimeSinceFirst(run->fileFirst, time, &since)) ++run->totals.timeWentBack;
   return since;
+}
+
+// Says in one line why a new file with a new time base begins at this
+// frame (the first ones; then they are only counted).
+void SayTimeJump(LoggerRun* run, const Source& source, TimeJump jump, const FrameTime& from, const FrameTime& to) {
+  uint64_t count = ++run->totals.timeJumps;
+  if (count > kMaxWarnings) {
+    if (count == kMaxWarnings + 1) Message("%s: further time jumps are only counted\n", run->traceName);
+    return;
+  }
+  Elapsed gap;
+  const char* what;
+  if (jump == TimeJump::kClockBack) {
+    TimeSinceFirst(to, from, &gap);
+    what = "before the file's latest frame: the clock went back";
+  } else {
+    TimeSinceFirst(from, to, &gap);
+    what = "after the file's first frame, more than its time stamps can show";
+  }
+  Message("%s:%llu: time jump: %llu.%06u s %s; a new file with its own time base begins here: %s\n",
+          run->traceName, static_cast<unsigned long long>(source.LineNumber()),
+          static_cast<unsigned long long>(gap.seconds), gap.micros, what, run->logs.files.back().path.c_str());
+}
+
+// A new file before the frame that the open one cannot take: one that
+// rotation finds full or old enough, or a time the file cannot show
+// rightly (frame_time.h). Without --rotate-* the new file is named as a
+// rotation would name the second one (run.csv, then run-002.csv). False
+// when the next file cannot be opened (the error said).
+bool NewFileStep(LoggerRun* run, const Source& source, const CandumpFrame& frame) {
+  FrameTime time = {frame.seconds, frame.micros};
+  TimeJump jump = run->fileHasFrame ? CheckTimeJump(run->fileFirst, run->fileLatest, time) : TimeJump::kNone;
+  if (jump == TimeJump::kNone &&
+      !RotationDue(run->request->rotation, run->rotation, run->fileHasFrame, run->fileFirst, time)) {
+    return true;
+  }
+  FrameTime from = jump == TimeJump::kClockBack ? run->fileLatest : run->fileFirst;
+  if (!RotateLog(run)) return false;
+  for (bool& marked : run->channelMarked) marked = false;
+  if (jump != TimeJump::kNone) SayTimeJump(run, source, jump, from, time);
+  return true;
+}
+
+void CountMarkerWrite(LoggerRun* run, const Source& source, bool written);
+
+// The marker lines before the frame (markers.h): start and writer before
+// the file's first frame, a channel marker before the channel's first frame
+// in the file. Written as frames are, counted apart.
+void MarkerStep(LoggerRun* run, const Source& source, int32_t channel, const Elapsed& since, bool fileBegins) {
+  if (!run->request->markers) return;
+  const BuslogApi& api = *run->api;
+  char text[kMaxMarkerText];
+  if (fileBegins) {
+    if (StartMarkerText(run->fileFirst, text, sizeof text)) {
+      PutMarkerFields(api, Elapsed{0, 0}, text);
+      CountMarkerWrite(run, source, WriteLine(api));
+    } else {
+      Message("%s:%llu: note: the time %llu s is past the year 9999; %s has no start marker\n", run->traceName,
+              static_cast<unsigned long long>(source.LineNumber()),
+              static_cast<unsigned long long>(run->fileFirst.seconds), run->logs.files.back().path.c_str());
+    }
+    WriterMarkerText(text, sizeof text);
+    PutMarkerFields(api, Elapsed{0, 0}, text);
+    CountMarkerWrite(run, source, WriteLine(api));
+  }
+  if (!run->channelMarked[channel]) {
+    run->channelMarked[channel] = true;
+    ChannelMarkerText(channel, run->channels.names[channel], run->channels.lengths[channel], text, sizeof text);
+    PutMarkerFields(api, since, text);
+    CountMarkerWrite(run, source, WriteLine(api));
+  }
 }
 
 void CountFrameKind(ReplayTotals* totals, CanFrameKind kind) {
@@ -206,6 +280,24 @@ void CountWrite(LoggerRun* run, const Source& source, bool written) {
   }
 }
 
+// The same for a marker line: written lines are counted as lines, never as
+// frames.
+void CountMarkerWrite(LoggerRun* run, const Source& source, bool written) {
+  if (written) {
+    ++run->totals.markers;
+    uint64_t count = ++run->totals.written;
+    uint64_t every = run->request->reportEvery;
+    if (every != 0 && count % every == 0) Message("written %llu\n", static_cast<unsigned long long>(count));
+    CheckSize(run);
+    return;
+  }
+  ++run->totals.writeFailures;
+  if (run->writeWarnings++ < kMaxWarnings) {
+    Message("%s:%llu: error: the module could not write a marker line before this frame\n", run->traceName,
+            static_cast<unsigned long long>(source.LineNumber()));
+  }
+}
+
 // After a second stop: what was read and is not in the log, the frames
 // still queued.
 void CountNotLogged(LoggerRun* run, Source& source) {
@@ -226,9 +318,9 @@ bool ReplayLines(LoggerRun* run, Source& source) {
   run->writeWarnings = 0;
   run->frameNumber = 0;
   run->fileHasFrame = false;
+  for (bool& marked : run->channelMarked) marked = false;
   run->writtenBefore = 0;
   run->rotation = FreshFile(run->request->rotation);
-  const RotationPolicy& policy = run->request->rotation;
   const BuslogApi& api = *run->api;
   auto now = std::chrono::steady_clock::now();
   Progress progress = {now, now, 0, false};
@@ -248,13 +340,14 @@ bool ReplayLines(LoggerRun* run, Source& source) {
       if (run->totals.stoppedEarly) break;
       continue;
     }
-    if (RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, FrameTime{frame.seconds, frame.micros}) &&
-        !RotateLog(run)) {
+    if (!NewFileStep(run, source, frame)) {
       run->totals.logFailed = true;
       ++run->totals.notLogged;
       break;
     }
+    bool fileBegins = !run->fileHasFrame;
     Elapsed since = FileTimeStep(run, frame);
+    MarkerStep(run, source, channel, since, fileBegins);
     PutFrameFields(api, ++run->frameNumber, since, channel, frame);
     CountFrameKind(&run->totals, frame.kind);
     CountWrite(run, source, WriteLine(api));

@@ -23,6 +23,8 @@ struct ReplayTotals {
   uint64_t tooLong;         // of those, lines too long to be a frame
   uint64_t tooManyChannels; // frames skipped: more interfaces than channels
   uint64_t timeWentBack;    // frames earlier than their file's first (stamped 0)
+  uint64_t timeJumps;       // frames that began a new file with a new time base
+  uint64_t markers;         // marker lines written (in `written` too; never frames)
   uint64_t writeFailures;
   uint64_t notLogged;       // frames read but left when a second stop came
   int stops;                // stop requests seen
@@ -45,6 +47,8 @@ struct LoggerRun {
   // The open file.
   bool fileHasFrame;             // a frame went into it
   FrameTime fileFirst;           // its first frame's time stamp
+  FrameTime fileLatest;          // its latest frame's time stamp
+  bool channelMarked[kMaxChannels];  // its channel marker is written (or --no-markers)
   uint64_t writtenBefore;        // lines written into earlier files
   RotationState rotation;
 
