@@ -4,17 +4,23 @@
  *   live_latency paced RATE COUNT LOG -- HOST ARGS...
  *       writes COUNT lines at RATE lines a second and times each from the
  *       moment it went into the pipe until its line is in LOG (a thread
- *       follows LOG with inotify); prints p50, p99 and max.
+ *       follows LOG with inotify); prints p50, p99 and max. A line still
+ *       not in LOG some seconds after the last was sent (LIVE_WAIT, default
+ *       30) counts as later than that: the host is then stopped twice
+ *       (SIGINT, its second stop) and the figures say "> N s".
  *   live_latency burst COUNT LOG -- HOST ARGS...
  *       writes COUNT lines into the pipe as fast as it takes them; prints
  *       how long the writer was held, how long until the host had logged
  *       them all, and how long a reader that only drains the pipe holds
- *       the same writer (the least any reader can).
+ *       the same writer (the least any reader can). A host not done
+ *       LIVE_WAIT seconds after the last line went in is stopped the same
+ *       way, and the lines in LOG then are counted.
  *
  * The host's standard error goes to LOG.stderr. POSIX only. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
@@ -75,14 +81,19 @@ static int StartHost(char** argv, const char* errPath, pid_t* pid) {
 struct Follower {
   const char* path;
   long count;
-  double* logged; /* when each line was seen in the log */
+  double* logged;     /* when each line was seen in the log */
+  volatile long seen; /* lines seen so far */
+  volatile int giveUp;
 };
 
 static void* Follow(void* arg) {
   struct Follower* f = arg;
   int watch = inotify_init1(IN_CLOEXEC);
   int fd;
-  while ((fd = open(f->path, O_RDONLY)) < 0) usleep(200);
+  while ((fd = open(f->path, O_RDONLY)) < 0) {
+    if (f->giveUp) return NULL;
+    usleep(200);
+  }
   inotify_add_watch(watch, f->path, IN_MODIFY);
   long seen = 0;
   char buffer[1 << 16];
@@ -94,8 +105,11 @@ static void* Follow(void* arg) {
       for (ssize_t k = 0; k < n; ++k) {
         if (buffer[k] == '\n' && seen < f->count) f->logged[seen++] = t;
       }
+      f->seen = seen;
     }
-    if (seen < f->count && read(watch, events, sizeof events) < 0 && errno != EINTR) break;
+    if (seen >= f->count || f->giveUp) break;
+    struct pollfd ready = {watch, POLLIN, 0};
+    if (poll(&ready, 1, 100) > 0 && read(watch, events, sizeof events) < 0 && errno != EINTR) break;
   }
   close(fd);
   close(watch);
@@ -107,13 +121,23 @@ static int Compare(const void* a, const void* b) {
   return x < y ? -1 : x > y;
 }
 
+/* A latency in milliseconds, or "> N s" for a line not logged in time. */
+static const char* Shown(double seconds, double waited, char* out, size_t size) {
+  if (seconds >= 1e300) {
+    snprintf(out, size, "> %.0f s", waited);
+  } else {
+    snprintf(out, size, "%.3f ms", 1e3 * seconds);
+  }
+  return out;
+}
+
 static int Paced(double rate, long count, const char* log, char** host) {
   char errPath[4096];
   snprintf(errPath, sizeof errPath, "%s.stderr", log);
   pid_t pid;
   int feed = StartHost(host, errPath, &pid);
   double* sent = calloc((size_t)count, sizeof *sent);
-  struct Follower follower = {log, count, calloc((size_t)count, sizeof(double))};
+  struct Follower follower = {log, count, calloc((size_t)count, sizeof(double)), 0, 0};
   pthread_t thread;
   pthread_create(&thread, NULL, Follow, &follower);
   double start = Now() + 0.3;
@@ -129,16 +153,38 @@ static int Paced(double rate, long count, const char* log, char** host) {
     sent[i] = Now();
     WriteAll(feed, line, (size_t)length);
   }
+  double fed = Now();
+  const char* waitText = getenv("LIVE_WAIT");
+  double waitLimit = waitText != NULL ? atof(waitText) : 30.0;
+  while (follower.seen < count && Now() - fed < waitLimit) usleep(10000);
+  long seen = follower.seen;
+  if (seen < count) {
+    /* Too slow: a first stop would log the rest; the second gives it up. */
+    follower.giveUp = 1;
+    kill(pid, SIGINT);
+    usleep(200000);
+    kill(pid, SIGINT);
+  }
+  double allLogged = Now() - fed;
   pthread_join(thread, NULL);
+  seen = follower.seen;
   close(feed);
   int status;
   waitpid(pid, &status, 0);
   double* latency = calloc((size_t)count, sizeof *latency);
-  for (long i = 0; i < count; ++i) latency[i] = follower.logged[i] - sent[i];
+  for (long i = 0; i < count; ++i) latency[i] = i < seen ? follower.logged[i] - sent[i] : 1e308;
   qsort(latency, (size_t)count, sizeof *latency, Compare);
-  printf("paced %.0f lines/s, %ld lines: latency p50 %.3f ms, p99 %.3f ms, max %.3f ms (host exit %d)\n", rate,
-         count, 1e3 * latency[count / 2], 1e3 * latency[count * 99 / 100], 1e3 * latency[count - 1],
-         WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  char p50[32], p99[32], max[32];
+  printf("paced %.0f lines/s, %ld lines: latency p50 %s, p99 %s, max %s; ", rate, count,
+         Shown(latency[count / 2], waitLimit, p50, sizeof p50),
+         Shown(latency[count * 99 / 100], waitLimit, p99, sizeof p99),
+         Shown(latency[count - 1], waitLimit, max, sizeof max));
+  if (seen < count) {
+    printf("%ld lines not logged %.0f s after the last was sent, host stopped", count - seen, waitLimit);
+  } else {
+    printf("all logged %.3f s after the last was sent", allLogged);
+  }
+  printf(" (host exit %d)\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
   return 0;
 }
 
@@ -178,12 +224,34 @@ static int Burst(long lines, const char* log, char** host) {
   double start = Now();
   feed = StartHost(host, errPath, &pid);
   double held = Pour(feed, text, size);
-  int status;
-  waitpid(pid, &status, 0);
+  const char* waitText = getenv("LIVE_WAIT");
+  double waitLimit = waitText != NULL ? atof(waitText) : 600.0;
+  int status = 0;
+  int done = 0;
+  while (!done && Now() - start - held < waitLimit) {
+    done = waitpid(pid, &status, WNOHANG) == pid;
+    if (!done) usleep(10000);
+  }
   double logged = Now() - start;
-  printf("burst %ld lines (%.1f MB): writer held %.3f s (by cat: %.3f s, by wc -l: %.3f s); "
-         "all logged after %.3f s (host exit %d)\n",
-         lines, (double)size / 1e6, held, drained, counted, logged, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  printf("burst %ld lines (%.1f MB): writer held %.3f s (by cat: %.3f s, by wc -l: %.3f s); ", lines,
+         (double)size / 1e6, held, drained, counted);
+  if (done) {
+    printf("all logged after %.3f s (host exit %d)\n", logged, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    return 0;
+  }
+  kill(pid, SIGINT);
+  usleep(200000);
+  kill(pid, SIGINT);
+  waitpid(pid, &status, 0);
+  long inLog = 0;
+  FILE* f = fopen(log, "rb");
+  if (f != NULL) {
+    int c;
+    while ((c = getc(f)) != EOF) inLog += c == '\n';
+    fclose(f);
+  }
+  printf("%ld lines logged after %.3f s, the host then stopped (%.0f lines/s)\n", inLog, logged,
+         (double)inLog / logged);
   return 0;
 }
 

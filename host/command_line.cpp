@@ -38,6 +38,8 @@ const char kUsage[] =
     "  --no-markers        frames only: no marker lines (start time, writer, interfaces)\n"
     "  --report-every N    say \"written N\" on standard error each N lines the module\n"
     "                      wrote (for crash tests)\n"
+    "  --sync-every-frame  one Write, and so one sync, a frame; by default the frames at\n"
+    "                      hand go out together (up to about 60 a Write)\n"
     "exit status: 0 done (also after a first SIGINT, SIGTERM or SIGHUP), 1 an error or a second\n"
     "stop request, 2 a wrong command line\n";
 
@@ -208,6 +210,8 @@ ParseResult ParseOptions(int argc, char** argv, Options* options) {
       options->quiet = true;
     } else if (strcmp(arg, "--progress") == 0) {
       options->progress = true;
+    } else if (strcmp(arg, "--sync-every-frame") == 0) {
+      options->syncEveryFrame = true;
     } else if (strcmp(arg, "--overwrite") == 0) {
       options->overwrite = true;
     } else if (strcmp(arg, "--no-markers") == 0) {

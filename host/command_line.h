@@ -23,6 +23,7 @@ struct Options {
   bool quiet;
   bool progress;             // --progress: also when not on a terminal
   uint64_t reportEvery;
+  bool syncEveryFrame;       // --sync-every-frame: one Write a frame, no batches
   uint64_t rotateBytes;
   double rotateSeconds;
   uint64_t queueFrames;

@@ -19,3 +19,7 @@ shares() {
   paste -d' ' <(tr ' ' '\n' <<<"$1" | grep .) <(tr ' ' '\n' <<<"$2" | grep .) |
     awk '{ printf "%.0f ", 100 * $2 / $1 }'
 }
+# Times ($1) of runs over $2 frames each, scaled to what $3 frames would take.
+scaled() {
+  tr ' ' '\n' <<<"$1" | grep . | awk -v a="$2" -v b="$3" '{ printf "%.6f ", $1 * b / a }'
+}

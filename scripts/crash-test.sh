@@ -2,19 +2,23 @@
 # Nothing lost when the host dies: replays a trace with buslog-host, kills it
 # with SIGKILL at random moments, and checks after every kill that the log
 # holds only whole lines, that they are exactly the first lines a full run
-# writes, and that there are at least as many as the host had seen written
-# (it says "written N" every 100 lines). Natively, and with the Windows
-# build under Wine, where TerminateProcess ends the host. The log is on the
-# disk, write-through.
-#   scripts/crash-test.sh [--ci] [RUNS]      (default 10 runs a platform)
+# writes (frame numbers 1, 2, 3 ... each once), and that there are at least
+# as many as the host had seen written (it says "written N" every 100
+# lines). The host writes the lines at hand in batches, one Write each;
+# with --sync-every-frame it writes one Write a frame, which gets runs of
+# its own (half as many). Natively, and with the Windows build under Wine,
+# where TerminateProcess ends the host. The log is on the disk,
+# write-through.
+#   scripts/crash-test.sh [--ci] [RUNS]      (default 20 runs a platform)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "${1:-}" = --ci ] && shift
-runs=${1:-10}
-# The native log syncs every line to the disk (a few thousand lines a
-# second); Wine writes without syncing, far faster, so it gets a longer trace
-# to be killed in the middle of.
+runs=${1:-20}
+# One Write a frame syncs each line to the disk (a few thousand lines a
+# second); batches carry some sixty lines a sync, and Wine writes without
+# syncing, far faster: they get longer traces to be killed in the middle of.
 frames=20000
+batchFrames=600000
 wineFrames=4000000
 
 work=$PWD/build/crash-test
@@ -23,22 +27,25 @@ mkdir -p "$work"
 cc -O2 -o "$work/make_trace" bench/make_trace.c
 "$work/make_trace" "$frames" "$work/trace.log"
 "$work/make_trace" "$wineFrames" "$work/trace-wine.log"
+head -n "$batchFrames" "$work/trace-wine.log" >"$work/trace-batch.log"
 
 export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all
 failures=0
 
-# crash_runs NAME RUNNER HOST MODULE TRACE FRAMES EARLIEST
+# crash_runs NAME RUNNER HOST MODULE TRACE FRAMES EARLIEST RUNS [OPTION...]
 # (RUNNER is empty, or Wine's loader, which runs the launcher $terminate;
-# kills come 0 to 2.5 s after EARLIEST)
+# kills come 0 to 2.5 s after EARLIEST; OPTIONs go to every replay)
 crash_runs() {
-  local name=$1 runner=$2 host=$3 module=$4 trace=$5 count=$6 earliest=$7
+  local name=$1 runner=$2 host=$3 module=$4 trace=$5 count=$6 earliest=$7 runs=$8
+  shift 8
+  local options=("$@")
   local full="$work/$name-full" dir="$work/$name"
   mkdir -p "$full" "$dir"
   cp "$host" "$module" "$full/"
   cp "$host" "$module" "$dir/"
   local program
   program=$(basename "$host")
-  $runner "$full/$program" replay "$trace" --name crash.log --quiet 2>/dev/null
+  $runner "$full/$program" replay "$trace" --name crash.log --quiet "${options[@]}" 2>/dev/null
   local reference="$full/crash.log"
   local referenceLines
   referenceLines=$(wc -l <"$reference")
@@ -50,7 +57,8 @@ crash_runs() {
     delay=$(awk -v seed="$RANDOM$i" -v base="$earliest" 'BEGIN { srand(seed); printf "%.2f", base + rand() * 2.5 }')
     local killed=no status=0
     if [ -z "$runner" ]; then
-      "$dir/$program" replay "$trace" --name crash.log --quiet --report-every 100 2>"$dir/stderr" &
+      "$dir/$program" replay "$trace" --name crash.log --quiet --report-every 100 "${options[@]}" \
+        2>"$dir/stderr" &
       pid=$!
       sleep "$delay"
       if kill -0 "$pid" 2>/dev/null; then
@@ -62,7 +70,7 @@ crash_runs() {
       local ms
       ms=$(awk -v s="$delay" 'BEGIN { printf "%d", s * 1000 }')
       $runner "$terminate" "$ms" "$dir/$program" replay "$trace" --name crash.log --quiet \
-        --report-every 100 >"$dir/launcher" 2>"$dir/stderr" || status=$?
+        --report-every 100 "${options[@]}" >"$dir/launcher" 2>"$dir/stderr" || status=$?
       case $status in
         0) killed=yes ;;
         3) status=$(tr -d '\r' <"$dir/launcher" | sed -n 's/^ended by itself with exit code //p') ;;
@@ -84,6 +92,10 @@ crash_runs() {
       # the first ones, in order.
       cmp -s -n "$size" "$dir/crash.log" "$reference" || verdict="not a prefix of the full run"
       [ "$(tail -c 2 "$dir/crash.log" | od -An -tx1 | tr -d ' \n')" = 0d0a ] || verdict="last line not whole"
+      # Each frame once, in order: line k holds frame k.
+      local wrong
+      wrong=$(cut -c1-9 "$dir/crash.log" | awk '$1 + 0 != NR { print NR ": frame " $1; exit }')
+      [ -z "$wrong" ] || verdict="line $wrong"
     fi
     [ "$lines" -ge "$reported" ] || verdict="only $lines lines, host had seen $reported written"
     if [ "$killed" = no ]; then
@@ -104,7 +116,13 @@ crash_runs() {
   fi
 }
 
-crash_runs posix "" build/posix/bin/buslog-host build/posix/bin/libbuslog.so "$work/trace.log" "$frames" 0.05
+posix=(build/posix/bin/buslog-host build/posix/bin/libbuslog.so)
+if build/posix/bin/buslog-host --help 2>&1 | grep -q -- --sync-every-frame; then
+  crash_runs posix "" "${posix[@]}" "$work/trace-batch.log" "$batchFrames" 0.05 "$runs"
+  crash_runs posix-single "" "${posix[@]}" "$work/trace.log" "$frames" 0.05 $(((runs + 1) / 2)) --sync-every-frame
+else
+  crash_runs posix "" "${posix[@]}" "$work/trace.log" "$frames" 0.05 "$runs"
+fi
 if [ -f build/windows/bin/buslog-host.exe ]; then
   # A persistent wineserver keeps each start short; Wine still takes a
   # moment to start the program, so the kills come later.
@@ -112,7 +130,7 @@ if [ -f build/windows/bin/buslog-host.exe ]; then
   trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
   terminate=build/windows/bin/terminate_after.exe
   crash_runs windows /usr/lib/wine/wine64 build/windows/bin/buslog-host.exe build/windows/bin/buslog.dll \
-    "$work/trace-wine.log" "$wineFrames" 1.0
+    "$work/trace-wine.log" "$wineFrames" 1.0 "$runs"
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -8,11 +8,17 @@
 #   scripts/replay-bench.sh [FRAMES] [DISK_FRAMES]
 #   BASELINE=other/bin/buslog-host scripts/replay-bench.sh ...
 # With BASELINE, another build's host (with the module beside it) takes its
-# turn in every round too, so that a change can be compared side by side.
-# Defaults: 1,000,000 frames on tmpfs, the same on the disk. Prints each
-# whole program's wall time (best and median over ROUNDS rounds, default 9;
-# on the disk DISK_ROUNDS, default 3), frames per second, and the host's
-# speed against each program, round by round.
+# turn in every round too, so that a change can be compared side by side;
+# a host that takes --sync-every-frame (one Write a frame) runs that way as
+# well. Defaults: 1,000,000 frames on tmpfs, the same on the disk (PLACES=disk
+# or PLACES=tmpfs runs only one of them). On the
+# disk the programs that sync every line (the floor, one Write a frame, and
+# a baseline that does so) replay only the first SYNCED_FRAMES frames of the
+# same trace (default 20,000: at a few thousand syncs a second, a million
+# would take minutes a round); they are compared by frames a second. Prints
+# each whole program's wall time (best and median over ROUNDS rounds,
+# default 9; on the disk DISK_ROUNDS, default 3), frames per second, and
+# the host's speed against each program, round by round.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 frames=${1:-1000000}
@@ -35,6 +41,12 @@ mkdir -p "$disk"
 run_on() {
   local where=$1 dir=$2 n=$3 rounds=$4 pycan=$5
   "$work/make_trace" "$n" "$dir/trace.log"
+  # What the programs that sync every line replay.
+  local slow=$n
+  [ "$where" = disk ] && [ "${SYNCED_FRAMES:-20000}" -lt "$n" ] && slow=${SYNCED_FRAMES:-20000}
+  head -n "$slow" "$dir/trace.log" >"$dir/trace-synced.log"
+  local perFrame=""
+  "$dir/buslog-host" --help 2>&1 | grep -q -- --sync-every-frame && perFrame=yes
   cp build/posix/bin/libbuslog.so build/posix/bin/buslog-host "$dir/"
   if [ -n "${BASELINE:-}" ]; then
     mkdir -p "$dir/baseline"
@@ -45,42 +57,59 @@ run_on() {
   # with the others by their times in that round. The host goes first,
   # writing the log that the floor writer then writes again. python-can is
   # slow and far behind: it runs in the first round only.
-  local host="" floor="" floorPlain="" l2a="" py="" base=""
+  local host="" floor="" floorPlain="" l2a="" py="" base="" single=""
+  local baseTrace="$dir/trace-synced.log" baseN=$slow
   for round in $(seq "$rounds"); do
     # The host never replaces a log: the last round's goes first.
-    rm -f "$dir/replay.log"
+    rm -f "$dir/replay.log" "$dir/single.log"
     host+="$(once "$dir/buslog-host" replay "$dir/trace.log" --name replay.log --quiet) "
+    if [ -n "$perFrame" ]; then
+      single+="$(once "$dir/buslog-host" replay "$dir/trace-synced.log" --name single.log --quiet \
+        --sync-every-frame) "
+    fi
     if [ -n "${BASELINE:-}" ]; then
       rm -f "$dir/baseline/replay.log"
-      base+="$(once "$dir/baseline/buslog-host" replay "$dir/trace.log" --name replay.log --quiet) "
+      # A baseline that batches replays the whole trace, as the host does.
+      baseTrace="$dir/trace-synced.log" baseN=$slow
+      if "$dir/baseline/buslog-host" --help 2>&1 | grep -q -- --sync-every-frame; then
+        baseTrace="$dir/trace.log" baseN=$n
+      fi
+      base+="$(once "$dir/baseline/buslog-host" replay "$baseTrace" --name replay.log --quiet) "
     fi
-    floor+="$(once "$work/floor_writer" "$dir/replay.log" "$dir/floor.log" --dsync) "
+    head -n "$slow" "$dir/replay.log" >"$dir/replay-synced.log"
+    floor+="$(once "$work/floor_writer" "$dir/replay-synced.log" "$dir/floor.log" --dsync) "
     floorPlain+="$(once "$work/floor_writer" "$dir/replay.log" "$dir/floor-plain.log") "
     l2a+="$(once log2asc -I "$dir/trace.log" -O "$dir/trace.asc" can0 can1) "
     if [ "$pycan" = yes ] && [ "$round" -eq 1 ]; then
       py="$(once /usr/bin/can_logconvert "$dir/trace.log" "$dir/trace-pycan.asc")"
     fi
   done
-  cmp -s "$dir/replay.log" "$dir/floor.log" || { echo "the floor writer wrote other bytes"; exit 1; }
+  cmp -s "$dir/replay-synced.log" "$dir/floor.log" || { echo "the floor writer wrote other bytes"; exit 1; }
+  if [ -n "$perFrame" ]; then
+    cmp -s "$dir/replay-synced.log" "$dir/single.log" || { echo "one Write a frame wrote other bytes"; exit 1; }
+  fi
   local lines
   lines=$(wc -l <"$dir/replay.log")
   [ "$lines" -eq "$n" ] || { echo "replay wrote $lines lines, expected $n"; exit 1; }
   echo
   echo "== $where: $n frames, $rounds rounds ($dir)"
   printf '%-38s %8s %8s %12s %22s\n' "program" "best s" "median s" "frames/s" "host's speed, %"
+  # row NAME TIMES [share] [FRAMES]: FRAMES is what the program replayed
+  # (default all n); the share compares frames a second.
   row() {
-    local name=$1 times=$2 share=""
+    local name=$1 times=$2 share="" frames=${4:-$n}
     if [ -n "${3:-}" ]; then
       local s
-      s=$(shares "$host" "$times")
+      s=$(shares "$host" "$(scaled "$times" "$frames" "$n")")
       share="$(median "$s") (from $(least "$s") to $(greatest "$s"))"
     fi
     printf '%-38s %8s %8s %12s %22s\n' "$name" "$(least "$times")" "$(median "$times")" \
-      "$(rate "$n" "$(median "$times")")" "$share"
+      "$(rate "$frames" "$(median "$times")")" "$share"
   }
   row "buslog-host replay (module, O_DSYNC)" "$host"
-  [ -n "${BASELINE:-}" ] && row "baseline buslog-host replay" "$base" share
-  row "one write per line, O_DSYNC (floor)" "$floor" share
+  [ -n "$perFrame" ] && row "buslog-host --sync-every-frame" "$single" share "$slow"
+  [ -n "${BASELINE:-}" ] && row "baseline buslog-host replay" "$base" share "$baseN"
+  row "one write per line, O_DSYNC (floor)" "$floor" share "$slow"
   # Against programs that do not sync, a share means something only where
   # syncing costs nothing.
   local others=""
@@ -92,9 +121,17 @@ run_on() {
       "$(awk -v a="$(median "$host")" -v b="$py" 'BEGIN { printf "%.0f", 100 * b / a }')"
   fi
   echo "(frames/s from the median round; host's speed: the median over the rounds of the"
-  echo " program's time over the host's time in the same round, and its range; above 100"
+  echo " host's frames/s over the program's in the same round, and its range; above 100"
   echo " the host is faster)"
+  if [ "$slow" -ne "$n" ]; then
+    echo "(the floor, one Write a frame and a baseline that writes so: the first $slow frames)"
+  fi
 }
 
-run_on tmpfs "$shm" "$frames" "${ROUNDS:-9}" yes
-run_on disk "$disk" "$diskFrames" "${DISK_ROUNDS:-3}" no
+# PLACES: where to run (default both).
+for where in ${PLACES-tmpfs disk}; do
+  case $where in
+    tmpfs) run_on tmpfs "$shm" "$frames" "${ROUNDS:-9}" yes ;;
+    disk) run_on disk "$disk" "$diskFrames" "${DISK_ROUNDS:-3}" no ;;
+  esac
+done

@@ -1,12 +1,11 @@
-// One frame into the log: its fields through the module's exports, then
-// the Write that ends the line.
+// One frame's line for the log: the module calls that make it, as a
+// LogLine for the batch (batch.h), with its exact length.
 //   PutFrameId    running frame number from 1, continued across log files
 //   PutTimeStamp  seconds and microseconds since the first frame of the
 //                 log file
 //   PutFrame      kind 0x3031 (I), or 0x3030 (O) for a frame candump marked
 //                 T (sent by this node), bus 4 (CAN), the channel, the CAN
 //                 record
-//   Write
 // Frames the CAN record cannot show alone get one more field:
 //   remote frame  record with the requested length code and no data, then
 //                 ",RTR"
@@ -20,15 +19,18 @@
 
 #include "buslog.h"
 #include "candump.h"
+#include "logger/batch.h"
 #include "logger/frame_time.h"
 
 namespace buslog_host {
 
-// Puts the line's fields for `frame` (not yet written).
-void PutFrameFields(const BuslogApi& api, uint32_t frameNumber, const Elapsed& since, int32_t channel,
-                    const CandumpFrame& frame);
+// Room FrameLine needs for the text after the record.
+constexpr uint32_t kFrameTextRoom = 8;
 
-// Writes the line; true when the module wrote it (BUSLOG_WRITE_OK).
-bool WriteLine(const BuslogApi& api);
+// The line of `frame`; its record goes into `record` (kMaxCanRecord bytes)
+// and its text into `text` (kFrameTextRoom bytes), which must stay as they
+// are until the line is added to a batch.
+LogLine FrameLine(uint32_t frameNumber, const Elapsed& since, int32_t channel, const CandumpFrame& frame,
+                  uint8_t* record, char* text);
 
 }  // namespace buslog_host

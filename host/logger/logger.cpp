@@ -42,21 +42,31 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
   const LogSet& logs = run.logs;
   const char* traceName = run.traceName;
   const LiveStats* live = isLive ? &run.live : nullptr;
+  // Every frame read is either logged or not logged, and each not logged
+  // for one of three reasons.
+  uint64_t logged = t.dataFrames + t.remoteFrames + t.fdFrames + t.errorFrames;
+  uint64_t notLogged = t.framesFailed + t.tooManyChannels + t.notLogged;
   Message(
           "buslog-host: replay of %s\n"
           "  frames read     %llu\n"
-          "  lines written   %llu (data %llu, remote %llu, CAN FD %llu, error %llu; markers %llu)\n"
-          "  skipped         %llu (malformed %llu, of them too long %llu; too many interfaces %llu)\n"
+          "  frames logged   %llu (data %llu, remote %llu, CAN FD %llu, error %llu)\n"
+          "  not logged      %llu (write failed %llu, too many interfaces %llu, left at the stop %llu)\n"
+          "  lines skipped   %llu (malformed %llu, of them too long %llu)\n"
           "  write failures  %llu\n"
           "  seconds         %.3f\n"
           "  frames/s        %.0f\n",
-          traceName, static_cast<unsigned long long>(t.framesRead), static_cast<unsigned long long>(t.written),
+          traceName, static_cast<unsigned long long>(t.framesRead), static_cast<unsigned long long>(logged),
           static_cast<unsigned long long>(t.dataFrames), static_cast<unsigned long long>(t.remoteFrames),
           static_cast<unsigned long long>(t.fdFrames), static_cast<unsigned long long>(t.errorFrames),
-          static_cast<unsigned long long>(t.markers), static_cast<unsigned long long>(t.malformed + t.tooManyChannels),
-          static_cast<unsigned long long>(t.malformed), static_cast<unsigned long long>(t.tooLong),
-          static_cast<unsigned long long>(t.tooManyChannels), static_cast<unsigned long long>(t.writeFailures),
-          seconds, seconds > 0 ? static_cast<double>(t.framesRead) / seconds : 0.0);
+          static_cast<unsigned long long>(notLogged), static_cast<unsigned long long>(t.framesFailed),
+          static_cast<unsigned long long>(t.tooManyChannels), static_cast<unsigned long long>(t.notLogged),
+          static_cast<unsigned long long>(t.malformed), static_cast<unsigned long long>(t.malformed),
+          static_cast<unsigned long long>(t.tooLong), static_cast<unsigned long long>(t.writeFailures), seconds,
+          seconds > 0 ? static_cast<double>(logged) / seconds : 0.0);
+  if (t.otherLines > 0) {
+    Message("  marker lines    %llu (the files' start, writer and interfaces; not frames)\n",
+            static_cast<unsigned long long>(t.otherLines));
+  }
   if (live != nullptr) {
     Message("  queue           deepest %llu lines; the reader waited %.3f s for room\n",
             static_cast<unsigned long long>(live->deepest), live->readerWaited);
@@ -116,8 +126,10 @@ int ExitStatus(const LoggerRun& run, bool complete) {
   int status = complete && totals.writeFailures == 0 ? 0 : 1;
   if (totals.readError) Message("buslog-host: %s: read error; the replay stopped early\n", run.traceName);
   if (totals.stops >= 2) {
-    Message("buslog-host: stopped at a second request; %llu frames read were not logged\n",
-            static_cast<unsigned long long>(totals.notLogged));
+    uint64_t logged = totals.dataFrames + totals.remoteFrames + totals.fdFrames + totals.errorFrames;
+    Message("buslog-host: stopped at a second request: of %llu frames read, %llu were logged and %llu not\n",
+            static_cast<unsigned long long>(totals.framesRead), static_cast<unsigned long long>(logged),
+            static_cast<unsigned long long>(totals.framesRead - logged));
     status = 1;
   } else if (totals.linesRead > 0 && totals.framesRead == 0) {
     Message("buslog-host: %s: no candump frames in %llu lines\n", run.traceName,
@@ -140,6 +152,7 @@ LoggerRequest MakeLoggerRequest(const Options& options, const char* input) {
   request.quiet = options.quiet;
   request.progress = options.progress;
   request.reportEvery = options.reportEvery;
+  request.syncEveryFrame = options.syncEveryFrame;
   request.rotation = RotationPolicy{options.rotateBytes, options.rotateSeconds};
   request.log.rotating = Rotating(request.rotation);
   request.queueFrames = options.queueFrames;

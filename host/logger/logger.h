@@ -19,6 +19,7 @@ struct LoggerRequest {
   bool quiet;
   bool progress;           // progress also when standard error is not a terminal
   uint64_t reportEvery;
+  bool syncEveryFrame;     // one Write a frame instead of the frames at hand together
   RotationPolicy rotation; // log.rotating is Rotating(rotation)
   uint64_t queueFrames;
   bool markers;            // marker lines in every file (not --no-markers)

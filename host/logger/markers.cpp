@@ -25,16 +25,25 @@ void ChannelMarkerText(int32_t channel, const char* name, size_t length, char* o
   snprintf(out, size, "buslog channel %d %.*s", channel + 1, static_cast<int>(length), name);
 }
 
-void PutMarkerFields(const BuslogApi& api, const Elapsed& since, const char* text) {
-  int32_t resultCount;
-  uint32_t values[2] = {0, 0};
-  api.PutFrameId(1, values, &resultCount);
-  values[0] = static_cast<uint32_t>(since.seconds);
-  values[1] = since.micros;
-  api.PutTimeStamp(2, values, &resultCount);
-  uint8_t record[BUSLOG_MARKER_RECORD_SIZE(kMaxMarkerText)];
-  uint32_t recordSize = BuslogBuildMarkerRecord(record, sizeof record, text);
-  api.PutFrame(BUSLOG_KIND_MARKER, 0, 0, BUSLOG_STATUS_OK, recordSize, record, &resultCount);
+LogLine MarkerLine(const Elapsed& since, const char* text, uint8_t* record, size_t size) {
+  // "000000000" ",+0.000000" ",M" ",Marker  " ", -" ",OK" "," and the text.
+  constexpr uint32_t kBeforeText = 9 + 10 + 2 + 9 + 3 + 3 + 1;
+  LogLine line = {};
+  line.frameNumber = 0;
+  line.seconds = static_cast<uint32_t>(since.seconds);
+  line.micros = since.micros;
+  line.kindCode = BUSLOG_KIND_MARKER;
+  line.busCode = 0;
+  line.channel = 0;
+  line.status = BUSLOG_STATUS_OK;
+  line.record = record;
+  line.recordSize = BuslogBuildMarkerRecord(record, size, text);
+  line.text = nullptr;
+  line.textLength = 0;
+  line.hasError = false;
+  line.length = kBeforeText + static_cast<uint32_t>(strlen(text));
+  line.kind = LineKind::kOther;
+  return line;
 }
 
 }  // namespace buslog_host

@@ -12,9 +12,10 @@
 // - channel N: before channel N's first frame in the file, with that frame's
 //   time stamp, naming its candump interface.
 // Each is one line of its own, PutFrameId(0), PutTimeStamp, PutFrame with a
-// marker record, Write, written as frames are: a marker line counts as
-// written only when its Write succeeded, and it never counts as a frame
-// (frame numbers count frames only, from 1). --no-markers leaves them out.
+// marker record, written as frames are (in the batch, batch.h): a marker
+// line counts as written only when its Write succeeded, and it never counts
+// as a frame (frame numbers count frames only, from 1). --no-markers leaves
+// them out.
 // reader/log_reader.h (rule 14) says how readers take them.
 #pragma once
 
@@ -22,6 +23,7 @@
 #include <cstdint>
 
 #include "buslog.h"
+#include "logger/batch.h"
 #include "logger/frame_time.h"
 
 namespace buslog_host {
@@ -38,8 +40,11 @@ void WriterMarkerText(char* out, size_t size);
 // "buslog channel <channel + 1> <name>".
 void ChannelMarkerText(int32_t channel, const char* name, size_t length, char* out, size_t size);
 
-// Puts a marker line's fields (frame number 0, the time stamp, the marker
-// record); the line is not yet written.
-void PutMarkerFields(const BuslogApi& api, const Elapsed& since, const char* text);
+// The marker line of `text` at `since` (frame number 0, kind M, bus 0: a
+// channel of "-"), with its exact length, as a line that is no frame
+// (LineKind::kOther). Its record goes into `record` (`size` bytes, at least
+// BUSLOG_MARKER_RECORD_SIZE(strlen(text))), which must stay as it is until
+// the line is added to a batch.
+LogLine MarkerLine(const Elapsed& since, const char* text, uint8_t* record, size_t size);
 
 }  // namespace buslog_host

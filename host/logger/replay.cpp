@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "candump.h"
+#include "logger/batch.h"
 #include "logger/frame_out.h"
 #include "logger/markers.h"
 #include "platform/message.h"
@@ -25,8 +26,10 @@ struct Source {
   buslog_reader::LineSource* reader;  // null for live input
   LiveQueue* queue;
   bool stopped;
-  LiveStatus Next(const char** line, size_t* length, bool* tooLong) {
-    if (reader == nullptr) return NextLiveLine(queue, line, length, tooLong, kIdleMilliseconds);
+  // `wait`: the live input may be waited for (else kIdle when no whole
+  // line is at hand); a file's next line is always at hand.
+  LiveStatus Next(const char** line, size_t* length, bool* tooLong, bool wait = true) {
+    if (reader == nullptr) return NextLiveLine(queue, line, length, tooLong, wait ? kIdleMilliseconds : 0);
     if (stopped) return LiveStatus::kEnd;
     return buslog_reader::NextWholeLine(reader, line, length, tooLong) ? LiveStatus::kLine : LiveStatus::kEnd;
   }
@@ -53,7 +56,8 @@ struct Progress {
 };
 
 void ShowProgress(Progress* progress, Source& source, const LoggerRun& run, bool force) {
-  uint64_t frames = run.totals.framesRead;
+  const ReplayTotals& t = run.totals;
+  uint64_t frames = t.dataFrames + t.remoteFrames + t.fdFrames + t.errorFrames;  // logged
   auto now = std::chrono::steady_clock::now();
   double sinceLast = std::chrono::duration<double>(now - progress->lastShown).count();
   if (!force && sinceLast < 1.0) return;
@@ -98,7 +102,8 @@ void Warn(LoggerRun* run, uint64_t lineNumber, const char* why) {
 }
 
 // Stops are taken between lines: the first ends the reading, a second
-// ends the replay after the line in hand. True at the second.
+// ends the replay after the batch in hand. True at the second. At the
+// first, live input says how much is still to be logged.
 bool TakeStops(LoggerRun* run, Source& source, bool* stopping) {
   int stops = StopRequests();
   if (stops == 0) return false;
@@ -107,27 +112,31 @@ bool TakeStops(LoggerRun* run, Source& source, bool* stopping) {
   if (!*stopping) {
     *stopping = true;
     source.Stop();
+    if (source.Live()) {
+      unsigned long long queued = source.Depth() + run->batch.count;
+      Message("buslog-host: stopping: logging %llu queued frame%s; Ctrl+C again to give them up\n", queued,
+              queued == 1 ? "" : "s");
+    }
   }
   return false;
 }
 
 enum class ReadStep {
   kFrame,    // `frame` holds the next frame
-  kSkipped,  // a blank or malformed line (said), or the live input idle
+  kSkipped,  // a blank or malformed line (said)
+  kIdle,     // no whole line at hand (live input)
   kEnd,      // the input ended, or --strict stops at a malformed line
 };
 
-// The next line, parsed as a candump frame.
-ReadStep ReadFrame(LoggerRun* run, Source& source, Progress* progress, CandumpFrame* frame) {
+// The next line, parsed as a candump frame. With `wait` false, live input
+// is not waited for.
+ReadStep ReadFrame(LoggerRun* run, Source& source, Progress* progress, CandumpFrame* frame, bool wait) {
   const char* line;
   size_t length;
   bool tooLong;
-  LiveStatus next = source.Next(&line, &length, &tooLong);
+  LiveStatus next = source.Next(&line, &length, &tooLong, wait);
   if (next == LiveStatus::kEnd) return ReadStep::kEnd;
-  if (next == LiveStatus::kIdle) {
-    if (run->progress) ShowProgress(progress, source, *run, false);
-    return ReadStep::kSkipped;
-  }
+  if (next == LiveStatus::kIdle) return ReadStep::kIdle;
   if ((++run->totals.linesRead & 0x3FF) == 0 && run->progress) ShowProgress(progress, source, *run, false);
   const char* why = nullptr;
   if (tooLong) {
@@ -217,6 +226,12 @@ bool NewFileStep(LoggerRun* run, const Source& source, const CandumpFrame& frame
       !RotationDue(run->request->rotation, run->rotation, run->fileHasFrame, run->fileFirst, time)) {
     return true;
   }
+  // A batch never spans two files; its Write may find the file full.
+  FlushBatch(run);
+  if (jump == TimeJump::kNone &&
+      !RotationDue(run->request->rotation, run->rotation, run->fileHasFrame, run->fileFirst, time)) {
+    return true;
+  }
   FrameTime from = jump == TimeJump::kClockBack ? run->fileLatest : run->fileFirst;
   if (!RotateLog(run)) return false;
   for (bool& marked : run->channelMarked) marked = false;
@@ -224,77 +239,86 @@ bool NewFileStep(LoggerRun* run, const Source& source, const CandumpFrame& frame
   return true;
 }
 
-void CountMarkerWrite(LoggerRun* run, const Source& source, bool written);
+void CountLogged(ReplayTotals* totals, LineKind kind) {
+  switch (kind) {
+    case LineKind::kData: ++totals->dataFrames; break;
+    case LineKind::kRemote: ++totals->remoteFrames; break;
+    case LineKind::kFd: ++totals->fdFrames; break;
+    case LineKind::kError: ++totals->errorFrames; break;
+    case LineKind::kOther: ++totals->otherLines; break;
+  }
+}
 
-// The marker lines before the frame (markers.h): start and writer before
-// the file's first frame, a channel marker before the channel's first frame
-// in the file. Written as frames are, counted apart.
+// What one line's Write result means for the totals, --report-every and
+// rotation by size. A frame counts as logged only when the Write that
+// carried it returned 0.
+void CountWrite(LoggerRun* run, const LogLine& line) {
+  if (line.written) {
+    CountLogged(&run->totals, line.kind);
+    uint64_t count = ++run->totals.written;
+    uint64_t every = run->request->reportEvery;
+    if (every != 0 && count % every == 0) Message("written %llu\n", static_cast<unsigned long long>(count));
+    CheckSize(run);
+    return;
+  }
+  ++run->totals.writeFailures;
+  if (line.kind != LineKind::kOther) ++run->totals.framesFailed;
+  if (run->writeWarnings++ < kMaxWarnings) {
+    Message("%s:%llu: error: the module could not write %s\n", run->traceName,
+            static_cast<unsigned long long>(line.sourceLine),
+            line.kind == LineKind::kOther ? "a marker line before this frame" : "this frame's line");
+  }
+}
+
+// Lines a batch may hold now: all it can, one with --sync-every-frame, and
+// while rotating by size no more than can be written before the file's size
+// is looked at, so that each file ends with the very line it would end
+// with one Write a line.
+uint32_t BatchRoom(const LoggerRun& run) {
+  if (run.request->syncEveryFrame) return 1;
+  if (run.request->rotation.bytes != 0 && run.rotation.linesBeforeSizeCheck < kBatchLines) {
+    return static_cast<uint32_t>(run.rotation.linesBeforeSizeCheck == 0 ? 1 : run.rotation.linesBeforeSizeCheck);
+  }
+  return kBatchLines;
+}
+
+// The batch written, then progress looked at: once a second at any rate.
+void Flush(LoggerRun* run, Source& source, Progress* progress) {
+  if (!FlushBatch(run)) return;
+  if (run->progress) ShowProgress(progress, source, *run, false);
+}
+
+// A marker line (markers.h) into the batch, as a line that is no frame.
+void AddMarkerLine(LoggerRun* run, const Source& source, const Elapsed& since, const char* text) {
+  uint8_t record[BUSLOG_MARKER_RECORD_SIZE(kMaxMarkerText)];
+  LogLine line = MarkerLine(since, text, record, sizeof record);
+  line.sourceLine = source.LineNumber();
+  AddLine(run, line);
+  if (run->batch.count >= BatchRoom(*run)) FlushBatch(run);
+}
+
+// The marker lines before the frame: start and writer before the file's
+// first frame, a channel marker before the channel's first frame in the
+// file. They go into the batch with the frames and count as lines, not as
+// frames.
 void MarkerStep(LoggerRun* run, const Source& source, int32_t channel, const Elapsed& since, bool fileBegins) {
   if (!run->request->markers) return;
-  const BuslogApi& api = *run->api;
   char text[kMaxMarkerText];
   if (fileBegins) {
     if (StartMarkerText(run->fileFirst, text, sizeof text)) {
-      PutMarkerFields(api, Elapsed{0, 0}, text);
-      CountMarkerWrite(run, source, WriteLine(api));
+      AddMarkerLine(run, source, Elapsed{0, 0}, text);
     } else {
       Message("%s:%llu: note: the time %llu s is past the year 9999; %s has no start marker\n", run->traceName,
               static_cast<unsigned long long>(source.LineNumber()),
               static_cast<unsigned long long>(run->fileFirst.seconds), run->logs.files.back().path.c_str());
     }
     WriterMarkerText(text, sizeof text);
-    PutMarkerFields(api, Elapsed{0, 0}, text);
-    CountMarkerWrite(run, source, WriteLine(api));
+    AddMarkerLine(run, source, Elapsed{0, 0}, text);
   }
   if (!run->channelMarked[channel]) {
     run->channelMarked[channel] = true;
     ChannelMarkerText(channel, run->channels.names[channel], run->channels.lengths[channel], text, sizeof text);
-    PutMarkerFields(api, since, text);
-    CountMarkerWrite(run, source, WriteLine(api));
-  }
-}
-
-void CountFrameKind(ReplayTotals* totals, CanFrameKind kind) {
-  switch (kind) {
-    case CanFrameKind::kData: ++totals->dataFrames; break;
-    case CanFrameKind::kRemote: ++totals->remoteFrames; break;
-    case CanFrameKind::kFd: ++totals->fdFrames; break;
-    case CanFrameKind::kError: ++totals->errorFrames; break;
-  }
-}
-
-// What the Write's result means for the totals, --report-every and
-// rotation by size.
-void CountWrite(LoggerRun* run, const Source& source, bool written) {
-  if (written) {
-    uint64_t count = ++run->totals.written;
-    uint64_t every = run->request->reportEvery;
-    if (every != 0 && count % every == 0) Message("written %llu\n", static_cast<unsigned long long>(count));
-    CheckSize(run);
-    return;
-  }
-  ++run->totals.writeFailures;
-  if (run->writeWarnings++ < kMaxWarnings) {
-    Message("%s:%llu: error: the module could not write this frame's line\n", run->traceName,
-            static_cast<unsigned long long>(source.LineNumber()));
-  }
-}
-
-// The same for a marker line: written lines are counted as lines, never as
-// frames.
-void CountMarkerWrite(LoggerRun* run, const Source& source, bool written) {
-  if (written) {
-    ++run->totals.markers;
-    uint64_t count = ++run->totals.written;
-    uint64_t every = run->request->reportEvery;
-    if (every != 0 && count % every == 0) Message("written %llu\n", static_cast<unsigned long long>(count));
-    CheckSize(run);
-    return;
-  }
-  ++run->totals.writeFailures;
-  if (run->writeWarnings++ < kMaxWarnings) {
-    Message("%s:%llu: error: the module could not write a marker line before this frame\n", run->traceName,
-            static_cast<unsigned long long>(source.LineNumber()));
+    AddMarkerLine(run, source, since, text);
   }
 }
 
@@ -307,7 +331,10 @@ void CountNotLogged(LoggerRun* run, Source& source) {
   bool tooLong;
   CandumpFrame frame;
   while (source.Next(&line, &length, &tooLong) == LiveStatus::kLine) {
-    if (!tooLong && ParseCandumpLine(line, length, &frame) == nullptr) ++run->totals.notLogged;
+    if (!tooLong && ParseCandumpLine(line, length, &frame) == nullptr) {
+      ++run->totals.framesRead;
+      ++run->totals.notLogged;
+    }
   }
 }
 
@@ -321,18 +348,28 @@ bool ReplayLines(LoggerRun* run, Source& source) {
   for (bool& marked : run->channelMarked) marked = false;
   run->writtenBefore = 0;
   run->rotation = FreshFile(run->request->rotation);
-  const BuslogApi& api = *run->api;
   auto now = std::chrono::steady_clock::now();
   Progress progress = {now, now, 0, false};
   bool stopping = false;
   bool hardStop = false;
   CandumpFrame frame;
+  uint8_t record[kMaxCanRecord];
+  char text[kFrameTextRoom];
+  ClearBatch(&run->batch);
+  // Frames go into the batch while more are at hand; the batch is written
+  // as soon as the input has nothing more whole, the batch is full, the
+  // file is to change, or the input ends. Nothing waits for a batch.
   for (;;) {
     if (TakeStops(run, source, &stopping)) {
       hardStop = true;
       break;
     }
-    ReadStep read = ReadFrame(run, source, &progress, &frame);
+    ReadStep read = ReadFrame(run, source, &progress, &frame, run->batch.count == 0);
+    if (read == ReadStep::kIdle) {
+      Flush(run, source, &progress);
+      if (run->progress) ShowProgress(&progress, source, *run, false);
+      continue;
+    }
     if (read == ReadStep::kEnd) break;
     if (read == ReadStep::kSkipped) continue;
     int32_t channel = ChannelStep(run, source, frame);
@@ -348,10 +385,15 @@ bool ReplayLines(LoggerRun* run, Source& source) {
     bool fileBegins = !run->fileHasFrame;
     Elapsed since = FileTimeStep(run, frame);
     MarkerStep(run, source, channel, since, fileBegins);
-    PutFrameFields(api, ++run->frameNumber, since, channel, frame);
-    CountFrameKind(&run->totals, frame.kind);
-    CountWrite(run, source, WriteLine(api));
+    LogLine line = FrameLine(++run->frameNumber, since, channel, frame, record, text);
+    line.sourceLine = source.LineNumber();
+    if (!BatchTakes(run->batch, line)) Flush(run, source, &progress);
+    AddToBatch(&run->batch, line);
+    if (run->batch.count >= BatchRoom(*run)) Flush(run, source, &progress);
   }
+  // The batch in hand: every frame read at a first stop or the input's end,
+  // the last batch at a second stop.
+  Flush(run, source, &progress);
   if (run->logs.open) run->logs.files.back().lines = run->totals.written - run->writtenBefore;
   // A stop that came while the input ended still counts.
   if (StopRequests() > run->totals.stops) run->totals.stops = StopRequests();
@@ -361,6 +403,20 @@ bool ReplayLines(LoggerRun* run, Source& source) {
 }
 
 }  // namespace
+
+bool FlushBatch(LoggerRun* run) {
+  if (run->batch.count == 0) return false;
+  WriteBatch(*run->api, &run->batch);
+  for (uint32_t i = 0; i < run->batch.count; ++i) CountWrite(run, run->batch.lines[i]);
+  ClearBatch(&run->batch);
+  return true;
+}
+
+void AddLine(LoggerRun* run, const LogLine& line) {
+  if (!BatchTakes(run->batch, line)) FlushBatch(run);
+  AddToBatch(&run->batch, line);
+  if (run->request->syncEveryFrame) FlushBatch(run);
+}
 
 bool ReplayTrace(LoggerRun* run, buslog_reader::LineSource* reader) {
   Source source = {reader, nullptr, false};

@@ -1,5 +1,6 @@
 // Replaying a candump trace through the module, one log line per frame (the
-// fields are in frame_out.h). The lines come from a file read in blocks or
+// fields are in frame_out.h), the frames at hand written together with one
+// Write (group commit, batch.h). The lines come from a file read in blocks or
 // from the live queue; stop requests are honoured between lines, and the
 // log rotates to a new file before the frame that would go beyond its size
 // or age (rotation.h).
@@ -10,8 +11,10 @@
 //   ChannelStep      the interface's channel (channels.h)
 //   RotationDue / RotateLog   a new file first when the open one is done
 //   FileTimeStep     the time since the file's first frame (frame_time.h)
-//   PutFrameFields / WriteLine   the fields and the Write (frame_out.h)
-//   CountWrite       the totals, --report-every, the size for rotation
+//   FrameLine        the frame's line, with its exact length (frame_out.h)
+//   FlushBatch       the lines at hand with one Write (batch.h), then for
+//                    each line CountWrite: the totals, --report-every, the
+//                    size for rotation
 #pragma once
 
 #include "line_source.h"
@@ -26,5 +29,18 @@ namespace buslog_host {
 // skipped).
 bool ReplayTrace(LoggerRun* run, buslog_reader::LineSource* reader);
 bool ReplayTrace(LoggerRun* run, LiveQueue* queue);
+
+// The write step, for every line of the log (a frame's, or another such as
+// a marker: LineKind::kOther, which counts as a line and not as a frame).
+// AddLine puts `line` into the batch in hand (run->batch), writing the
+// batch first when the line does not fit, and at once with
+// --sync-every-frame; the line's record and text are copied. FlushBatch
+// writes the batch with one Write (WriteBatch: on a failure one Write a
+// line) and counts each line: logged only when its Write returned 0; the
+// totals, --report-every, the size for rotation, an error for each line
+// not written. False when the batch was empty. A batch never spans two log
+// files: flush before a rotation.
+void AddLine(LoggerRun* run, const LogLine& line);
+bool FlushBatch(LoggerRun* run);
 
 }  // namespace buslog_host

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "buslog.h"
+#include "logger/batch.h"
 #include "logger/channels.h"
 #include "logger/frame_time.h"
 #include "logger/live_input.h"
@@ -17,16 +18,17 @@ namespace buslog_host {
 struct ReplayTotals {
   uint64_t linesRead;
   uint64_t framesRead;
-  uint64_t written;  // lines the module wrote
-  uint64_t dataFrames, remoteFrames, fdFrames, errorFrames;
+  uint64_t written;  // lines the module wrote (frames and other lines)
+  uint64_t dataFrames, remoteFrames, fdFrames, errorFrames;  // frames logged, by kind
+  uint64_t otherLines;      // lines written that are no frame (markers)
   uint64_t malformed;       // lines skipped as not a frame
   uint64_t tooLong;         // of those, lines too long to be a frame
   uint64_t tooManyChannels; // frames skipped: more interfaces than channels
   uint64_t timeWentBack;    // frames earlier than their file's first (stamped 0)
   uint64_t timeJumps;       // frames that began a new file with a new time base
-  uint64_t markers;         // marker lines written (in `written` too; never frames)
-  uint64_t writeFailures;
-  uint64_t notLogged;       // frames read but left when a second stop came
+  uint64_t writeFailures;   // lines whose Write failed
+  uint64_t framesFailed;    // of them frames
+  uint64_t notLogged;       // frames read but left at a second stop or a failed rotation
   int stops;                // stop requests seen
   bool stoppedEarly;        // strict mode met a malformed line
   bool logFailed;           // a rotation could not open the next log
@@ -57,6 +59,7 @@ struct LoggerRun {
   uint64_t writeWarnings;        // failed Writes said or counted
   ReplayTotals totals;
   LiveStats live;                // live input only
+  LineBatch batch;               // the lines at hand, written with one Write
 };
 
 }  // namespace buslog_host

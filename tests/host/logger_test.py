@@ -26,6 +26,9 @@ import unittest
 HOST = os.environ["BUSLOG_HOST"]
 EMULATOR = os.environ.get("BUSLOG_EMULATOR", "")
 DISK_DIR = os.environ.get("BUSLOG_DISK_DIR", "")
+# The benchmarks' slow-storage model (bench/sync_delay.c), POSIX only.
+SYNC_DELAY = os.environ.get("BUSLOG_SYNC_DELAY", "")
+SHARED_DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "shared", "data")
 WINDOWS = HOST.endswith(".exe")
 MODULE_DIR = os.path.dirname(os.path.abspath(HOST))
 SCRATCH = "/dev/shm" if os.path.isdir("/dev/shm") else None
@@ -227,10 +230,11 @@ class LoggerTest(unittest.TestCase):
     @unittest.skipIf(WINDOWS, "Wine does not sync the log: no backlog builds up to stop in")
     @unittest.skipUnless(DISK_DIR, "needs a folder on a disk")
     def test_second_stop_ends_at_once_and_counts_what_was_not_logged(self):
+        # One Write a frame: every line waits for its own sync.
         disk = tempfile.mkdtemp(prefix="buslog-logger-", dir=DISK_DIR)
         self.addCleanup(shutil.rmtree, disk, True)
         log = os.path.join(disk, "second.csv")
-        host = self.start_live("--output", log)
+        host = self.start_live("--output", log, "--sync-every-frame")
         host.stdin.write(frame(1).encode())
         host.stdin.flush()
         self.assertTrue(wait_for_lines(log, 1))
@@ -242,12 +246,16 @@ class LoggerTest(unittest.TestCase):
         host.send_signal(signal.SIGINT)
         status, err = finish(host, 60)
         self.assertEqual(status, 1, err)
-        match = re.search(r"stopped at a second request; (\d+) frames read were not logged", err)
+        match = re.search(r"stopped at a second request: of (\d+) frames read, (\d+) were logged and (\d+) not", err)
         self.assertTrue(match, err)
+        read, logged, not_logged = (int(n) for n in match.groups())
         lines = read_log(log)
         self.assertEqual(numbers(lines), list(range(1, len(lines) + 1)))
-        self.assertEqual(summary_number(err, "frames read"), len(lines))
-        self.assertLessEqual(len(lines) + int(match.group(1)), 40001)
+        self.assertEqual((summary_number(err, "frames read"), summary_number(err, "frames logged")), (read, logged))
+        self.assertEqual(logged, len(lines))
+        self.assertEqual(read, logged + not_logged)
+        self.assertGreater(not_logged, 0)
+        self.assertLessEqual(read, 40001)
 
     @unittest.skipUnless(DISK_DIR, "needs a folder on a disk")
     def test_full_queue_holds_the_reader_and_loses_nothing(self):
@@ -278,6 +286,183 @@ class LoggerTest(unittest.TestCase):
                 self.assertEqual(status, 0, err)
                 shown = re.search(r"^progress: \d+ frames, \d+ frames/s, queue \d+$", err, re.M)
                 self.assertEqual(bool(shown), asked, err)
+
+    # ---- group commit: batches of the lines at hand
+
+    def all_forms_trace(self, count):
+        """A trace of `count` frames cycling through every frame form."""
+        forms = []
+        data = ""
+        for n in range(9):
+            forms += ["123#" + data, "1ABCDEF0#" + data, "7FF#R%d" % n, "20000004#" + data]
+            data += "A5"
+        forms += ["123#R", "123#1122334455667788_C", "321#11 T"]
+        for length in (0, 1, 5, 8, 12, 16, 20, 24, 32, 48, 64):
+            forms += ["123##1" + "5A" * length, "12345678##3" + "5A" * length]
+        lines = []
+        for i in range(count):
+            lines.append("(%.6f) can%d %s\n" % (1700000000 + i * 0.013, i % 3, forms[i % len(forms)]))
+        return "".join(lines)
+
+    def test_batches_write_the_bytes_of_one_write_a_frame(self):
+        traces = [("forms", self.write("forms.log", self.all_forms_trace(3000)))]
+        for name in ("noeculog.log", "candump-2023-01-19_131743.log"):
+            path = os.path.join(SHARED_DATA, name)
+            if os.path.exists(path):
+                traces.append((name, path))
+        rotations = [[], ["--rotate-size", "8k"], ["--rotate-size", "100k"], ["--rotate-seconds", "2"]]
+        for trace_name, trace in traces:
+            for rotate in rotations:
+                with self.subTest(trace=trace_name, rotate=rotate):
+                    logs = {}
+                    for mode in ("batched", "single"):
+                        out = os.path.join(self.dir, mode)
+                        shutil.rmtree(out, True)
+                        os.mkdir(out)
+                        extra = ["--sync-every-frame"] if mode == "single" else []
+                        status, _, err = self.run_host("replay", trace, "--output", mode + "/run.csv", *rotate,
+                                                       *extra)
+                        self.assertEqual(status, 0, err)
+                        logs[mode] = {}
+                        for name in sorted(os.listdir(out)):
+                            with open(os.path.join(out, name), "rb") as f:
+                                logs[mode][name] = f.read()
+                    self.assertEqual(sorted(logs["batched"]), sorted(logs["single"]))
+                    for name in logs["batched"]:
+                        self.assertEqual(logs["batched"][name], logs["single"][name], name)
+                    if rotate and trace_name == "forms":
+                        self.assertGreater(len(logs["batched"]), 1)
+
+    @posix_only
+    def test_failed_batch_leaves_whole_lines_and_only_the_failed_frames_missing(self):
+        # A file-size limit cuts the log in the middle of a batch; the
+        # module takes the partial write back, the host writes the batch's
+        # frames one Write each, and every frame past the limit fails.
+        import resource
+
+        total = 2000
+        trace = self.write("in.log", "".join(frame(i) for i in range(1, total + 1)))
+        limit = 40000
+
+        def limited():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+        for mode in ([], ["--sync-every-frame"]):
+            with self.subTest(mode=mode):
+                log = self.path("limited%s.csv" % len(mode))
+                with tempfile.TemporaryFile() as err:
+                    status = subprocess.run(command("replay", trace, "--output", log, *mode), cwd=self.dir,
+                                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
+                                            preexec_fn=limited, timeout=60).returncode
+                    err.seek(0)
+                    text = err.read().decode(errors="replace")
+                self.assertEqual(status, 1, text)
+                lines = read_log(log)
+                kept = len(lines)
+                self.assertEqual(numbers(lines), list(range(1, kept + 1)))
+                size = os.path.getsize(log)
+                self.assertLessEqual(size, limit)
+                # Not one more line would have fitted.
+                self.assertGreater(size + len(lines[-1]) + 2, limit)
+                self.assertEqual(summary_number(text, "frames read"), total)
+                self.assertEqual(summary_number(text, "frames logged"), kept)
+                self.assertEqual(summary_number(text, "not logged"), total - kept)
+                self.assertRegex(text, r"not logged +%d \(write failed %d," % (total - kept, total - kept))
+                self.assertIn("in.log:%d: error:" % (kept + 1), text)
+
+    def test_live_batches_never_wait_and_count_only_what_was_written(self):
+        # A burst goes out in batches (far fewer Writes than frames, seen in
+        # the speed on a synced log), a frame that comes alone at once.
+        count = 5000
+        host = self.start_live("--output", "burst.csv", "--report-every", "1000")
+        host.stdin.write("".join(frame(i) for i in range(1, count + 1)).encode())
+        host.stdin.flush()
+        self.assertTrue(wait_for_lines(self.path("burst.csv"), count, 30))
+        host.stdin.write(frame(count + 1).encode())
+        host.stdin.flush()
+        self.assertTrue(wait_for_lines(self.path("burst.csv"), count + 1), "a lone frame waited")
+        host.stdin.close()
+        status, err = finish(host)
+        self.assertEqual(status, 0, err)
+        self.assertEqual(numbers(read_log(self.path("burst.csv"))), list(range(1, count + 2)))
+        reported = [int(n) for n in re.findall(r"^written (\d+)\r?$", err, re.M)]
+        self.assertEqual(reported, [1000, 2000, 3000, 4000, 5000])
+        self.assertEqual(summary_number(err, "frames logged"), count + 1)
+
+    @unittest.skipUnless(SYNC_DELAY, "needs the slow-storage model (POSIX)")
+    def test_progress_comes_once_a_second_at_any_rate_from_the_first(self):
+        # Every synced write 10 ms late: from 200 frames a second on, the
+        # next frames are always there when a Write returns, so the input
+        # is never idle; and too few frames come for any count of lines to
+        # bring progress.
+        env = dict(os.environ, LD_PRELOAD=SYNC_DELAY, BUSLOG_SYNC_DELAY_MS="10")
+        for rate in (20, 200, 1000):
+            with self.subTest(rate=rate):
+                name = "progress-%d.csv" % rate
+                errors = tempfile.TemporaryFile()
+                host = subprocess.Popen(command("replay", "-", "--output", name, "--progress"), cwd=self.dir,
+                                        env=env, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=errors)
+                host.errors = errors
+                started = time.monotonic()
+                shown = []
+                i = 0
+                while time.monotonic() - started < 3.4:
+                    i += 1
+                    due = started + i / rate
+                    host.stdin.write(frame(i).encode())
+                    host.stdin.flush()
+                    time.sleep(max(0.0, due - time.monotonic()))
+                    host.errors.seek(0)
+                    seen = host.errors.read().decode(errors="replace").count("progress: ")
+                    while len(shown) < seen:
+                        shown.append(time.monotonic() - started)
+                host.stdin.close()
+                status, err = finish(host)
+                self.assertEqual(status, 0, err)
+                self.assertGreaterEqual(len(shown), 2, err)
+                self.assertLess(shown[0], 1.8, shown)
+                self.assertRegex(err, r"(?m)^progress: \d+ frames, \d+ frames/s, queue \d+\r?$")
+
+    @unittest.skipUnless(SYNC_DELAY, "needs the slow-storage model (POSIX)")
+    def test_stops_say_what_is_queued_and_the_counts_add_up(self):
+        # Every synced write 2 ms late: a backlog builds up to stop in.
+        total = 200000
+        env = dict(os.environ, LD_PRELOAD=SYNC_DELAY, BUSLOG_SYNC_DELAY_MS="2")
+        errors = tempfile.TemporaryFile()
+        host = subprocess.Popen(command("replay", "-", "--output", "slow.csv"), cwd=self.dir, env=env,
+                                stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=errors)
+        host.errors = errors
+        host.stdin.write("".join(frame(i) for i in range(1, total + 1)).encode())
+        host.stdin.flush()
+        self.assertTrue(wait_for_lines(self.path("slow.csv"), 100))
+        host.send_signal(signal.SIGINT)
+        deadline = time.monotonic() + 5
+        said = ""
+        while time.monotonic() < deadline and "stopping:" not in said:
+            time.sleep(0.02)
+            errors.seek(0)
+            said = errors.read().decode(errors="replace")
+        match = re.search(r"^buslog-host: stopping: logging (\d+) queued frames; Ctrl\+C again to give them up\r?$",
+                          said, re.M)
+        self.assertTrue(match, said)
+        self.assertGreater(int(match.group(1)), 1000)
+        time.sleep(0.3)
+        host.send_signal(signal.SIGINT)
+        status, err = finish(host, 60)
+        self.assertEqual(status, 1, err)
+        self.assertEqual(err.count("stopping:"), 1, err)
+        lines = read_log(self.path("slow.csv"))
+        self.assertEqual(numbers(lines), list(range(1, len(lines) + 1)))
+        read = summary_number(err, "frames read")
+        logged = summary_number(err, "frames logged")
+        not_logged = summary_number(err, "not logged")
+        self.assertEqual(logged, len(lines))
+        self.assertEqual(read, logged + not_logged)
+        self.assertGreater(not_logged, 0)
+        self.assertRegex(err, r"left at the stop %d\)" % not_logged)
+        self.assertIn("buslog-host: stopped at a second request: of %d frames read, %d were logged and %d not"
+                      % (read, logged, not_logged), err)
 
     # ---- rotation
 
