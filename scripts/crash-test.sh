@@ -92,9 +92,10 @@ crash_runs() {
       # the first ones, in order.
       cmp -s -n "$size" "$dir/crash.log" "$reference" || verdict="not a prefix of the full run"
       [ "$(tail -c 2 "$dir/crash.log" | od -An -tx1 | tr -d ' \n')" = 0d0a ] || verdict="last line not whole"
-      # Each frame once, in order: line k holds frame k.
+      # Each frame once, in order: the k-th frame line holds frame k (marker
+      # lines, frame number 0, stand between them).
       local wrong
-      wrong=$(cut -c1-9 "$dir/crash.log" | awk '$1 + 0 != NR { print NR ": frame " $1; exit }')
+      wrong=$(cut -c1-9 "$dir/crash.log" | awk '$1 + 0 != 0 && $1 + 0 != ++n { print NR ": frame " $1; exit }')
       [ -z "$wrong" ] || verdict="line $wrong"
     fi
     [ "$lines" -ge "$reported" ] || verdict="only $lines lines, host had seen $reported written"
