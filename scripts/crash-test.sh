@@ -48,8 +48,9 @@ crash_runs() {
   $runner "$full/$program" replay "$trace" --name crash.log --quiet "${options[@]}" 2>/dev/null
   local reference="$full/crash.log"
   local referenceLines
-  referenceLines=$(wc -l <"$reference")
-  [ "$referenceLines" -eq "$count" ] || { echo "$name: full run wrote $referenceLines lines"; return 1; }
+  # Its frame lines, the marker lines (frame number 0) left out.
+  referenceLines=$(grep -a -c -v '^000000000,' "$reference")
+  [ "$referenceLines" -eq "$count" ] || { echo "$name: full run wrote $referenceLines frame lines"; return 1; }
 
   local i delay pid size lines reported midway=0
   for i in $(seq "$runs"); do
