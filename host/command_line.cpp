@@ -3,6 +3,8 @@
 #include "command_line.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,59 +12,6 @@
 
 namespace buslog_host {
 namespace {
-
-const char kUsage[] =
-    "usage: buslog-host replay TRACE [options]   log a candump trace through the module; TRACE - is\n"
-    "                                            standard input (a pipe, FIFO or terminal: live)\n"
-    "       buslog-host record [options]         the same as replay -: candump -L can0 | buslog-host record\n"
-    "       buslog-host run SCRIPT [options]     run a call script (one export call a line)\n"
-    "       buslog-host demo [options]           replay and run the bundled samples, show the logs\n"
-    "       buslog-host convert LOG --to candump|jsonl [...]   a log as candump or JSON Lines\n"
-    "       buslog-host stats LOG [--csv]        frames, periods and gaps per channel and identifier\n"
-    "                                            (convert --help and stats --help say more)\n"
-    "       buslog-host --help                   this text\n"
-    "options:\n"
-    "  --output PATH       the log file, relative to the current directory (default:\n"
-    "                      buslog-YYYY-MM-DD_HHMMSS.csv in the current directory)\n"
-    "  --name FILE         the log file, relative to the module's folder instead\n"
-    "  --overwrite         replace an existing log file (never the input)\n"
-    "  --rotate-size SIZE  go on in a new log file once one has SIZE bytes (500k, 10M, 2G)\n"
-    "  --rotate-seconds S  go on in a new log file before a frame S seconds after its first\n"
-    "  --queue FRAMES      lines of live input held in memory while the log catches up\n"
-    "                      (default 1000000)\n"
-    "  --module PATH       the module to load (default: the one beside this program)\n"
-    "  --share             call ShareMode with 1 before the log is opened\n"
-    "  --strict            stop at the first malformed line, with exit status 1\n"
-    "  --progress          a progress line each second even when standard error is not a terminal\n"
-    "  --quiet             no progress line\n"
-    "  --no-markers        frames only: no marker lines (start time, writer, interfaces)\n"
-    "  --report-every N    say \"written N\" on standard error each N lines the module\n"
-    "                      wrote (for crash tests)\n"
-    "  --sync-every-frame  one Write, and so one sync, a frame; by default the frames at\n"
-    "                      hand go out together (up to about 60 a Write)\n"
-    "exit status: 0 done (also after a first SIGINT, SIGTERM or SIGHUP), 1 an error or a second\n"
-    "stop request, 2 a wrong command line\n";
-
-// Options that take a value.
-const char* const kValued[] = {"--module", "--name", "--output", "--rotate-size", "--rotate-seconds",
-                               "--queue", "--report-every"};
-
-bool TakesValue(const char* arg) {
-  for (const char* name : kValued) {
-    if (strcmp(arg, name) == 0) return true;
-  }
-  return false;
-}
-
-bool ParseCount(const char* text, uint64_t* value) {
-  if (text[0] < '0' || text[0] > '9') return false;
-  char* end;
-  unsigned long long parsed = strtoull(text, &end, 10);
-  if (*end != '\0') return false;
-  *value = parsed;
-  return true;
-}
-
 
 const char kConvertUsage[] =
     "usage: buslog-host convert LOG... --to candump|jsonl [options]\n"
@@ -120,7 +69,7 @@ bool ParseInterfaces(char* list, ConvertOptions* options) {
 }
 
 ParseResult ConvertUsageError(const char* message, const char* detail) {
-  Message("buslog-host convert: %s%s\n%s", message, detail, kConvertUsage);
+  Message("buslog-host convert: %s%s\nsee buslog-host convert --help\n", message, detail);
   return ParseResult::kWrong;
 }
 
@@ -155,89 +104,265 @@ bool ParseSize(const char* text, uint64_t* bytes) {
   return true;
 }
 
-void PrintUsage(FILE* out) { fputs(kUsage, out); }
+namespace {
 
-void UsageError(const char* format, const char* what) {
-  char problem[512];
-  snprintf(problem, sizeof problem, format, what);
-  Message("buslog-host: %s\n%s", problem, kUsage);
+// The options of replay, record, run and demo: name, value, help lines.
+struct OptionInfo {
+  const char* name;
+  uint32_t bit;
+  const char* label;  // the value's name in the usage ("PATH"), or null: none
+  const char* value;  // what the value is, for "needs a value"
+  const char* help;   // the usage's text; lines after the first begin with 22 blanks
+};
+
+const OptionInfo kOptionTable[] = {
+    {"--output", kOptionOutput, "PATH", "the log file's path",
+     "the log file, relative to the current directory (default:\n"
+     "                      buslog-YYYY-MM-DD_HHMMSS.buslog in the current directory)\n"},
+    {"--name", kOptionName, "FILE", "the log file's name", "the log file, relative to the module's folder instead\n"},
+    {"--overwrite", kOptionOverwrite, nullptr, nullptr, "replace an existing log file (never the input)\n"},
+    {"--rotate-size", kOptionRotateSize, "SIZE", "a size such as 500k, 10M or 2G",
+     "go on in a new log file once one has SIZE bytes (500k, 10M, 2G)\n"},
+    {"--rotate-seconds", kOptionRotateSeconds, "S", "seconds such as 3600",
+     "go on in a new log file before a frame S seconds after its first\n"},
+    {"--queue", kOptionQueue, "FRAMES", "a number of lines such as 1000000",
+     "lines of live input held in memory while the log catches up\n"
+     "                      (default 1000000)\n"},
+    {"--module", kOptionModule, "PATH", "the module's path",
+     "the module to load, relative to the current directory (default:\n"
+     "                      the one beside this program, else in ../lib/ of it)\n"},
+    {"--share", kOptionShare, nullptr, nullptr, "call ShareMode with 1 before the log is opened\n"},
+    {"--strict", kOptionStrict, nullptr, nullptr, "stop at the first malformed line, with exit status 1\n"},
+    {"--progress", kOptionProgress, nullptr, nullptr,
+     "a progress line each second even when standard error is not a terminal\n"},
+    {"--quiet", kOptionQuiet, nullptr, nullptr, "errors only: no progress line, no summary\n"},
+    {"--report-every", kOptionReportEvery, "N", "a number of lines such as 100",
+     "say \"written N\" on standard error each N lines the module\n"
+     "                      wrote (for crash tests)\n"},
+    {"--sync-every-frame", kOptionSyncEveryFrame, nullptr, nullptr,
+     "one Write, and so one sync, a frame; by default the frames at\n"
+     "                      hand go out together (up to about 60 a Write)\n"},
+    {"--no-markers", kOptionNoMarkers, nullptr, nullptr,
+     "frames only: no marker lines (start time, writer, interfaces)\n"},
+};
+
+const uint32_t kLoggerOptions = kOptionOutput | kOptionName | kOptionOverwrite | kOptionRotateSize |
+                                kOptionRotateSeconds | kOptionQueue | kOptionModule | kOptionShare | kOptionStrict |
+                                kOptionProgress | kOptionQuiet | kOptionReportEvery | kOptionSyncEveryFrame |
+                                kOptionNoMarkers;
+
+const CommandSpec kCommandSpecs[] = {
+    {"replay", "replay TRACE [options]", "log a candump trace through the module (TRACE -: standard input)\n",
+     "a candump trace (- for standard input)", "one candump trace", kLoggerOptions},
+    {"record", "record [options]", "the same as replay -: candump -L can0 | buslog-host record\n", nullptr,
+     "none: it reads standard input", kLoggerOptions},
+    {"run", "run SCRIPT [options]", "run a call script, one export call a line\n",
+     "a call script", "one call script", kOptionOverwrite | kOptionModule | kOptionShare | kOptionStrict | kOptionQuiet},
+    {"demo", "demo [options]", "the bundled samples logged here, and shown\n",
+     nullptr, "none", kOptionOverwrite | kOptionModule | kOptionShare | kOptionQuiet},
+};
+
+const char kCommandList[] = "the commands: replay, record, run, demo, convert, stats, help";
+
+const OptionInfo* FindOption(const char* name) {
+  for (const OptionInfo& option : kOptionTable) {
+    if (strcmp(option.name, name) == 0) return &option;
+  }
+  return nullptr;
+}
+
+// "--overwrite, --module, --share": the options in `bits`, in the usage's order.
+void ListOptions(uint32_t bits, char* out, size_t size) {
+  size_t used = 0;
+  out[0] = '\0';
+  for (const OptionInfo& option : kOptionTable) {
+    if ((bits & option.bit) == 0) continue;
+    int written = snprintf(out + used, size - used, "%s%s", used == 0 ? "" : ", ", option.name);
+    if (written < 0 || static_cast<size_t>(written) >= size - used) return;
+    used += static_cast<size_t>(written);
+  }
+}
+
+void PrintOptions(FILE* out, uint32_t bits) {
+  for (const OptionInfo& option : kOptionTable) {
+    if ((bits & option.bit) == 0) continue;
+    char named[64];
+    snprintf(named, sizeof named, "%s%s%s", option.name, option.label != nullptr ? " " : "",
+             option.label != nullptr ? option.label : "");
+    fprintf(out, "  %-19s %s", named, option.help);
+  }
+}
+
+bool ParseCount(const char* text, uint64_t* value) {
+  if (text[0] < '0' || text[0] > '9') return false;
+  char* end;
+  errno = 0;
+  unsigned long long parsed = strtoull(text, &end, 10);
+  if (*end != '\0' || errno == ERANGE) return false;
+  *value = parsed;
+  return true;
+}
+
+// What a wrong value of `option` should have been, or null when `value`
+// is good (and stored).
+const char* TakeValue(const OptionInfo& option, const char* value, Options* options) {
+  switch (option.bit) {
+    case kOptionModule:
+      snprintf(options->module, sizeof options->module, "%s", value);
+      return value[0] == '\0' ? "give the module's path" : nullptr;
+    case kOptionName:
+      options->name = value;
+      return value[0] == '\0' ? "give the log file's name" : nullptr;
+    case kOptionOutput:
+      options->output = value;
+      return value[0] == '\0' ? "give the log file's path" : nullptr;
+    case kOptionRotateSize:
+      return ParseSize(value, &options->rotateBytes) ? nullptr : "give a size above 0, as 500k, 10M or 2G";
+    case kOptionRotateSeconds: {
+      char* end;
+      options->rotateSeconds = strtod(value, &end);
+      bool good = *end == '\0' && value[0] != '\0' && options->rotateSeconds > 0 && options->rotateSeconds < 1e12;
+      return good ? nullptr : "give seconds above 0, as 3600 or 0.5";
+    }
+    case kOptionQueue:
+      return ParseCount(value, &options->queueFrames) && options->queueFrames > 0
+                 ? nullptr
+                 : "give a number of lines from 1 up, as 1000000 (the default)";
+    case kOptionReportEvery:
+      return ParseCount(value, &options->reportEvery) ? nullptr : "give a number of lines, as 100";
+    default:
+      return nullptr;
+  }
+}
+
+bool IsHelpFlag(const char* arg) { return strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0; }
+
+}  // namespace
+
+const CommandSpec* FindCommandSpec(const char* name) {
+  for (const CommandSpec& spec : kCommandSpecs) {
+    if (strcmp(spec.name, name) == 0) return &spec;
+  }
+  return nullptr;
+}
+
+void CommandLineError(const char* format, ...) {
+  char problem[1024];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(problem, sizeof problem, format, args);
+  va_end(args);
+  Message("buslog-host: %s\nsee buslog-host --help\n", problem);
+}
+
+void UnknownCommand(const char* name) { CommandLineError("unknown command %s (%s)", name, kCommandList); }
+
+void PrintUsage(FILE* out) {
+  fputs("usage: buslog-host COMMAND [arguments] [options]\n", out);
+  for (const CommandSpec& spec : kCommandSpecs) {
+    fprintf(out, "  buslog-host %-34s%s", spec.synopsis, spec.about);
+  }
+  fputs(
+      "  buslog-host convert LOG... --to candump|jsonl [options]\n"
+      "                                                a log as candump lines or JSON Lines\n"
+      "  buslog-host stats LOG... [--csv]              frames, periods and gaps per channel and identifier\n"
+      "  buslog-host help [COMMAND]                    this text, or one command's with its options only\n"
+      "                                                (also: buslog-host COMMAND --help)\n"
+      "  buslog-host --version                         the version\n"
+      "options (each command takes those its help lists):\n",
+      out);
+  PrintOptions(out, kLoggerOptions);
+  fputs(
+      "exit status: 0 done (also after a first SIGINT, SIGTERM or SIGHUP), 1 an error or a second\n"
+      "stop request, 2 a wrong command line\n",
+      out);
+}
+
+void PrintCommandUsage(FILE* out, const CommandSpec& spec) {
+  fprintf(out, "usage: buslog-host %s\n  %s", spec.synopsis, spec.about);
+  fputs("options:\n", out);
+  PrintOptions(out, spec.options);
 }
 
 ParseResult ParseOptions(int argc, char** argv, Options* options) {
   *options = Options{};
   options->queueFrames = 1000000;
-  for (int i = 1; i < argc; ++i) {
+  if (argc < 2) {
+    CommandLineError("no command given (%s)", kCommandList);
+    return ParseResult::kWrong;
+  }
+  options->command = argv[1];
+  const CommandSpec* spec = FindCommandSpec(options->command);
+  if (spec == nullptr) {
+    UnknownCommand(options->command);
+    return ParseResult::kWrong;
+  }
+  char accepted[512];
+  ListOptions(spec->options, accepted, sizeof accepted);
+  for (int i = 2; i < argc; ++i) {
     const char* arg = argv[i];
-    if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-      PrintUsage(stdout);
+    if (IsHelpFlag(arg)) {
+      PrintCommandUsage(stdout, *spec);
       return ParseResult::kHelp;
     }
-    if (TakesValue(arg)) {
-      if (i + 1 >= argc) {
-        UsageError("option %s needs a value", arg);
-        return ParseResult::kWrong;
-      }
-      const char* value = argv[++i];
-      bool good = true;
-      if (strcmp(arg, "--module") == 0) {
-        snprintf(options->module, sizeof options->module, "%s", value);
-      } else if (strcmp(arg, "--name") == 0) {
-        options->name = value;
-      } else if (strcmp(arg, "--output") == 0) {
-        options->output = value;
-      } else if (strcmp(arg, "--rotate-size") == 0) {
-        good = ParseSize(value, &options->rotateBytes);
-      } else if (strcmp(arg, "--rotate-seconds") == 0) {
-        char* end;
-        options->rotateSeconds = strtod(value, &end);
-        good = *end == '\0' && value[0] != '\0' && options->rotateSeconds > 0 && options->rotateSeconds < 1e12;
-      } else if (strcmp(arg, "--queue") == 0) {
-        good = ParseCount(value, &options->queueFrames) && options->queueFrames > 0;
-      } else if (strcmp(arg, "--report-every") == 0) {
-        good = ParseCount(value, &options->reportEvery);
-      }
-      if (!good) {
-        char what[256];
-        snprintf(what, sizeof what, "%s %s", arg, value);
-        UsageError("%s: not a value this option takes", what);
-        return ParseResult::kWrong;
-      }
-    } else if (strcmp(arg, "--share") == 0) {
-      options->share = true;
-    } else if (strcmp(arg, "--strict") == 0) {
-      options->strict = true;
-    } else if (strcmp(arg, "--quiet") == 0) {
-      options->quiet = true;
-    } else if (strcmp(arg, "--progress") == 0) {
-      options->progress = true;
-    } else if (strcmp(arg, "--sync-every-frame") == 0) {
-      options->syncEveryFrame = true;
-    } else if (strcmp(arg, "--overwrite") == 0) {
-      options->overwrite = true;
-    } else if (strcmp(arg, "--no-markers") == 0) {
-      options->noMarkers = true;
-    } else if (arg[0] == '-' && arg[1] != '\0') {
-      UsageError("unknown option %s", arg);
+    const OptionInfo* option = FindOption(arg);
+    if (option == nullptr && arg[0] == '-' && arg[1] != '\0') {
+      CommandLineError("unknown option %s (%s takes %s)", arg, spec->name, accepted);
       return ParseResult::kWrong;
-    } else if (options->command == nullptr) {
-      options->command = arg;
-    } else if (options->input == nullptr) {
-      options->input = arg;
-    } else {
-      UsageError("unexpected argument %s", arg);
+    }
+    if (option == nullptr) {
+      if (spec->input != nullptr && options->input == nullptr) {
+        options->input = arg;
+        continue;
+      }
+      CommandLineError("unexpected argument %s (%s takes %s)", arg, spec->name, spec->arguments);
+      return ParseResult::kWrong;
+    }
+    if ((spec->options & option->bit) == 0) {
+      CommandLineError("%s does not take %s (%s takes %s)", spec->name, arg, spec->name, accepted);
+      return ParseResult::kWrong;
+    }
+    options->given |= option->bit;
+    if (option->label == nullptr) {
+      switch (option->bit) {
+        case kOptionOverwrite: options->overwrite = true; break;
+        case kOptionShare: options->share = true; break;
+        case kOptionStrict: options->strict = true; break;
+        case kOptionProgress: options->progress = true; break;
+        case kOptionQuiet: options->quiet = true; break;
+        case kOptionSyncEveryFrame: options->syncEveryFrame = true; break;
+        case kOptionNoMarkers: options->noMarkers = true; break;
+        default: break;
+      }
+      continue;
+    }
+    if (i + 1 >= argc) {
+      CommandLineError("%s needs a value: %s", arg, option->value);
+      return ParseResult::kWrong;
+    }
+    const char* value = argv[++i];
+    const char* wanted = TakeValue(*option, value, options);
+    if (wanted != nullptr) {
+      if (value[0] == '\0') {
+        CommandLineError("%s is empty; %s", arg, wanted);
+      } else {
+        CommandLineError("%s %s: %s", arg, value, wanted);
+      }
       return ParseResult::kWrong;
     }
   }
-  if (options->command == nullptr) {
-    UsageError("%s", "no command given");
+  if (spec->input != nullptr && options->input == nullptr) {
+    CommandLineError("%s needs %s", spec->name, spec->input);
     return ParseResult::kWrong;
   }
   if (options->name != nullptr && options->output != nullptr) {
-    UsageError("%s", "--name and --output both name the log; give one");
+    CommandLineError("--name and --output both name the log; give one");
     return ParseResult::kWrong;
   }
   return ParseResult::kRun;
 }
+
+void UsageError(const char* format, const char* what) { CommandLineError(format, what); }
 
 ParseResult ParseConvertOptions(int argc, char** argv, ConvertOptions* options) {
   *options = ConvertOptions{};
@@ -298,14 +423,14 @@ ParseResult ParseStatsOptions(int argc, char** argv, StatsOptions* options) {
       fputs(kStatsUsage, stdout);
       return ParseResult::kHelp;
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      Message("buslog-host stats: unknown option %s\n%s", argv[i], kStatsUsage);
+      Message("buslog-host stats: unknown option %s (stats takes --csv)\nsee buslog-host stats --help\n", argv[i]);
       return ParseResult::kWrong;
     } else {
       options->logs.push_back(argv[i]);
     }
   }
   if (options->logs.empty()) {
-    Message("buslog-host stats: no LOG given\n%s", kStatsUsage);
+    Message("buslog-host stats: no LOG given\nsee buslog-host stats --help\n");
     return ParseResult::kWrong;
   }
   return ParseResult::kRun;

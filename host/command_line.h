@@ -7,9 +7,42 @@
 
 #include "file_names.h"
 #include "logger/channels.h"
+#include "platform/message.h"
 
 namespace buslog_host {
 
+// The options of replay, record, run and demo, one bit each: which ones a
+// command takes (CommandSpec), which ones a command line gave (Options).
+enum OptionBit : uint32_t {
+  kOptionOutput = 1u << 0,
+  kOptionName = 1u << 1,
+  kOptionOverwrite = 1u << 2,
+  kOptionRotateSize = 1u << 3,
+  kOptionRotateSeconds = 1u << 4,
+  kOptionQueue = 1u << 5,
+  kOptionModule = 1u << 6,
+  kOptionShare = 1u << 7,
+  kOptionStrict = 1u << 8,
+  kOptionProgress = 1u << 9,
+  kOptionQuiet = 1u << 10,
+  kOptionReportEvery = 1u << 11,
+  kOptionSyncEveryFrame = 1u << 12,
+  kOptionNoMarkers = 1u << 13,
+};
+
+// A command of those that load the module, for its help and for what its
+// command line may hold.
+struct CommandSpec {
+  const char* name;
+  const char* synopsis;   // "run SCRIPT [options]"
+  const char* about;      // what it does, the usage's lines
+  const char* input;      // what its one argument is ("a call script"), or null: none
+  const char* arguments;  // what it takes, for "unexpected argument": "one call script"
+  uint32_t options;       // the OptionBits it takes
+};
+
+// The spec of replay, record, run or demo; null for any other name.
+const CommandSpec* FindCommandSpec(const char* name);
 
 struct Options {
   const char* command;
@@ -23,11 +56,12 @@ struct Options {
   bool quiet;
   bool progress;             // --progress: also when not on a terminal
   uint64_t reportEvery;
-  bool syncEveryFrame;       // --sync-every-frame: one Write a frame, no batches
   uint64_t rotateBytes;
   double rotateSeconds;
   uint64_t queueFrames;
+  bool syncEveryFrame;       // --sync-every-frame: one Write a frame
   bool noMarkers;            // --no-markers: frames only, no marker lines
+  uint32_t given;            // the OptionBits the command line gave
 };
 
 enum class ParseResult {
@@ -36,7 +70,9 @@ enum class ParseResult {
   kWrong,  // one line saying what is wrong and the usage went to standard error
 };
 
-// Parses the command line of replay, record, run and demo.
+// Parses the command line of replay, record, run and demo (argv[1] is the
+// command). Each command takes only its own options; a wrong command line
+// is said in one line, then "see buslog-host --help", on standard error.
 ParseResult ParseOptions(int argc, char** argv, Options* options);
 
 // ---- convert LOG... --to candump|jsonl [...]
@@ -81,11 +117,20 @@ ParseResult ParseStatsOptions(int argc, char** argv, StatsOptions* options);
 // the text is not one.
 bool ParseSize(const char* text, uint64_t* bytes);
 
-// The usage text, on `out`.
+// The usage text of every command, on `out`.
 void PrintUsage(FILE* out);
 
-// Says what is wrong with the command line, then the usage, on standard
-// error.
+// One command's usage with the options it takes, on `out`.
+void PrintCommandUsage(FILE* out, const CommandSpec& spec);
+
+// A wrong command line: "buslog-host: <what, as printf formats it>", then
+// "see buslog-host --help", on standard error.
+void CommandLineError(const char* format, ...) BUSLOG_PRINTF_LIKE(1, 2);
+
+// "unknown command NAME (the commands: ...)", as CommandLineError says it.
+void UnknownCommand(const char* name);
+
+// The same as CommandLineError(format, what).
 void UsageError(const char* format, const char* what);
 
 }  // namespace buslog_host

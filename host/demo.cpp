@@ -73,17 +73,19 @@ int RunDemo(const Options& options, const BuslogApi& api, const char* moduleDire
     return 1;
   }
   // Both samples hold one fault on purpose, to show how it is reported.
-  Message(
+  if (!options.quiet) {
+    Message(
       "buslog-host demo: replaying demo.candump, whose line 9 is not a frame (a warning, on purpose), and\n"
       "  running demo.script, whose last Write comes after Close (refused, as the script expects)\n");
+  }
   // The logs go into the current directory, as the logger's do, under names
-  // of their own: demo-can-2.log and so on when the user has a file of that
+  // of their own: demo-can-2.buslog and so on when the user has a file of that
   // name, which only --overwrite replaces.
   char canLog[kPathSize];
   if (options.overwrite) {
-    snprintf(canLog, sizeof canLog, "demo-can.log");
-  } else if (!FreeName("demo-can.log", canLog, sizeof canLog)) {
-    Message("buslog-host: no free name for demo-can.log in this folder; give --overwrite to replace it\n");
+    snprintf(canLog, sizeof canLog, "demo-can.buslog");
+  } else if (!FreeName("demo-can.buslog", canLog, sizeof canLog)) {
+    Message("buslog-host: no free name for demo-can.buslog in this folder; give --overwrite to replace it\n");
     return 1;
   }
   char fullCanLog[kPathSize];
@@ -103,7 +105,7 @@ int RunDemo(const Options& options, const BuslogApi& api, const char* moduleDire
   }
   logFolder[folderLength - nameLength] = '\0';
   int status = Replay(options, api, moduleDirectory, trace, canLog);
-  char scriptLog[kPathSize] = "demo-script.log";
+  char scriptLog[kPathSize] = "demo-script.buslog";
   status |= RunScript(options, api, moduleDirectory, script, logFolder, scriptLog, sizeof scriptLog);
   ShowLog(fullCanLog);
   ShowLog(scriptLog);

@@ -18,8 +18,8 @@ bool JoinPath(char* out, size_t size, const char* a, const char* b);
 // Index of the file name in `path` (after its last / or \).
 size_t NameStart(const std::string& path);
 
-// The file name with a counter before its extension: run.csv, 3 ->
-// run-003.csv.
+// The file name with a counter before its extension: run.buslog, 3 ->
+// run-003.buslog.
 std::string NumberedName(const std::string& path, uint32_t number);
 
 // `name` (relative to the current directory) when nothing of that name

@@ -23,27 +23,41 @@ struct Host {
   char moduleDirectory[kPathSize];  // absolute, with separator
 };
 
-// The module beside this program in a build or on Windows; in lib/ of an
-// install.
+// The module: the path given, taken relative to the current directory (a
+// bare name is not handed to the system's library search); else the one
+// beside this program (a build, or Windows), else in ../lib/ of it (an
+// install). When none is there, every place tried is named.
 bool FindModule(Options* options) {
-  if (options->module[0] != '\0') return true;
+  if (options->module[0] != '\0') {
+    if (strchr(options->module, '/') == nullptr && strchr(options->module, PathSeparator()) == nullptr) {
+      char here[kPathSize];
+      snprintf(here, sizeof here, ".%c%s", PathSeparator(), options->module);
+      snprintf(options->module, sizeof options->module, "%s", here);
+    }
+    return true;
+  }
   char dir[kPathSize];
   if (!ExecutableDirectory(dir, sizeof dir)) {
-    Message("buslog-host: cannot find this program's directory; use --module\n");
+    Message("buslog-host: cannot find this program's directory; give --module PATH\n");
     return false;
   }
-  if (!JoinPath(options->module, sizeof options->module, dir, ModuleFileName())) return false;
+  char beside[kPathSize];
+  char lib[kPathSize];
   char installed[kPathSize];
-  FILE* probe = fopen(options->module, "rb");
-  if (probe != nullptr) {
-    fclose(probe);
-  } else if (JoinPath(installed, sizeof installed, dir, "../lib/") &&
-             JoinPath(options->module, sizeof options->module, installed, ModuleFileName())) {
-    probe = fopen(options->module, "rb");
-    if (probe != nullptr) fclose(probe);
-    if (probe == nullptr) JoinPath(options->module, sizeof options->module, dir, ModuleFileName());
+  if (!JoinPath(beside, sizeof beside, dir, ModuleFileName()) || !JoinPath(lib, sizeof lib, dir, "../lib/") ||
+      !JoinPath(installed, sizeof installed, lib, ModuleFileName())) {
+    Message("buslog-host: this program's directory is too long a path; give --module PATH\n");
+    return false;
   }
-  return true;
+  const char* tried[] = {beside, installed};
+  for (const char* candidate : tried) {
+    if (StateOfPath(candidate) == PathState::kFile) {
+      snprintf(options->module, sizeof options->module, "%s", candidate);
+      return true;
+    }
+  }
+  Message("buslog-host: no module: tried %s and %s; give --module PATH\n", beside, installed);
+  return false;
 }
 
 bool LoadHost(const Options& options, Host* host) {
@@ -78,21 +92,17 @@ int DemoCommand(const Options& options, const Host& host) {
 }
 
 // Every command. The log tools take their own command lines and need no
-// module; the others share the options of command_line.h and load it.
+// module; the others take the options their CommandSpec (command_line.h)
+// lists, and load it.
 struct Command {
   const char* name;
-  const char* input;  // what its one argument is, or null when it takes none
   int (*run)(const Options& options, const Host& host);
   int (*runTool)(int argc, char** argv);  // a log tool: its own options, no module
 };
 
 const Command kCommands[] = {
-    {"replay", "a candump trace (- for standard input)", ReplayCommand, nullptr},
-    {"record", nullptr, RecordCommand, nullptr},
-    {"run", "a call script", RunCommand, nullptr},
-    {"demo", nullptr, DemoCommand, nullptr},
-    {"convert", nullptr, nullptr, RunConvert},
-    {"stats", nullptr, nullptr, RunStats},
+    {"replay", ReplayCommand, nullptr}, {"record", RecordCommand, nullptr}, {"run", RunCommand, nullptr},
+    {"demo", DemoCommand, nullptr},     {"convert", nullptr, RunConvert},   {"stats", nullptr, RunStats},
 };
 
 const Command* FindCommand(const char* name) {
@@ -102,11 +112,47 @@ const Command* FindCommand(const char* name) {
   return nullptr;
 }
 
+bool IsHelpFlag(const char* arg) { return strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0; }
+
+// buslog-host help [COMMAND], --help, -h: the usage, or one command's.
+int Help(int argc, char** argv) {
+  if (argc < 3 || IsHelpFlag(argv[1])) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  const char* name = argv[2];
+  if (argc > 3) {
+    CommandLineError("unexpected argument %s (help takes one command)", argv[3]);
+    return 2;
+  }
+  if (strcmp(name, "help") == 0) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  const Command* command = FindCommand(name);
+  if (command == nullptr) {
+    UnknownCommand(name);
+    return 2;
+  }
+  if (command->runTool != nullptr) {
+    char helpFlag[] = "--help";
+    char* toolArgs[] = {argv[0], argv[2], helpFlag, nullptr};
+    return command->runTool(3, toolArgs);
+  }
+  PrintCommandUsage(stdout, *FindCommandSpec(name));
+  return 0;
+}
+
 }  // namespace
 }  // namespace buslog_host
 
 int main(int argc, char** argv) {
   using namespace buslog_host;
+  if (argc > 1 && strcmp(argv[1], "--version") == 0) {
+    printf("buslog-host %s\n", BUSLOG_HOST_VERSION);
+    return 0;
+  }
+  if (argc > 1 && (IsHelpFlag(argv[1]) || strcmp(argv[1], "help") == 0)) return Help(argc, argv);
   const Command* tool = argc > 1 ? FindCommand(argv[1]) : nullptr;
   if (tool != nullptr && tool->runTool != nullptr) return tool->runTool(argc, argv);
   static Options options;
@@ -114,20 +160,6 @@ int main(int argc, char** argv) {
   if (parsed == ParseResult::kHelp) return 0;
   if (parsed == ParseResult::kWrong) return 2;
   const Command* command = FindCommand(options.command);
-  if (command == nullptr || command->run == nullptr) {
-    UsageError("unknown command %s", options.command);
-    return 2;
-  }
-  if (command->input != nullptr && options.input == nullptr) {
-    char what[256];
-    snprintf(what, sizeof what, "%s needs %s", command->name, command->input);
-    UsageError("%s", what);
-    return 2;
-  }
-  if (command->input == nullptr && options.input != nullptr) {
-    UsageError("unexpected argument %s", options.input);
-    return 2;
-  }
   static Host host;
   if (!FindModule(&options) || !LoadHost(options, &host)) return 1;
   int status = command->run(options, host);

@@ -8,19 +8,23 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
+# Says each step as it starts (the build's own output goes to $dir.*.log,
+# shown only when a step fails).
 configure_and_build() {
-  local dir=$1
-  shift
+  local dir=$1 what=$2
+  shift 2
+  echo "configuring $what in $dir ..."
   cmake -S . -B "$dir" "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+  echo "building $what in $dir (output in $dir.build.log) ..."
   cmake --build "$dir" -j "$jobs" -- --no-print-directory >"$dir.build.log" 2>&1 || { cat "$dir.build.log"; return 1; }
   echo "built $dir"
 }
 
 mkdir -p build
-configure_and_build build/posix -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure_and_build build/posix "for Linux" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 [ "${1:-}" = --posix ] && exit 0
-configure_and_build build/windows -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+configure_and_build build/windows "for Windows (mingw-w64)" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 if [ "${1:-}" = --sanitize ]; then
-  configure_and_build build/posix-asan -DCMAKE_BUILD_TYPE=Debug -DBUSLOG_SANITIZE=ON
+  configure_and_build build/posix-asan "for Linux with the sanitizers" -DCMAKE_BUILD_TYPE=Debug -DBUSLOG_SANITIZE=ON
 fi

@@ -7,23 +7,26 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Each step says what it does as it starts: the whole takes some minutes
+# on a fresh machine, most of it the two builds.
 bash scripts/install-deps.sh
 bash scripts/build.sh
 
 # Each demo runs in a fresh folder of its own, where it writes its logs
-# (demo-can.log, demo-script.log), as it does in a user's current directory.
+# (demo-can.buslog, demo-script.buslog), as it does in a user's current directory.
 rm -rf build/posix/demo build/windows/demo
 mkdir -p build/posix/demo build/windows/demo
 
 echo
-echo "== native, in build/posix/demo: ../bin/buslog-host demo"
-(cd build/posix/demo && ../bin/buslog-host demo --quiet)
+echo "== running the demo natively, in build/posix/demo: ../bin/buslog-host demo"
+(cd build/posix/demo && ../bin/buslog-host demo)
 
 echo
-echo "== Windows under Wine, in build/windows/demo: ../bin/buslog-host.exe demo"
+echo "== running the demo for Windows under Wine, in build/windows/demo: ../bin/buslog-host.exe demo"
+[ -d build/windows/wineprefix ] || echo "(Wine sets up build/windows/wineprefix first, once)"
 export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all
 (cd build/windows/demo && /usr/lib/wine/wine64 ../bin/buslog-host.exe demo --quiet >/dev/null 2>&1)
-for log in demo-can.log demo-script.log; do
+for log in demo-can.buslog demo-script.buslog; do
   if cmp -s "build/posix/demo/$log" "build/windows/demo/$log"; then
     echo "build/windows/demo/$log is byte-identical to build/posix/demo/$log"
   else

@@ -19,11 +19,15 @@ packages=(
 )
 packages+=("$@")
 
+echo "checking the Debian packages buslog needs ..."
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "all installed"
+  exit 0
+fi
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo=sudo

@@ -3,10 +3,12 @@
 line for line. Loads the module, logs one record of every kind, closes the
 log and prints where it is.
 
-    python3 host.py MODULE [LOG-NAME]
+    python3 host.py MODULE [LOG]
 
-MODULE is libbuslog.so (or buslog.dll under a Windows Python); the module
-creates the log, LOG-NAME (default python-host.log), in its own folder.
+MODULE is libbuslog.so (or buslog.dll under a Windows Python); LOG is the
+log's path relative to the current directory (default python-host.buslog).
+The module opens logs by a name relative to its own folder, so the host
+hands it the way from there to LOG ("../../home/me/python-host.buslog").
 """
 import ctypes
 import os
@@ -82,12 +84,16 @@ class Module:
 
 
 def main():
+    if len(sys.argv) < 2:
+        sys.exit("usage: host.py MODULE [LOG]   (MODULE: the path of libbuslog.so or buslog.dll)")
     module_path = sys.argv[1]
-    log_name = sys.argv[2] if len(sys.argv) > 2 else "python-host.log"
+    log_path = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else "python-host.buslog")
     module = Module(module_path)
-    result = module.with_result("Open", log_name.encode())
+    # From the module's real folder: the system takes its ".." steps there.
+    log_name = os.path.relpath(log_path, os.path.dirname(os.path.realpath(module_path)))
+    result = module.with_result("Open", os.fsencode(log_name))
     if result != 0:
-        sys.exit("python-host: cannot open %s: Open result %d" % (log_name, result))
+        sys.exit("python-host: cannot open %s: Open result %d" % (log_path, result))
     data = bytes([0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88])
     lines = [
         (0, 0, KIND_MARKER, 0, 0, marker_record(b"Start of test")),
@@ -109,7 +115,7 @@ def main():
     module.call("PutString", b",operator: stopped")
     failures += module.with_result("Write")
     module.call("Close")
-    print("log: %s" % os.path.join(os.path.dirname(module_path), log_name))
+    print("log: %s" % log_path)
     if failures:
         sys.exit("python-host: %d lines were not written" % failures)
 

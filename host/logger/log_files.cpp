@@ -35,7 +35,7 @@ const char* OpenResultText(uint8_t result) {
 }
 
 // The default name in the current directory, from the local time now:
-// buslog-2026-12-09_131743.csv, or with -2, -3 ... when that is taken.
+// buslog-2026-12-09_131743.buslog, or with -2, -3 ... when that is taken.
 bool DefaultOutput(char* out, size_t size) {
   time_t now = time(nullptr);
   struct tm local;
@@ -43,7 +43,7 @@ bool DefaultOutput(char* out, size_t size) {
   char stamp[32];
   strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
   char name[64];
-  snprintf(name, sizeof name, "buslog-%s.csv", stamp);
+  snprintf(name, sizeof name, "buslog-%s.buslog", stamp);
   return FreeName(name, out, size);
 }
 

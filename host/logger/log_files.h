@@ -5,11 +5,11 @@
 // never); rotation to further files with a counter in their names; an
 // empty log removed again.
 //
-//   --output run.csv                      run.csv
-//   --output run.csv --rotate-size 10M    run-001.csv, run-002.csv, ...
-//   --output run.csv, and a time jump     run.csv, then run-002.csv, ... (the
-//                                         files a jump begins, logger/frame_time.h)
-//   (no --output)                         buslog-2026-12-09_131743.csv
+//   --output run.buslog                      run.buslog
+//   --output run.buslog --rotate-size 10M    run-001.buslog, run-002.buslog, ...
+//   --output run.buslog, and a time jump     run.buslog, then run-002.buslog, ... (the
+//                                            files a jump begins, logger/frame_time.h)
+//   (no --output)                         buslog-2026-12-09_131743.buslog
 #pragma once
 
 #include <cstdint>

@@ -47,7 +47,7 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
   uint64_t logged = t.dataFrames + t.remoteFrames + t.fdFrames + t.errorFrames;
   uint64_t notLogged = t.framesFailed + t.tooManyChannels + t.notLogged;
   Message(
-          "buslog-host: replay of %s\n"
+          "buslog-host: %s %s\n"
           "  frames read     %llu\n"
           "  frames logged   %llu (data %llu, remote %llu, CAN FD %llu, error %llu)\n"
           "  not logged      %llu (write failed %llu, too many interfaces %llu, left at the stop %llu)\n"
@@ -55,7 +55,8 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
           "  write failures  %llu\n"
           "  seconds         %.3f\n"
           "  frames/s        %.0f\n",
-          traceName, static_cast<unsigned long long>(t.framesRead), static_cast<unsigned long long>(logged),
+          run.request->recording ? "record from" : "replay of", traceName,
+          static_cast<unsigned long long>(t.framesRead), static_cast<unsigned long long>(logged),
           static_cast<unsigned long long>(t.dataFrames), static_cast<unsigned long long>(t.remoteFrames),
           static_cast<unsigned long long>(t.fdFrames), static_cast<unsigned long long>(t.errorFrames),
           static_cast<unsigned long long>(notLogged), static_cast<unsigned long long>(t.framesFailed),
@@ -89,8 +90,12 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
             static_cast<unsigned long long>(t.timeJumps));
   }
   if (t.timeWentBack > 0) {
-    Message("  note: %llu frames were earlier than their file's first and stamped +0.000000\n",
-            static_cast<unsigned long long>(t.timeWentBack));
+    if (t.timeWentBack == 1) {
+      Message("  note: 1 frame was earlier than its file's first and stamped +0.000000\n");
+    } else {
+      Message("  note: %llu frames were earlier than their file's first and stamped +0.000000\n",
+              static_cast<unsigned long long>(t.timeWentBack));
+    }
   }
 }
 
@@ -131,9 +136,12 @@ int ExitStatus(const LoggerRun& run, bool complete) {
             static_cast<unsigned long long>(totals.framesRead), static_cast<unsigned long long>(logged),
             static_cast<unsigned long long>(totals.framesRead - logged));
     status = 1;
-  } else if (totals.linesRead > 0 && totals.framesRead == 0) {
-    Message("buslog-host: %s: no candump frames in %llu lines\n", run.traceName,
-            static_cast<unsigned long long>(totals.linesRead));
+  } else if (totals.linesRead == 0 && !totals.readError && totals.stops == 0) {
+    // Not an error (an empty pipe's end), but said.
+    Message("buslog-host: %s held no lines; nothing was logged\n", run.traceName);
+  } else if (totals.linesRead > 0 && totals.framesRead == 0 && !run.screenFormatSaid) {
+    Message("buslog-host: %s: no candump frames in %llu line%s\n", run.traceName,
+            static_cast<unsigned long long>(totals.linesRead), totals.linesRead == 1 ? "" : "s");
     status = 1;
   }
   return status;
@@ -144,6 +152,7 @@ int ExitStatus(const LoggerRun& run, bool complete) {
 LoggerRequest MakeLoggerRequest(const Options& options, const char* input) {
   LoggerRequest request = {};
   request.input = input;
+  request.recording = options.command != nullptr && strcmp(options.command, "record") == 0;
   request.log.output = options.output;
   request.log.name = options.name;
   request.log.overwrite = options.overwrite;
@@ -201,7 +210,7 @@ int RunLogger(const BuslogApi& api, const char* moduleDirectory, const LoggerReq
   CloseLog(&run.logs);
   if (inputFreed) CloseInputFile(&input);
 
-  PrintSummary(run, isLive, seconds);
+  if (!request.quiet) PrintSummary(run, isLive, seconds);
   int status = ExitStatus(run, complete);
   StopHandlingDone();
   return status;

@@ -14,6 +14,7 @@ namespace buslog_host {
 
 struct LoggerRequest {
   const char* input;       // a path, or "-" for standard input
+  bool recording;          // the record command: said so in the summary
   LogRequest log;
   bool strict;
   bool quiet;

@@ -5,6 +5,7 @@
 
 #include "candump.h"
 #include "logger/batch.h"
+#include "candump_screen.h"
 #include "logger/frame_out.h"
 #include "logger/markers.h"
 #include "platform/message.h"
@@ -156,6 +157,18 @@ ReadStep ReadFrame(LoggerRun* run, Source& source, Progress* progress, CandumpFr
     return ReadStep::kFrame;
   }
   ++run->totals.malformed;
+  if (!tooLong && !run->screenFormatSaid && IsCandumpScreenLine(line, length)) {
+    // Said once. With no frame logged yet the input is all in that
+    // format: the run ends rather than go on logging nothing.
+    run->screenFormatSaid = true;
+    Message("buslog-host: %s:%llu: %s\n", run->traceName, static_cast<unsigned long long>(source.LineNumber()),
+            kCandumpScreenAdvice);
+    if (run->totals.framesRead == 0) {
+      run->totals.stoppedEarly = true;
+      source.Stop();
+      return ReadStep::kEnd;
+    }
+  }
   Warn(run, source.LineNumber(), why);
   if (!run->request->strict) return ReadStep::kSkipped;
   run->totals.stoppedEarly = true;
@@ -217,7 +230,7 @@ void SayTimeJump(LoggerRun* run, const Source& source, TimeJump jump, const Fram
 // A new file before the frame that the open one cannot take: one that
 // rotation finds full or old enough, or a time the file cannot show
 // rightly (frame_time.h). Without --rotate-* the new file is named as a
-// rotation would name the second one (run.csv, then run-002.csv). False
+// rotation would name the second one (run.buslog, then run-002.buslog). False
 // when the next file cannot be opened (the error said).
 bool NewFileStep(LoggerRun* run, const Source& source, const CandumpFrame& frame) {
   FrameTime time = {frame.seconds, frame.micros};
@@ -343,6 +356,7 @@ bool ReplayLines(LoggerRun* run, Source& source) {
   run->channels.count = 0;
   run->warnings = 0;
   run->writeWarnings = 0;
+  run->screenFormatSaid = false;
   run->frameNumber = 0;
   run->fileHasFrame = false;
   for (bool& marked : run->channelMarked) marked = false;

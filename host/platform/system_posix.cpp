@@ -207,7 +207,21 @@ bool CreateNewFile(const char* path, bool* exists, char* reason, size_t reasonSi
   }
   switch (errno) {
     case EEXIST: *exists = true; snprintf(reason, reasonSize, "a file of that name exists"); break;
-    case ENOENT: snprintf(reason, reasonSize, "the folder does not exist"); break;
+    case ENOENT: {
+      // The folder may be there and still make no files (/proc, /sys).
+      char folder[PATH_MAX];
+      const char* slash = strrchr(path, '/');
+      snprintf(folder, sizeof folder, "%.*s", slash == nullptr ? 1 : slash == path ? 1 : static_cast<int>(slash - path),
+               slash == nullptr ? "." : path);
+      struct stat st;
+      if (stat(folder, &st) == 0 && S_ISDIR(st.st_mode)) {
+        snprintf(reason, reasonSize, "the folder %s does not take new files (the system says: %s)", folder,
+                 strerror(ENOENT));
+      } else {
+        snprintf(reason, reasonSize, "the folder does not exist");
+      }
+      break;
+    }
     case ENOTDIR: snprintf(reason, reasonSize, "a part of the folder's path is not a folder"); break;
     case EACCES:
     case EPERM: snprintf(reason, reasonSize, "permission denied: this user may not create files in that folder"); break;

@@ -65,6 +65,48 @@ bool PlaceLog(const char* wanted, const ScriptState& state, char* placed, char* 
   return true;
 }
 
+// run SCRIPT's logs stay in the module's folder, under the logger's
+// no-clobber rules (ScriptState::checkLog): checked before the module's
+// Open, nothing replaced without --overwrite, never the script itself.
+const char* g_moduleDirectory = "";
+FileIdentity g_scriptIdentity;
+
+bool CheckModuleLog(const char* name, const ScriptState& state, char* path, size_t size, bool* created) {
+  *created = false;
+  if (!JoinPath(path, size, g_moduleDirectory, name)) {
+    Message("buslog-host: cannot open the log %s%s: the path is too long\n", g_moduleDirectory, name);
+    return false;
+  }
+  PathState existing = StateOfPath(path);
+  if (existing == PathState::kFolder) {
+    Message("buslog-host: cannot open the log %s: it is a folder\n", path);
+    return false;
+  }
+  if (existing == PathState::kFile) {
+    FileIdentity identity;
+    if (g_scriptIdentity.known && IdentityOfPath(path, &identity) && SameFile(identity, g_scriptIdentity)) {
+      Message("buslog-host: %s is the script; the log must go to another file\n", path);
+      return false;
+    }
+    if (!state.replaceLogs) {
+      Message("buslog-host: %s exists; give --overwrite to replace it, or choose another name\n", path);
+      return false;
+    }
+    return true;
+  }
+  bool exists = false;
+  char reason[256];
+  if (CreateNewFile(path, &exists, reason, sizeof reason)) {
+    *created = true;
+  } else if (exists) {
+    Message("buslog-host: %s exists; give --overwrite to replace it, or choose another name\n", path);
+    return false;
+  }
+  // Not made (a folder missing, permission denied): the module's Open
+  // fails the same way and says so in its result.
+  return true;
+}
+
 // What a script's run counts beside the parser's ScriptState.
 struct ScriptRun {
   const char* script;
@@ -133,24 +175,33 @@ void FullLogPath(const ScriptState& state, const char* moduleDirectory, const ch
 }
 
 void PrintScriptSummary(const ScriptRun& run, const ScriptState& state, const char* logPath) {
+  char refused[128] = "";
+  if (state.refusedOpens > 0) {
+    snprintf(refused, sizeof refused, "  refused Opens   %llu (not handed to the module; see above)\n",
+             static_cast<unsigned long long>(state.refusedOpens));
+  }
   char onPurpose[128] = "";
   if (state.expectedWriteFailures > 0) {
     snprintf(onPurpose, sizeof onPurpose, "  refused Writes  %llu, as the script expected (expect Write 1)\n",
              static_cast<unsigned long long>(state.expectedWriteFailures));
   }
   char logLine[kPathSize + 300] = "";
-  if (logPath != nullptr) snprintf(logLine, sizeof logLine, "  log             %s\n", logPath);
+  if (logPath != nullptr && state.logRemoved) {
+    snprintf(logLine, sizeof logLine, "  log             none: no line was written (%s removed)\n", logPath);
+  } else if (logPath != nullptr) {
+    snprintf(logLine, sizeof logLine, "  log             %s\n", logPath);
+  }
   Message(
       "buslog-host: script %s\n"
       "  calls           %llu\n"
       "  lines written   %llu\n"
       "  write failures  %llu\n"
-      "%s"
+      "%s%s"
       "  skipped         %llu (malformed)\n"
       "  expectations    %llu failed\n"
       "%s",
       run.script, static_cast<unsigned long long>(state.calls), static_cast<unsigned long long>(state.linesWritten),
-      static_cast<unsigned long long>(run.failedWrites), onPurpose, static_cast<unsigned long long>(run.malformed),
+      static_cast<unsigned long long>(run.failedWrites), onPurpose, refused, static_cast<unsigned long long>(run.malformed),
       static_cast<unsigned long long>(run.failedExpectations), logLine);
 }
 
@@ -172,10 +223,14 @@ int RunScript(const Options& options, const BuslogApi& api, const char* moduleDi
   state.replaceLogs = options.overwrite;
   state.placeLog = PlaceLog;
   state.removeLog = RemoveFile;
+  state.checkLog = CheckModuleLog;
+  g_moduleDirectory = moduleDirectory;
+  if (!IdentityOfPath(script, &g_scriptIdentity)) g_scriptIdentity = FileIdentity{};
   // The script's expectations see the host's own ShareMode call.
   state.haveShareMode = ShareIfAsked(options, api, &state.shareModeResult);
   ScriptRun run = {script, options.strict, 0, 0, 0, false};
   RunLines(api, reader, &run, &state);
+  CloseScriptLog(api, &state);
   bool readOk = !reader.readError;
   buslog_reader::CloseLineSource(&reader);
   fclose(file);
@@ -185,9 +240,10 @@ int RunScript(const Options& options, const BuslogApi& api, const char* moduleDi
     FullLogPath(state, moduleDirectory, logFolder, full, sizeof full);
     if (shownLog != nullptr) snprintf(shownLog, shownSize, "%s", full);
   }
-  PrintScriptSummary(run, state, full[0] != '\0' ? full : nullptr);
+  if (!options.quiet) PrintScriptSummary(run, state, full[0] != '\0' ? full : nullptr);
   if (!readOk) Message("buslog-host: %s: read error\n", script);
-  return (run.stopped || run.failedExpectations > 0 || run.failedWrites > 0 || !readOk) ? 1 : 0;
+  bool failed = run.stopped || run.failedExpectations > 0 || run.failedWrites > 0 || state.refusedOpens > 0;
+  return (failed || !readOk) ? 1 : 0;
 }
 
 }  // namespace buslog_host

@@ -181,15 +181,45 @@ ScriptStatus RunExpectation(Cursor* at, const char* line, size_t lineLength, Scr
   return ScriptStatus::kOk;
 }
 
+// After the module closed its log: an empty one this run made or replaced
+// is taken back.
+void LogClosed(ScriptState* state) {
+  if (!state->logOpen) return;
+  state->logOpen = false;
+  if (state->logRemovable && state->linesWritten == state->linesAtOpen && state->removeLog != nullptr) {
+    state->removeLog(state->openLogPath);
+    state->logRemoved = true;
+  }
+}
+
 // Open with the `count` bytes of its name at g_bytes; in the log folder
-// when there is one.
+// when there is one, else checked by checkLog when there is one.
 void OpenLog(const BuslogApi& api, size_t count, ScriptState* state) {
   static char placed[kNameSize];
   static char reach[kNameSize];
   const void* moduleName = g_bytes;
   size_t moduleLength = count;
   bool created = false;
-  if (state->logFolder != nullptr && state->placeLog != nullptr) {
+  bool removable = false;
+  placed[0] = '\0';
+  if (state->logFolder == nullptr && state->checkLog != nullptr && count > 0) {
+    bool usable = count < kNameSize && memchr(g_bytes, '\0', count) == nullptr;
+    char wanted[kNameSize];
+    if (usable) {
+      memcpy(wanted, g_bytes, count);
+      wanted[count] = '\0';
+      usable = state->checkLog(wanted, *state, placed, kNameSize, &created);
+    } else {
+      Message("buslog-host: Open's name holds a zero byte or is too long; it is not handed to the module\n");
+    }
+    if (usable) {
+      removable = created || state->replaceLogs;
+    } else {
+      moduleLength = 0;  // the module refuses the empty name (result 1)
+      placed[0] = '\0';
+      ++state->refusedOpens;
+    }
+  } else if (state->logFolder != nullptr && state->placeLog != nullptr) {
     char reason[256] = "";
     bool placedHere = count < kNameSize && memchr(g_bytes, '\0', count) == nullptr;
     if (placedHere) {
@@ -204,8 +234,10 @@ void OpenLog(const BuslogApi& api, size_t count, ScriptState* state) {
       moduleLength = strlen(reach);
       count = strlen(placed);
       memcpy(g_bytes, placed, count);
+      removable = created || state->replaceLogs;
     } else {
       moduleLength = 0;  // the module refuses the empty name (result 1)
+      placed[0] = '\0';
     }
   }
   int32_t resultCount;
@@ -217,6 +249,11 @@ void OpenLog(const BuslogApi& api, size_t count, ScriptState* state) {
     size_t keep = count < sizeof state->lastLogName - 1 ? count : sizeof state->lastLogName - 1;
     memcpy(state->lastLogName, g_bytes, keep);
     state->lastLogName[keep] = '\0';
+    state->logOpen = true;
+    state->logRemovable = removable && placed[0] != '\0';
+    state->linesAtOpen = state->linesWritten;
+    state->logRemoved = false;
+    snprintf(state->openLogPath, sizeof state->openLogPath, "%s", placed);
   } else if (created) {
     state->removeLog(placed);
   }
@@ -323,6 +360,7 @@ ScriptStatus RunValuesCall(const BuslogApi& api, const ScriptLine& line, const c
     }
   } else if (Is(name, nameLength, "Close")) {
     api.Close(0, nullptr, &resultCount);
+    LogClosed(state);
   } else if (Is(name, nameLength, "PutFrameId")) {
     api.PutFrameId(count, values, &resultCount);
   } else if (Is(name, nameLength, "PutTimeStamp")) {
@@ -359,6 +397,13 @@ uint64_t FinishWrites(ScriptState* state) {
   uint64_t failed = state->pendingWriteLine;
   state->pendingWriteLine = 0;
   return failed;
+}
+
+void CloseScriptLog(const BuslogApi& api, ScriptState* state) {
+  if (!state->logOpen) return;
+  int32_t resultCount;
+  api.Close(0, nullptr, &resultCount);
+  LogClosed(state);
 }
 
 ScriptStatus RunScriptLine(const BuslogApi& api, const char* line, size_t length, ScriptState* state,

@@ -80,6 +80,24 @@ struct ScriptState {
   bool (*placeLog)(const char* wanted, const ScriptState& state, char* placed, char* reach, size_t size,
                    bool* created, char* reason, size_t reasonSize);
   bool (*removeLog)(const char* placed);
+  // Without logFolder (run SCRIPT), the names stay the module's, under the
+  // same rules as the logger's: checkLog says whether the module may open
+  // `name` in its folder (nothing there: made now as a fresh file,
+  // `created`; or a file that replaceLogs lets it replace) and gives `path`,
+  // where the host finds it; false when not, said on standard error, and
+  // the module is handed no name (counted in refusedOpens).
+  bool (*checkLog)(const char* name, const ScriptState& state, char* path, size_t size, bool* created);
+  uint64_t refusedOpens;
+  // The log the module has open (after an Open that gave 0), for the
+  // host's file work: where the host finds it, whether this run made or
+  // replaced it, and the lines written before its Open. A log this run made
+  // or replaced that holds no line when it is closed is removed
+  // (removeLog), and `logRemoved` set when that was the latest log.
+  bool logOpen;
+  bool logRemovable;
+  uint64_t linesAtOpen;
+  char openLogPath[4096];
+  bool logRemoved;
 };
 
 // The write-failure rule, applied after each line that is not blank (with
@@ -92,6 +110,11 @@ uint64_t JudgeWrites(ScriptState* state, uint64_t lineNumber);
 // At the end of the script: the line of a failed Write left unjudged (a
 // failure of the script), else 0.
 uint64_t FinishWrites(ScriptState* state);
+
+// Closes the log a script left open, as unloading the module would, with
+// the same file work as a Close line: an empty log this run made or
+// replaced is removed.
+void CloseScriptLog(const BuslogApi& api, ScriptState* state);
 
 // Runs one script line against the module; sets `state->event`. On kMalformed or
 // kExpectationFailed, `message` says why, quoting the offending text.

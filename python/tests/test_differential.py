@@ -105,7 +105,7 @@ def test_rules_file(host_path):
 
 def test_demo_logs(tmp_path, host_path):
     subprocess.run([host_path, "demo", "--quiet"], cwd=tmp_path, check=True, capture_output=True)
-    logs = sorted(name for name in os.listdir(tmp_path) if name.endswith(".log"))
+    logs = sorted(name for name in os.listdir(tmp_path) if name.endswith(".buslog"))
     assert logs
     for name in logs:
         assert_same_frames(host_path, tmp_path / name)

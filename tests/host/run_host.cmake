@@ -6,7 +6,20 @@
 #                               (CR LF or LF), each matching its regex whole;
 #                               lines before the first are let be (Wine may
 #                               say something when it sets up its prefix)
+#   -DMODULE=path -DCASE_DIR=dir   run a copy of HOST with a copy of MODULE
+#                               beside it in CASE_DIR (made afresh), where
+#                               the logs it names relative to the module land
 string(REPLACE "|" ";" args "${ARGS}")
+if(CASE_DIR)
+  file(REMOVE_RECURSE "${CASE_DIR}")
+  file(MAKE_DIRECTORY "${CASE_DIR}")
+  foreach(file "${HOST}" "${MODULE}")
+    get_filename_component(fileName "${file}" NAME)
+    file(CREATE_LINK "${file}" "${CASE_DIR}/${fileName}" COPY_ON_ERROR)
+  endforeach()
+  get_filename_component(hostName "${HOST}" NAME)
+  set(HOST "${CASE_DIR}/${hostName}")
+endif()
 if(REQUIRE AND NOT EXISTS "${REQUIRE}")
   message("SKIPPED: ${REQUIRE} is not here")
   return()

@@ -6,7 +6,8 @@
 #   c-cmake      examples/c-host built through find_package(buslog)
 #   c-pkgconfig  examples/c-host built with pkg-config --cflags --libs buslog
 #   python       examples/python-ctypes/host.py
-# The example hosts' logs must equal examples/c-host/expected.log.
+# The example hosts, run in a folder of their own as the current directory,
+# log there, and their logs must equal the installed expected.buslog.
 #   -DMODE=... -DBUILD_DIR=... -DSOURCE_DIR=... -DWINDOWS=ON|OFF -DVERSION=...
 #   [-DEMULATOR=wine] [-DC_COMPILER=...] [-DTOOLCHAIN=...] [-DOBJDUMP=...] [-DNM=...]
 #   [-DPYTHON=...]
@@ -31,22 +32,37 @@ function(run)
   set(out "${out}" PARENT_SCOPE)
 endfunction()
 
-# Runs an example host and compares the log it names ("log: PATH") with the
-# expected one.
-function(check_example_log)
-  run(${ARGN})
+# Runs an example host as the README shows, in a fresh folder of its own
+# (FOLDER) as the current directory, and compares the log it names ("log:
+# PATH") with the installed expected.buslog: the log must be LOG in FOLDER,
+# none beside the module.
+function(check_example_log folder log)
+  file(REMOVE_RECURSE ${folder})
+  get_filename_component(logFolder ${folder}/${log} DIRECTORY)
+  file(MAKE_DIRECTORY ${logFolder})
+  execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${folder} RESULT_VARIABLE status OUTPUT_VARIABLE out
+                  ERROR_VARIABLE err)
+  if(status)
+    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}${err}")
+  endif()
   string(REGEX MATCH "log: ([^\r\n]+)" found "${out}")
   if(NOT found)
     message(FATAL_ERROR "the example did not say where its log is:\n${out}")
   endif()
-  set(log ${CMAKE_MATCH_1})
-  file(READ ${log} actual HEX)
-  file(READ ${SOURCE_DIR}/examples/c-host/expected.log expected HEX)
-  if(NOT actual STREQUAL expected)
-    file(READ ${log} text)
-    message(FATAL_ERROR "${log} differs from examples/c-host/expected.log:\n${text}")
+  if(NOT EXISTS ${folder}/${log})
+    message(FATAL_ERROR "no ${log} in the current directory ${folder}; the example said ${found}")
   endif()
-  message(STATUS "${log} as expected")
+  file(GLOB stray ${prefix}/lib/*.buslog ${prefix}/bin/*.buslog ${prefix}/lib/*.log ${prefix}/bin/*.log)
+  if(stray)
+    message(FATAL_ERROR "logs beside the module: ${stray}")
+  endif()
+  file(READ ${folder}/${log} actual HEX)
+  file(READ ${prefix}/share/doc/buslog/examples/c-host/expected.buslog expected HEX)
+  if(NOT actual STREQUAL expected)
+    file(READ ${folder}/${log} text)
+    message(FATAL_ERROR "${log} differs from the installed examples/c-host/expected.buslog:\n${text}")
+  endif()
+  message(STATUS "${folder}/${log} as expected (${found})")
 endfunction()
 
 set(strict_c_flags "-Wall -Wextra -Wpedantic -Werror")
@@ -56,7 +72,8 @@ if(MODE STREQUAL "install")
   run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --strip)
   foreach(file include/buslog.h include/buslog_loader.h lib/cmake/buslog/buslogConfig.cmake
                lib/pkgconfig/buslog.pc share/buslog/samples/demo.candump share/buslog/samples/demo.script
-               share/doc/buslog/examples/c-host/host.c)
+               share/doc/buslog/examples/c-host/host.c share/doc/buslog/examples/c-host/expected.buslog
+               share/doc/buslog/examples/python-ctypes/host.py)
     if(NOT EXISTS ${prefix}/${file})
       message(FATAL_ERROR "the install lacks ${file}")
     endif()
@@ -114,7 +131,7 @@ elseif(MODE STREQUAL "c-cmake")
   run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/c-host -B ${dir} ${cross} -DCMAKE_PREFIX_PATH=${prefix}
       -DCMAKE_BUILD_TYPE=Release "-DCMAKE_C_FLAGS=${strict_c_flags}")
   run(${CMAKE_COMMAND} --build ${dir})
-  check_example_log(${EMULATOR} ${dir}/c-host${exe})
+  check_example_log(${work}/c-cmake-run c-host.buslog ${EMULATOR} ${dir}/c-host${exe})
 elseif(MODE STREQUAL "c-pkgconfig")
   # Only the installed .pc file is seen, not the machine's.
   set(ENV{PKG_CONFIG_LIBDIR} ${prefix}/lib/pkgconfig)
@@ -127,10 +144,16 @@ elseif(MODE STREQUAL "c-pkgconfig")
   file(MAKE_DIRECTORY ${work}/c-pkgconfig)
   set(program ${work}/c-pkgconfig/c-host${exe})
   separate_arguments(cflags UNIX_COMMAND "${strict_c_flags}")
-  run(${C_COMPILER} -std=c99 ${cflags} -o ${program} ${SOURCE_DIR}/examples/c-host/host.c ${flags})
-  check_example_log(${EMULATOR} ${program} ${modulePath} c-host-pkgconfig.log)
+  # As the README builds it: the module's path from pkg-config compiled in,
+  # so that the host runs without an argument.
+  run(${C_COMPILER} -std=c99 ${cflags} -o ${program} ${SOURCE_DIR}/examples/c-host/host.c ${flags}
+      "-DBUSLOG_MODULE_PATH=\"${modulePath}\"")
+  check_example_log(${work}/c-pkgconfig-run c-host.buslog ${EMULATOR} ${program})
+  # A log named on the command line, relative to the current directory.
+  check_example_log(${work}/c-pkgconfig-named sub/mine.buslog ${EMULATOR} ${program} ${modulePath} sub/mine.buslog)
 elseif(MODE STREQUAL "python")
-  check_example_log(${PYTHON} ${SOURCE_DIR}/examples/python-ctypes/host.py ${module} python-host.log)
+  check_example_log(${work}/python-run python-host.buslog ${PYTHON}
+                    ${prefix}/share/doc/buslog/examples/python-ctypes/host.py ${module})
 else()
   message(FATAL_ERROR "unknown MODE ${MODE}")
 endif()

@@ -1,7 +1,7 @@
 # Round trip of one candump trace: replay it through the module, convert the
 # log back with `buslog-host convert --to candump`, and compare the frames.
 #   -DHOST=buslog-host -DTOOL=round_trip_tool -DEMULATOR=wine-or-empty
-#   -DTRACE=path|GENERATE -DWORK=dir (beside the module: the log lands there)
+#   -DTRACE=path|GENERATE -DWORK=dir (a folder of the round trips' own, made here)
 #   -DNAME=short name
 if(NOT TRACE STREQUAL "GENERATE" AND NOT EXISTS "${TRACE}")
   message("SKIPPED: ${TRACE} is not here")
@@ -16,6 +16,7 @@ function(run)
   set(err "${err}" PARENT_SCOPE)
 endfunction()
 
+file(MAKE_DIRECTORY ${WORK})
 if(TRACE STREQUAL "GENERATE")
   set(TRACE "${WORK}/rt-${NAME}.candump")
   run(${TOOL} generate ${TRACE})
@@ -36,16 +37,16 @@ foreach(frame IN LISTS frames)
   endif()
 endforeach()
 string(REPLACE ";" "," interfaces "${interfaces}")
-set(log "rt-${NAME}.log")
-run(${HOST} replay ${TRACE} --name ${log} --quiet --overwrite)
-run(${HOST} convert ${WORK}/${log} --to candump --start ${start} --interfaces ${interfaces} --direction
+set(log "${WORK}/rt-${NAME}.buslog")
+run(${HOST} replay ${TRACE} --output ${log} --quiet --overwrite)
+run(${HOST} convert ${log} --to candump --start ${start} --interfaces ${interfaces} --direction
     --output ${WORK}/rt-${NAME}.out.candump --overwrite)
 message("${err}")
 run(${TOOL} compare ${TRACE} ${WORK}/rt-${NAME}.out.candump ${start})
 message("${out}")
 # Without --start and --interfaces the log's own markers give the same
 # absolute times and interface names.
-run(${HOST} convert ${WORK}/${log} --to candump --direction --output ${WORK}/rt-${NAME}.markers.candump --overwrite)
+run(${HOST} convert ${log} --to candump --direction --output ${WORK}/rt-${NAME}.markers.candump --overwrite)
 execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/rt-${NAME}.out.candump
                         ${WORK}/rt-${NAME}.markers.candump RESULT_VARIABLE differ)
 if(differ)

@@ -1,8 +1,8 @@
 """python-can and Python's json read what `buslog-host convert` writes.
 
 Run by CTest through run_python_checks.sh with BUSLOG_HOST (the native
-buslog-host), BUSLOG_BIN (the folder of the module, where replay logs land)
-and BUSLOG_SOURCE (the project) in the environment.
+buslog-host) and BUSLOG_SOURCE (the project) in the environment; every
+file goes into pytest's temporary folders.
 """
 import json
 import os
@@ -14,7 +14,6 @@ import can
 import pytest
 
 HOST = os.environ["BUSLOG_HOST"]
-BIN = Path(os.environ["BUSLOG_BIN"])
 SOURCE = Path(os.environ["BUSLOG_SOURCE"])
 SHARED = SOURCE.parent / "shared" / "data"
 
@@ -73,11 +72,11 @@ def first_time_and_interfaces(trace):
 
 def convert_trace(trace, name, out_dir):
     """Replays `trace`, converts the log back to candump; returns its path."""
-    log = f"py-{name}.log"
-    host("replay", trace, "--name", log, "--quiet", "--overwrite")
+    log = out_dir / f"py-{name}.buslog"
+    host("replay", trace, "--output", log, "--quiet", "--overwrite")
     first, names = first_time_and_interfaces(trace)
     out = out_dir / f"{name}.log"
-    host("convert", BIN / log, "--to", "candump", "--start", first, "--interfaces", ",".join(names),
+    host("convert", log, "--to", "candump", "--start", first, "--interfaces", ",".join(names),
          "--direction", "--output", out)
     return out, names
 
