@@ -125,6 +125,11 @@ const OptionInfo kOptionTable[] = {
      "go on in a new log file once one has SIZE bytes (500k, 10M, 2G)\n"},
     {"--rotate-seconds", kOptionRotateSeconds, "S", "seconds such as 3600",
      "go on in a new log file before a frame S seconds after its first\n"},
+    {"--max-files", kOptionMaxFiles, "N", "a number of files from 2 up, such as 24",
+     "with rotation: a ring of at most N files of this run; the oldest go\n"},
+    {"--max-total", kOptionMaxTotal, "SIZE", "a size such as 1G",
+     "with --rotate-size: a ring of at most SIZE bytes of this run's files\n"
+     "                      (a full disk also costs the ring its oldest file)\n"},
     {"--queue", kOptionQueue, "FRAMES", "a number of lines such as 1000000",
      "lines of live input held in memory while the log catches up\n"
      "                      (default 1000000)\n"},
@@ -148,8 +153,8 @@ const OptionInfo kOptionTable[] = {
 
 const uint32_t kLoggerOptions = kOptionOutput | kOptionName | kOptionOverwrite | kOptionRotateSize |
                                 kOptionRotateSeconds | kOptionQueue | kOptionModule | kOptionShare | kOptionStrict |
-                                kOptionProgress | kOptionQuiet | kOptionReportEvery | kOptionSyncEveryFrame |
-                                kOptionNoMarkers;
+                                kOptionProgress | kOptionQuiet | kOptionReportEvery | kOptionMaxFiles |
+                                kOptionMaxTotal | kOptionSyncEveryFrame | kOptionNoMarkers;
 
 const CommandSpec kCommandSpecs[] = {
     {"replay", "replay TRACE [options]", "log a candump trace through the module (TRACE -: standard input)\n",
@@ -230,6 +235,14 @@ const char* TakeValue(const OptionInfo& option, const char* value, Options* opti
                  : "give a number of lines from 1 up, as 1000000 (the default)";
     case kOptionReportEvery:
       return ParseCount(value, &options->reportEvery) ? nullptr : "give a number of lines, as 100";
+    case kOptionMaxFiles: {
+      uint64_t count = 0;
+      bool good = ParseCount(value, &count) && count >= 2 && count <= 1000000;
+      options->maxFiles = static_cast<uint32_t>(count);
+      return good ? nullptr : "give a number of files from 2 up, as 24";
+    }
+    case kOptionMaxTotal:
+      return ParseSize(value, &options->maxTotal) ? nullptr : "give a size above 0, as 500M or 2G";
     default:
       return nullptr;
   }
@@ -357,6 +370,15 @@ ParseResult ParseOptions(int argc, char** argv, Options* options) {
   }
   if (options->name != nullptr && options->output != nullptr) {
     CommandLineError("--name and --output both name the log; give one");
+    return ParseResult::kWrong;
+  }
+  bool rotating = options->rotateBytes != 0 || options->rotateSeconds > 0;
+  if (options->maxFiles != 0 && !rotating) {
+    CommandLineError("--max-files needs --rotate-size or --rotate-seconds");
+    return ParseResult::kWrong;
+  }
+  if (options->maxTotal != 0 && (options->rotateBytes == 0 || options->maxTotal < 2 * options->rotateBytes)) {
+    CommandLineError("--max-total needs --rotate-size, and at least twice that size");
     return ParseResult::kWrong;
   }
   return ParseResult::kRun;

@@ -26,8 +26,10 @@ enum OptionBit : uint32_t {
   kOptionProgress = 1u << 9,
   kOptionQuiet = 1u << 10,
   kOptionReportEvery = 1u << 11,
-  kOptionSyncEveryFrame = 1u << 12,
-  kOptionNoMarkers = 1u << 13,
+  kOptionMaxFiles = 1u << 12,
+  kOptionMaxTotal = 1u << 13,
+  kOptionSyncEveryFrame = 1u << 14,
+  kOptionNoMarkers = 1u << 15,
 };
 
 // A command of those that load the module, for its help and for what its
@@ -59,7 +61,9 @@ struct Options {
   uint64_t rotateBytes;
   double rotateSeconds;
   uint64_t queueFrames;
-  bool syncEveryFrame;       // --sync-every-frame: one Write a frame
+  uint32_t maxFiles;         // --max-files: 0 no ring by count
+  uint64_t maxTotal;         // --max-total: 0 no ring by size
+  bool syncEveryFrame;       // one Write (one sync) a frame, no batches
   bool noMarkers;            // --no-markers: frames only, no marker lines
   uint32_t given;            // the OptionBits the command line gave
 };

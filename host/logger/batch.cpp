@@ -98,17 +98,25 @@ void AddToBatch(LineBatch* batch, const LogLine& line) {
   ++batch->count;
 }
 
-uint32_t WriteBatch(const BuslogApi& api, LineBatch* batch) {
-  if (batch->count == 0) return 0;
+bool WriteWholeBatch(const BuslogApi& api, LineBatch* batch) {
   int32_t count;
   for (uint32_t i = 0; i < batch->count; ++i) {
     if (i > 0) api.PutString(2, "\r\n", &count);
     PutLine(api, batch->lines[i]);
   }
-  if (Write(api)) {
-    for (uint32_t i = 0; i < batch->count; ++i) batch->lines[i].written = true;
-    return 0;
-  }
+  if (!Write(api)) return false;
+  for (uint32_t i = 0; i < batch->count; ++i) batch->lines[i].written = true;
+  return true;
+}
+
+bool WriteOneLine(const BuslogApi& api, const LogLine& line) {
+  PutLine(api, line);
+  return Write(api);
+}
+
+uint32_t WriteBatch(const BuslogApi& api, LineBatch* batch) {
+  if (batch->count == 0) return 0;
+  if (WriteWholeBatch(api, batch)) return 0;
   // Nothing of the batch is in the log: each line alone, to learn which
   // cannot be written. A batch of one was that already.
   if (batch->count == 1) return 1;

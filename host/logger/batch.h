@@ -57,6 +57,10 @@ struct LogLine {
   uint32_t length;
   LineKind kind;
   uint64_t sourceLine;  // where it came from, for messages (0: nowhere)
+  // A marker line (logger/markers.h): what it marks, so that the markers of
+  // a batch that failed are written again before their frames.
+  bool marksFile;         // the file's start or writer marker
+  uint32_t marksChannel;  // a channel's marker: the channel + 1; else 0
   bool written;         // set by WriteBatch
 };
 
@@ -84,6 +88,14 @@ void AddToBatch(LineBatch* batch, const LogLine& line);
 // with a Write of its own. Marks each line's `written`; returns how many
 // were not written. The batch keeps its lines until ClearBatch.
 uint32_t WriteBatch(const BuslogApi& api, LineBatch* batch);
+
+// The batch's lines with one Write only; true (each line marked written)
+// when it worked. After a failure the logger takes the lines one by one
+// itself, trying each again while the storage fails (logger/log_frame.h).
+bool WriteWholeBatch(const BuslogApi& api, LineBatch* batch);
+
+// One line with a Write of its own; true when it was written.
+bool WriteOneLine(const BuslogApi& api, const LogLine& line);
 
 // The exact length before CR LF of the line the module writes for a CAN
 // record of `recordSize` bytes (`extended`: the 29-bit form) with frame

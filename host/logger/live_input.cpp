@@ -62,6 +62,7 @@ struct LiveQueue {
   bool reading = false;     // the reader waits in a read, with every whole line published
   bool readerDone = false;
   bool readError = false;
+  bool endedMidLine = false;
   double waited = 0;
 
   // The taker's own.
@@ -162,7 +163,7 @@ long ReadMore(LiveQueue* q, ReaderCursor* c, bool* stopAsked) {
     q->reading = true;
   }
   q->lineReady.notify_one();
-  // One byte stays free for the newline of a last line that has none.
+  // One byte of the block stays free.
   long got = ReadInput(q->input, c->block->bytes + c->filled, kBlockSize - c->filled - 1);
   std::lock_guard<std::mutex> lock(q->mutex);
   q->reading = false;
@@ -171,12 +172,12 @@ long ReadMore(LiveQueue* q, ReaderCursor* c, bool* stopAsked) {
   return got;
 }
 
-// The end: a last line without its newline is whole all the same.
-void EndOfInput(ReaderCursor* c) {
-  if (c->filled > c->lineStart) {
-    c->block->bytes[c->filled++] = '\n';
-    c->lineStart = c->filled;
-    c->pending = 1;
+// The end. A last line without its newline is where the feeder died in
+// the middle of a frame: it is not handed out, and the taker is told.
+void EndOfInput(LiveQueue* q, ReaderCursor* c) {
+  if (c->filled > c->lineStart && !c->skipping) {
+    std::lock_guard<std::mutex> lock(q->mutex);
+    q->endedMidLine = true;
   }
 }
 
@@ -238,7 +239,7 @@ void ReadLoop(LiveQueue* q) {
     }
     if (got == 0) {
       ended = true;
-      EndOfInput(&c);
+      EndOfInput(q, &c);
       continue;
     }
     TakeBytes(&c, got);
@@ -355,6 +356,40 @@ uint64_t LiveLineNumber(const LiveQueue* q) { return q->lineNumber; }
 uint64_t LiveDepth(LiveQueue* q) {
   std::lock_guard<std::mutex> lock(q->mutex);
   return q->queued - q->taken;
+}
+
+// The lines waiting with the one in hand hold the queue's limit, or one
+// short of it: the reader may not yet have filled the room that the last
+// frame given up made. Called with the mutex held.
+namespace {
+bool FullWithLineInHand(const LiveQueue* q) { return (q->queued - q->taken) + 2 >= q->capacity; }
+}  // namespace
+
+bool LiveQueueFull(LiveQueue* q) {
+  std::lock_guard<std::mutex> lock(q->mutex);
+  bool full = FullWithLineInHand(q);
+  if (q->taken > 0) {
+    q->queued -= q->taken;
+    q->taken = 0;
+    q->roomReady.notify_one();
+  }
+  return full;
+}
+
+void WaitForFullQueue(LiveQueue* q, int milliseconds) {
+  std::unique_lock<std::mutex> lock(q->mutex);
+  q->lineReady.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                        [q] { return FullWithLineInHand(q) || q->readerDone; });
+}
+
+bool LiveInputEnded(LiveQueue* q) {
+  std::lock_guard<std::mutex> lock(q->mutex);
+  return q->readerDone || q->stopAsked;
+}
+
+bool LiveEndedMidLine(LiveQueue* q) {
+  std::lock_guard<std::mutex> lock(q->mutex);
+  return q->endedMidLine;
 }
 
 void StopLiveReading(LiveQueue* q) {

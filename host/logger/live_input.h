@@ -45,6 +45,22 @@ LiveStatus NextLiveLine(LiveQueue* queue, const char** line, size_t* length, boo
 uint64_t LiveLineNumber(const LiveQueue* queue);
 uint64_t LiveDepth(LiveQueue* queue);
 
+// While the log cannot be written: says whether the queue holds its limit
+// of lines with the one in hand (the reader waits for room; the frame in
+// hand is then to be given up), and gives the lines taken so far back.
+bool LiveQueueFull(LiveQueue* queue);
+// Waits at most `milliseconds` for the queue to be full as LiveQueueFull
+// says (or the input to end).
+void WaitForFullQueue(LiveQueue* queue, int milliseconds);
+
+// True once no more lines will be read (the input ended, failed, or its
+// reading was stopped): only those queued are left.
+bool LiveInputEnded(LiveQueue* queue);
+
+// True when the input ended in the middle of a line, after the last whole
+// one: that part is not handed out as a line.
+bool LiveEndedMidLine(LiveQueue* queue);
+
 // Stops reading: lines already whole stay in the queue for NextLiveLine,
 // which then ends.
 void StopLiveReading(LiveQueue* queue);

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "file_names.h"
+#include "logger/rotation.h"
 #include "platform/message.h"
 
 namespace buslog_host {
@@ -49,28 +50,44 @@ bool DefaultOutput(char* out, size_t size) {
 
 enum class Attempt { kOpened, kTaken, kFailed };
 
+// Says why a log cannot be opened: on standard error, or (after the first
+// log, while the logger goes on) into `failure` for the logger to say once.
+void Refuse(OpenFailure* failure, const std::string& path, int error, const char* reason) {
+  if (failure == nullptr) {
+    Message("buslog-host: cannot write the log %s: %s\n", path.c_str(), reason);
+    return;
+  }
+  failure->path = path;
+  failure->error = error;
+  failure->reason = reason;
+}
+
 // Opens `path` (full; `moduleName` is how the module reaches it) through
 // the module, after the checks that keep the user's files.
-Attempt TryOpen(LogSet* logs, const std::string& path, const std::string& moduleName, bool takenIsError) {
+Attempt TryOpen(LogSet* logs, const std::string& path, const std::string& moduleName, bool takenIsError,
+                OpenFailure* failure) {
   const char* shown = path.c_str();
   size_t reach = logs->moduleDirectory.size() + moduleName.size();
   if (reach > kModulePathLimit) {
-    if (logs->request.output == nullptr) {
+    if (logs->request.output == nullptr && failure == nullptr) {
       // A --name the module cannot take: it says so itself, creating nothing.
       uint8_t result;
       ModuleOpen(logs, moduleName, &result);
       Message("buslog-host: cannot open log %s: Open result %u, %s\n", shown, result, OpenResultText(result));
       return Attempt::kFailed;
     }
-    Message(
-            "buslog-host: cannot write the log %s: the module reaches it as %s%s, %zu bytes, more than the %zu it "
-            "takes; choose a shorter path or one nearer the module's folder\n",
-            shown, logs->moduleDirectory.c_str(), moduleName.c_str(), reach, kModulePathLimit);
+    char reason[512];
+    snprintf(reason, sizeof reason,
+             "the module reaches it as %s%s, %zu bytes, more than the %zu it takes; choose a shorter path or one "
+             "nearer the module's folder",
+             logs->moduleDirectory.c_str(), moduleName.c_str(), reach, kModulePathLimit);
+    Refuse(failure, path, 0, reason);
     return Attempt::kFailed;
   }
   PathState state = StateOfPath(shown);
   if (state == PathState::kFolder) {
-    Message("buslog-host: cannot write the log %s: it is a folder\n", shown);
+    if (!takenIsError) return Attempt::kTaken;
+    Refuse(failure, path, 0, "it is a folder");
     return Attempt::kFailed;
   }
   bool created = false;
@@ -94,23 +111,143 @@ Attempt TryOpen(LogSet* logs, const std::string& path, const std::string& module
   } else {
     bool exists;
     char reason[256];
+    ClearSystemError();
     if (!CreateNewFile(shown, &exists, reason, sizeof reason)) {
+      int error = LastSystemError();
       if (exists && !takenIsError) return Attempt::kTaken;
-      Message("buslog-host: cannot write the log %s: %s\n", shown, reason);
+      Refuse(failure, path, error, reason);
       return Attempt::kFailed;
     }
     created = true;
   }
   uint8_t result;
+  ClearSystemError();
   if (!ModuleOpen(logs, moduleName, &result)) {
+    int error = LastSystemError();
     if (created) RemoveFile(shown);
-    Message("buslog-host: cannot open log %s: Open result %u, %s\n", shown, result, OpenResultText(result));
+    char reason[256];
+    if (result == BUSLOG_OPEN_FAILED && error != 0) {
+      SystemErrorText(error, reason, sizeof reason);
+    } else {
+      snprintf(reason, sizeof reason, "Open result %u, %s", result, OpenResultText(result));
+    }
+    Refuse(failure, path, error, reason);
     return Attempt::kFailed;
   }
   logs->open = true;
   logs->createdCurrent = created || state == PathState::kFile;
-  logs->files.push_back(LogFileEntry{path, 0, false, 0, 0});
+  LogFileEntry entry = {};
+  entry.path = path;
+  entry.created = created;
+  entry.fate = FileFate::kKept;
+  WatchFile(shown, &entry.watch);
+  WatchedFile watched;
+  if (LookAtWatched(entry.watch, &watched)) entry.identity = watched.identity;
+  logs->files.push_back(entry);
   return Attempt::kOpened;
+}
+
+// The folder of a full path, and its name.
+std::string FolderOf(const std::string& path) {
+  size_t name = NameStart(path);
+  return name == 0 ? std::string(".") : path.substr(0, name);
+}
+
+// True when `name` is `stem` "-" digits `extension`: a file of the series
+// run-001.csv, run-002.csv ... of the base run.csv.
+bool InSeries(const std::string& name, const std::string& stem, const std::string& extension) {
+  if (name.size() < stem.size() + 2 + extension.size()) return false;
+  if (name.compare(0, stem.size(), stem) != 0 || name[stem.size()] != '-') return false;
+  if (name.compare(name.size() - extension.size(), extension.size(), extension) != 0) return false;
+  size_t digits = name.size() - extension.size() - stem.size() - 1;
+  if (digits < 3) return false;
+  for (size_t i = stem.size() + 1; i < stem.size() + 1 + digits; ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+  }
+  return true;
+}
+
+// The name of the base and its extension (a leading dot stays with the name).
+void SplitName(const std::string& path, std::string* stem, std::string* extension) {
+  std::string name = path.substr(NameStart(path));
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) dot = name.size();
+  *stem = name.substr(0, dot);
+  *extension = name.substr(dot);
+}
+
+// A rotation whose first name is taken by an earlier run's series starts
+// a series of its own: run.csv -> run-2.csv (run-2-001.csv ...), the first
+// base with no file of its own name or series.
+void AvoidEarlierSeries(LogSet* logs) {
+  std::vector<std::string> names;
+  if (!ListFolder(FolderOf(logs->base).c_str(), &names)) return;
+  std::string stem, extension;
+  SplitName(logs->base, &stem, &extension);
+  auto taken = [&](const std::string& s) {
+    for (const std::string& name : names) {
+      if (name == s + extension || InSeries(name, s, extension)) return true;
+    }
+    return false;
+  };
+  size_t earlier = 0;
+  std::string lowest;
+  for (const std::string& name : names) {
+    if (!InSeries(name, stem, extension)) continue;
+    ++earlier;
+    if (lowest.empty() || name < lowest) lowest = name;
+  }
+  if (earlier == 0) return;
+  for (int n = 2; n < 1000; ++n) {
+    std::string candidate = stem + "-" + std::to_string(n);
+    if (taken(candidate)) continue;
+    size_t cut = logs->base.size() - stem.size() - extension.size();
+    logs->base = logs->base.substr(0, cut) + candidate + extension;
+    size_t moduleCut = logs->moduleBase.size() - stem.size() - extension.size();
+    logs->moduleBase = logs->moduleBase.substr(0, moduleCut) + candidate + extension;
+    std::string folder = FolderOf(logs->base);
+    Message("buslog-host: %s%s%s %s an earlier run's series; this run's logs are %s, %s, ...\n", folder.c_str(),
+            lowest.c_str(), earlier == 1 ? "" : (" and " + std::to_string(earlier - 1) + " more").c_str(),
+            earlier == 1 ? "is" : "are", NumberedName(logs->base, 1).c_str(), NumberedName(logs->base, 2).c_str());
+    return;
+  }
+}
+
+// Opens the next numbered name, passing over names that are taken.
+bool OpenNumbered(LogSet* logs, OpenFailure* failure) {
+  for (int tries = 0; tries < 100000; ++tries) {
+    uint32_t number = ++logs->counter;
+    Attempt attempt = TryOpen(logs, NumberedName(logs->base, number), NumberedName(logs->moduleBase, number), false,
+                              failure);
+    if (attempt == Attempt::kOpened) return true;
+    if (attempt == Attempt::kFailed) {
+      // The same name is tried again next time.
+      --logs->counter;
+      return false;
+    }
+  }
+  Refuse(failure, logs->base, 0, "no free name for the next log beside it");
+  return false;
+}
+
+// With a ring: removes this run's oldest files while a new file could pass
+// --max-files or --max-total.
+void KeepRing(LogSet* logs) {
+  const LogRequest& request = logs->request;
+  if (!Ring(request)) return;
+  for (;;) {
+    uint32_t kept = 0;
+    uint64_t total = 0;
+    for (const LogFileEntry& file : logs->files) {
+      if (file.fate != FileFate::kKept || !file.created) continue;
+      ++kept;
+      total += file.bytes;
+    }
+    bool tooMany = request.maxFiles != 0 && kept + 1 > request.maxFiles;
+    bool tooBig = request.maxTotal != 0 && total + request.fileBytes + kLongestLogLine > request.maxTotal;
+    if (!tooMany && !tooBig) return;
+    if (RemoveOldestOwnFile(logs) == nullptr) return;
+  }
 }
 
 }  // namespace
@@ -130,9 +267,11 @@ bool PlanLogs(const BuslogApi& api, const char* moduleDirectory, const LogReques
     Message("buslog-host: cannot find the module's folder, from which it opens its logs\n");
     return false;
   }
+  logs->removed = 0;
   if (request.name != nullptr) {
     logs->base = logs->moduleDirectory + request.name;
     logs->moduleBase = request.name;
+    if (request.rotating) AvoidEarlierSeries(logs);
     return true;
   }
   char chosen[kPathSize];
@@ -157,26 +296,80 @@ bool PlanLogs(const BuslogApi& api, const char* moduleDirectory, const LogReques
   }
   logs->base = full;
   logs->moduleBase = relative;
+  if (request.rotating) AvoidEarlierSeries(logs);
   return true;
 }
 
 bool OpenNextLog(LogSet* logs) {
   if (logs->open) CloseLog(logs);
   if (!logs->request.rotating && logs->counter == 0) {
-    // The one name asked for. A time jump's next files go on as a rotation
-    // would, counting this one as the first: run.csv, run-002.csv, ...
+    // The one name asked for. The next files (a time jump, a failure) go on
+    // as a rotation would, counting this one as the first: run.csv,
+    // run-002.csv, ...
     logs->counter = 1;
-    return TryOpen(logs, logs->base, logs->moduleBase, true) == Attempt::kOpened;
+    return TryOpen(logs, logs->base, logs->moduleBase, true, nullptr) == Attempt::kOpened;
   }
-  // Rotation never replaces a file: names that are taken are passed over.
-  for (int tries = 0; tries < 100000; ++tries) {
-    uint32_t number = ++logs->counter;
-    Attempt attempt = TryOpen(logs, NumberedName(logs->base, number), NumberedName(logs->moduleBase, number), false);
-    if (attempt == Attempt::kOpened) return true;
-    if (attempt == Attempt::kFailed) return false;
-  }
-  Message("buslog-host: no free name for the next log beside %s\n", logs->base.c_str());
+  OpenFailure failure;
+  if (OpenNumbered(logs, &failure)) return true;
+  if (!failure.reason.empty()) Message("buslog-host: cannot write the log %s: %s\n", failure.path.c_str(),
+                                       failure.reason.c_str());
   return false;
+}
+
+std::string LookAtOpenLog(LogFileEntry* file) {
+  WatchedFile state;
+  if (file->fate != FileFate::kKept || !LookAtWatched(file->watch, &state)) return std::string();
+  FileIdentity atPath;
+  if (state.links > 0 && IdentityOfPath(file->path.c_str(), &atPath) && SameFile(atPath, state.identity)) {
+    return std::string();
+  }
+  std::string lines = std::to_string(file->lines);
+  if (state.links == 0) {
+    file->fate = FileFate::kDeleted;
+    return "buslog-host: the log " + file->path + " was deleted under the logger; its " + lines + " lines are lost";
+  }
+  char where[kPathSize];
+  FileIdentity there;
+  if (PathOfWatched(file->watch, where, sizeof where) && IdentityOfPath(where, &there) &&
+      SameFile(there, state.identity)) {
+    std::string note = "buslog-host: the log " + file->path + " was renamed or moved to " + where + "; its lines are there";
+    file->path = where;
+    return note;
+  }
+  file->fate = FileFate::kUnreachable;
+  return "buslog-host: the log " + file->path + " can no longer be reached under its name; its " + lines +
+         " lines are counted as lost";
+}
+
+bool BeginNewFile(LogSet* logs, OpenFailure* failure) {
+  if (logs->open) CloseLog(logs);
+  // A log that was to be one file goes on as a series: run.csv, run-002.csv ...
+  if (logs->counter == 0) logs->counter = logs->request.rotating ? 0 : 1;
+  KeepRing(logs);
+  *failure = OpenFailure{};
+  return OpenNumbered(logs, failure);
+}
+
+LogFileEntry* RemoveOldestOwnFile(LogSet* logs) {
+  size_t last = logs->open ? logs->files.size() - 1 : logs->files.size();
+  for (size_t i = 0; i < last; ++i) {
+    LogFileEntry& file = logs->files[i];
+    if (file.fate != FileFate::kKept || !file.created) continue;
+    // Only while its name still leads to the file this run wrote.
+    FileIdentity atPath;
+    if (!IdentityOfPath(file.path.c_str(), &atPath) || !SameFile(atPath, file.identity)) {
+      file.created = false;
+      continue;
+    }
+    if (!RemoveFile(file.path.c_str())) {
+      file.created = false;
+      continue;
+    }
+    file.fate = FileFate::kRemovedByRing;
+    ++logs->removed;
+    return &file;
+  }
+  return nullptr;
 }
 
 void CloseLog(LogSet* logs) {
@@ -185,7 +378,17 @@ void CloseLog(LogSet* logs) {
   logs->api->Close(0, nullptr, &count);
   logs->open = false;
   LogFileEntry& current = logs->files.back();
-  if (current.lines == 0 && logs->createdCurrent) {
+  WatchedFile watched;
+  if (LookAtWatched(current.watch, &watched)) current.bytes = watched.size;
+  // A log renamed or deleted since the last look is seen as it is closed.
+  std::string note = LookAtOpenLog(&current);
+  if (!note.empty()) Message("%s\n", note.c_str());
+  EndWatch(&current.watch);
+  // Only while its name still leads to the file written: never another.
+  FileIdentity atPath;
+  if (current.lines == 0 && logs->createdCurrent && current.fate == FileFate::kKept &&
+      (!current.identity.known ||
+       (IdentityOfPath(current.path.c_str(), &atPath) && SameFile(atPath, current.identity)))) {
     RemoveFile(current.path.c_str());
     logs->files.pop_back();
   }

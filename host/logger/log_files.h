@@ -9,7 +9,14 @@
 //   --output run.buslog --rotate-size 10M    run-001.buslog, run-002.buslog, ...
 //   --output run.buslog, and a time jump     run.buslog, then run-002.buslog, ... (the
 //                                            files a jump begins, logger/frame_time.h)
-//   (no --output)                         buslog-2026-12-09_131743.buslog
+//   (no --output)                            buslog-2026-12-09_131743.buslog
+//   run-001.buslog exists already            run-2-001.buslog, run-2-002.buslog, ...
+//                                            (a run never continues another's series)
+//
+// After a failure the logger goes on in a new file under the planned names
+// (run.buslog, then run-002.buslog, ...); with a ring (--max-files,
+// --max-total) the oldest files of this run are removed to make room, never
+// another file.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +35,18 @@ struct LogRequest {
   bool overwrite;        // an existing file may be replaced (never the input)
   bool rotating;         // names carry a counter
   bool share;            // ShareMode 1 before the first Open
+  uint32_t maxFiles;     // --max-files: this run keeps at most so many; 0 no limit
+  uint64_t maxTotal;     // --max-total: bytes this run keeps at most; 0 no limit
+  uint64_t fileBytes;    // --rotate-size (what a new file may grow to); 0 not known
+};
+
+inline bool Ring(const LogRequest& request) { return request.maxFiles != 0 || request.maxTotal != 0; }
+
+enum class FileFate {
+  kKept,           // in place (or renamed, with its new path)
+  kDeleted,        // deleted under the logger: its lines are lost
+  kUnreachable,    // its name leads elsewhere or nowhere: counted as lost
+  kRemovedByRing,  // removed by this run to keep --max-files / --max-total
 };
 
 struct LogFileEntry {
@@ -36,6 +55,21 @@ struct LogFileEntry {
   bool haveFirst;        // a frame went into it
   uint64_t firstSeconds; // its first frame's time stamp
   uint32_t firstMicros;
+  uint32_t firstFrame;   // frame numbers of its first and last line
+  uint32_t lastFrame;
+  uint64_t bytes;        // its size when it was closed
+  FileWatch watch;       // while open: the file itself
+  FileIdentity identity; // which file it is
+  bool created;          // this run created it (only such files are removed)
+  bool cutEnd;           // it ends in a part of a line that could not be taken back
+  FileFate fate;
+};
+
+// Why a log could not be opened, for the logger to say once.
+struct OpenFailure {
+  std::string path;
+  int error;             // the system's error, 0 when none
+  std::string reason;    // in words
 };
 
 struct LogSet {
@@ -50,6 +84,7 @@ struct LogSet {
   bool open;              // a log is open in the module
   bool createdCurrent;    // the host created the open file
   std::vector<LogFileEntry> files;
+  uint32_t removed;       // files removed by the ring
 };
 
 // Works out the first log's path and checks it, before anything is
@@ -68,5 +103,23 @@ bool OpenNextLog(LogSet* logs);
 // Closes the open log; a file that got no line is removed if this run
 // created or replaced it.
 void CloseLog(LogSet* logs);
+
+// Looks at the open log through its watch: does its name still lead to
+// it? When not, records what became of it (deleted; renamed, with its new
+// path; no longer reachable) and returns the line that says so; empty when
+// it is there or nothing can be told. Its lines must be recorded first.
+std::string LookAtOpenLog(LogFileEntry* file);
+
+// Begins a new file: the first log, or the next one after a rotation, a
+// failure or a lost file (no log is open then; one that is, is closed).
+// With a ring, first removes this run's oldest files while a new one could
+// pass --max-files or --max-total. Says nothing: false with the reason in
+// `failure`, and then the next call tries the same name again.
+bool BeginNewFile(LogSet* logs, OpenFailure* failure);
+
+// Removes the oldest file this run created and still keeps (not the open
+// one), if its name still leads to it. Returns it, or null when there is
+// none.
+LogFileEntry* RemoveOldestOwnFile(LogSet* logs);
 
 }  // namespace buslog_host

@@ -6,11 +6,13 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <string>
 
 #include "line_source.h"
 #include "logger/live_input.h"
 #include "logger/replay.h"
 #include "logger/run.h"
+#include "logger/storage.h"
 #include "platform/message.h"
 #include "platform/system.h"
 
@@ -37,7 +39,39 @@ void FormatFirstFrame(const LogFileEntry& file, char* out, size_t size) {
   }
 }
 
-void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
+const char* FateText(FileFate fate) {
+  switch (fate) {
+    case FileFate::kKept: return "";
+    case FileFate::kDeleted: return "; deleted under the logger";
+    case FileFate::kUnreachable: return "; no longer reached under this name";
+    case FileFate::kRemovedByRing: return "; removed by the ring";
+  }
+  return "";
+}
+
+// The frames of logs that are gone join the missing ones; returns their
+// lines.
+uint64_t CollectLostFiles(LoggerRun* run) {
+  uint64_t gone = 0;
+  for (LogFileEntry& file : run->logs.files) {
+    // A file closed earlier may have gone since.
+    FileIdentity atPath;
+    if (file.fate == FileFate::kKept && file.identity.known &&
+        (!IdentityOfPath(file.path.c_str(), &atPath) || !SameFile(atPath, file.identity))) {
+      file.fate = StateOfPath(file.path.c_str()) == PathState::kMissing ? FileFate::kDeleted : FileFate::kUnreachable;
+    }
+    if (file.fate == FileFate::kKept || file.lines == 0) continue;
+    gone += file.lines;
+    std::string reason = file.fate == FileFate::kRemovedByRing ? std::string("removed by the ring")
+                         : file.fate == FileFate::kDeleted
+                             ? "the log " + file.path + " was deleted"
+                             : "the log " + file.path + " can no longer be reached";
+    NoteMissing(&run->keep.trouble, file.firstFrame, file.lastFrame, reason.c_str(), true);
+  }
+  return gone;
+}
+
+void PrintSummary(const LoggerRun& run, bool isLive, double seconds, uint64_t linesGone) {
   const ReplayTotals& t = run.totals;
   const LogSet& logs = run.logs;
   const char* traceName = run.traceName;
@@ -48,19 +82,26 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
   uint64_t notLogged = t.framesFailed + t.tooManyChannels + t.notLogged;
   Message(
           "buslog-host: %s %s\n"
-          "  frames read     %llu\n"
+          "  frames read     %llu (data %llu, remote %llu, CAN FD %llu, error %llu)\n"
           "  frames logged   %llu (data %llu, remote %llu, CAN FD %llu, error %llu)\n"
-          "  not logged      %llu (write failed %llu, too many interfaces %llu, left at the stop %llu)\n"
+          "  not logged      %llu (write failed %llu, too many interfaces %llu, left at the stop %llu)\n",
+          run.request->recording ? "record from" : "replay of", traceName,
+          static_cast<unsigned long long>(t.framesRead), static_cast<unsigned long long>(t.readData),
+          static_cast<unsigned long long>(t.readRemote), static_cast<unsigned long long>(t.readFd),
+          static_cast<unsigned long long>(t.readErrorFrames), static_cast<unsigned long long>(logged),
+          static_cast<unsigned long long>(t.dataFrames), static_cast<unsigned long long>(t.remoteFrames),
+          static_cast<unsigned long long>(t.fdFrames), static_cast<unsigned long long>(t.errorFrames),
+          static_cast<unsigned long long>(notLogged), static_cast<unsigned long long>(t.framesFailed),
+          static_cast<unsigned long long>(t.tooManyChannels), static_cast<unsigned long long>(t.notLogged));
+  if (linesGone > 0) {
+    Message("  in the logs     %llu lines (%llu went into logs that are gone)\n",
+            static_cast<unsigned long long>(t.written - linesGone), static_cast<unsigned long long>(linesGone));
+  }
+  Message(
           "  lines skipped   %llu (malformed %llu, of them too long %llu)\n"
           "  write failures  %llu\n"
           "  seconds         %.3f\n"
           "  frames/s        %.0f\n",
-          run.request->recording ? "record from" : "replay of", traceName,
-          static_cast<unsigned long long>(t.framesRead), static_cast<unsigned long long>(logged),
-          static_cast<unsigned long long>(t.dataFrames), static_cast<unsigned long long>(t.remoteFrames),
-          static_cast<unsigned long long>(t.fdFrames), static_cast<unsigned long long>(t.errorFrames),
-          static_cast<unsigned long long>(notLogged), static_cast<unsigned long long>(t.framesFailed),
-          static_cast<unsigned long long>(t.tooManyChannels), static_cast<unsigned long long>(t.notLogged),
           static_cast<unsigned long long>(t.malformed), static_cast<unsigned long long>(t.malformed),
           static_cast<unsigned long long>(t.tooLong), static_cast<unsigned long long>(t.writeFailures), seconds,
           seconds > 0 ? static_cast<double>(logged) / seconds : 0.0);
@@ -75,14 +116,22 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds) {
   if (t.stops > 0) {
     Message("  stopped         on request (%d)\n", t.stops);
   }
-  if (logs.files.empty()) {
-    Message("  log             none: no line was written\n");
+  if (logs.removed > 0) {
+    Message("  files removed   %u (the ring keeps this run's newest files)\n", logs.removed);
   }
+  PrintMissing(run.keep.trouble, 20);
+  size_t listed = 0;
   for (const LogFileEntry& file : logs.files) {
+    if (file.fate == FileFate::kRemovedByRing) continue;
+    ++listed;
     char first[64] = "";
     if (file.haveFirst) FormatFirstFrame(file, first, sizeof first);
-    Message("  log             %s (%llu lines, first frame %s)\n", file.path.c_str(),
-            static_cast<unsigned long long>(file.lines), first);
+    Message("  log             %s (%llu lines, first frame %s%s%s)\n", file.path.c_str(),
+            static_cast<unsigned long long>(file.lines), first, FateText(file.fate),
+            file.cutEnd ? "; ends in a cut line" : "");
+  }
+  if (listed == 0) {
+    Message("  log             none: no line was written\n");
   }
   PrintChannels(run.channels);
   if (t.timeJumps > 0) {
@@ -128,7 +177,13 @@ bool ReplayLive(LoggerRun* run, const InputFile& input, bool* inputFreed) {
 // The exit status, with the last word on what went wrong.
 int ExitStatus(const LoggerRun& run, bool complete) {
   const ReplayTotals& totals = run.totals;
-  int status = complete && totals.writeFailures == 0 ? 0 : 1;
+  // Frames the ring removed were logged; any other missing frame fails the
+  // run, a failure that passed without a loss does not.
+  uint64_t ringRemoved = 0;
+  for (const LogFileEntry& file : run.logs.files) {
+    if (file.fate == FileFate::kRemovedByRing) ringRemoved += file.lines;
+  }
+  int status = complete && run.keep.trouble.lost == ringRemoved ? 0 : 1;
   if (totals.readError) Message("buslog-host: %s: read error; the replay stopped early\n", run.traceName);
   if (totals.stops >= 2) {
     uint64_t logged = totals.dataFrames + totals.remoteFrames + totals.fdFrames + totals.errorFrames;
@@ -164,6 +219,9 @@ LoggerRequest MakeLoggerRequest(const Options& options, const char* input) {
   request.syncEveryFrame = options.syncEveryFrame;
   request.rotation = RotationPolicy{options.rotateBytes, options.rotateSeconds};
   request.log.rotating = Rotating(request.rotation);
+  request.log.maxFiles = options.maxFiles;
+  request.log.maxTotal = options.maxTotal;
+  request.log.fileBytes = options.rotateBytes;
   request.queueFrames = options.queueFrames;
   request.markers = !options.noMarkers;
   return request;
@@ -210,7 +268,8 @@ int RunLogger(const BuslogApi& api, const char* moduleDirectory, const LoggerReq
   CloseLog(&run.logs);
   if (inputFreed) CloseInputFile(&input);
 
-  if (!request.quiet) PrintSummary(run, isLive, seconds);
+  uint64_t linesGone = CollectLostFiles(&run);
+  if (!request.quiet) PrintSummary(run, isLive, seconds, linesGone);
   int status = ExitStatus(run, complete);
   StopHandlingDone();
   return status;

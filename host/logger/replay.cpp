@@ -2,11 +2,13 @@
 #include "logger/replay.h"
 
 #include <chrono>
+#include <cstring>
 
 #include "candump.h"
 #include "logger/batch.h"
 #include "candump_screen.h"
 #include "logger/frame_out.h"
+#include "logger/log_frame.h"
 #include "logger/markers.h"
 #include "platform/message.h"
 #include "platform/system.h"
@@ -81,6 +83,10 @@ void ShowProgress(Progress* progress, Source& source, const LoggerRun& run, bool
   } else {
     snprintf(text, sizeof text, "%llu frames, %.0f frames/s", static_cast<unsigned long long>(frames), rate);
   }
+  if (run.logs.removed > 0) {
+    size_t used = strlen(text);
+    snprintf(text + used, sizeof text - used, ", %u files removed", run.logs.removed);
+  }
   if (run.progressInPlace) {
     Message("\r%-72s", text);
   } else {
@@ -154,6 +160,12 @@ ReadStep ReadFrame(LoggerRun* run, Source& source, Progress* progress, CandumpFr
   }
   if (why == nullptr) {
     ++run->totals.framesRead;
+    switch (frame->kind) {
+      case CanFrameKind::kData: ++run->totals.readData; break;
+      case CanFrameKind::kRemote: ++run->totals.readRemote; break;
+      case CanFrameKind::kFd: ++run->totals.readFd; break;
+      case CanFrameKind::kError: ++run->totals.readErrorFrames; break;
+    }
     return ReadStep::kFrame;
   }
   ++run->totals.malformed;
@@ -187,7 +199,7 @@ int32_t ChannelStep(LoggerRun* run, const Source& source, const CandumpFrame& fr
 }
 
 // The time stamp the frame gets: since the open file's first frame, which
-// it becomes if the file has none yet. NewFileStep has made sure that the
+// it becomes if the file has none yet. TimeJumpStep has made sure that the
 // file can take it (frame_time.h).
 Elapsed FileTimeStep(LoggerRun* run, const CandumpFrame& frame) {
   FrameTime time = {frame.seconds, frame.micros};
@@ -205,51 +217,34 @@ Elapsed FileTimeStep(LoggerRun* run, const CandumpFrame& frame) {
   return since;
 }
 
-// Says in one line why a new file with a new time base begins at this
-// frame (the first ones; then they are only counted).
-void SayTimeJump(LoggerRun* run, const Source& source, TimeJump jump, const FrameTime& from, const FrameTime& to) {
+// A time the open file cannot show rightly (frame_time.h): a new file with
+// a time base of its own begins at the frame, said in one line with the new
+// file's name once it is open (the first ones; then they are only counted).
+// kNone when the file can take the frame.
+TimeJump TimeJumpStep(LoggerRun* run, const Source& source, const FrameTime& time) {
+  if (!run->fileHasFrame) return TimeJump::kNone;
+  TimeJump jump = CheckTimeJump(run->fileFirst, run->fileLatest, time);
+  if (jump == TimeJump::kNone) return jump;
   uint64_t count = ++run->totals.timeJumps;
   if (count > kMaxWarnings) {
     if (count == kMaxWarnings + 1) Message("%s: further time jumps are only counted\n", run->traceName);
-    return;
+    return jump;
   }
   Elapsed gap;
   const char* what;
   if (jump == TimeJump::kClockBack) {
-    TimeSinceFirst(to, from, &gap);
+    TimeSinceFirst(time, run->fileLatest, &gap);
     what = "before the file's latest frame: the clock went back";
   } else {
-    TimeSinceFirst(from, to, &gap);
+    TimeSinceFirst(run->fileFirst, time, &gap);
     what = "after the file's first frame, more than its time stamps can show";
   }
-  Message("%s:%llu: time jump: %llu.%06u s %s; a new file with its own time base begins here: %s\n",
-          run->traceName, static_cast<unsigned long long>(source.LineNumber()),
-          static_cast<unsigned long long>(gap.seconds), gap.micros, what, run->logs.files.back().path.c_str());
-}
-
-// A new file before the frame that the open one cannot take: one that
-// rotation finds full or old enough, or a time the file cannot show
-// rightly (frame_time.h). Without --rotate-* the new file is named as a
-// rotation would name the second one (run.buslog, then run-002.buslog). False
-// when the next file cannot be opened (the error said).
-bool NewFileStep(LoggerRun* run, const Source& source, const CandumpFrame& frame) {
-  FrameTime time = {frame.seconds, frame.micros};
-  TimeJump jump = run->fileHasFrame ? CheckTimeJump(run->fileFirst, run->fileLatest, time) : TimeJump::kNone;
-  if (jump == TimeJump::kNone &&
-      !RotationDue(run->request->rotation, run->rotation, run->fileHasFrame, run->fileFirst, time)) {
-    return true;
-  }
-  // A batch never spans two files; its Write may find the file full.
-  FlushBatch(run);
-  if (jump == TimeJump::kNone &&
-      !RotationDue(run->request->rotation, run->rotation, run->fileHasFrame, run->fileFirst, time)) {
-    return true;
-  }
-  FrameTime from = jump == TimeJump::kClockBack ? run->fileLatest : run->fileFirst;
-  if (!RotateLog(run)) return false;
-  for (bool& marked : run->channelMarked) marked = false;
-  if (jump != TimeJump::kNone) SayTimeJump(run, source, jump, from, time);
-  return true;
+  char note[512];
+  snprintf(note, sizeof note, "%s:%llu: time jump: %llu.%06u s %s; a new file with its own time base begins here: ",
+           run->traceName, static_cast<unsigned long long>(source.LineNumber()),
+           static_cast<unsigned long long>(gap.seconds), gap.micros, what);
+  run->keep.jumpNote = note;
+  return jump;
 }
 
 void CountLogged(ReplayTotals* totals, LineKind kind) {
@@ -302,10 +297,13 @@ void Flush(LoggerRun* run, Source& source, Progress* progress) {
 }
 
 // A marker line (markers.h) into the batch, as a line that is no frame.
-void AddMarkerLine(LoggerRun* run, const Source& source, const Elapsed& since, const char* text) {
+void AddMarkerLine(LoggerRun* run, const Source& source, const Elapsed& since, const char* text, bool marksFile,
+                   uint32_t marksChannel) {
   uint8_t record[BUSLOG_MARKER_RECORD_SIZE(kMaxMarkerText)];
   LogLine line = MarkerLine(since, text, record, sizeof record);
   line.sourceLine = source.LineNumber();
+  line.marksFile = marksFile;
+  line.marksChannel = marksChannel;
   AddLine(run, line);
   if (run->batch.count >= BatchRoom(*run)) FlushBatch(run);
 }
@@ -313,25 +311,27 @@ void AddMarkerLine(LoggerRun* run, const Source& source, const Elapsed& since, c
 // The marker lines before the frame: start and writer before the file's
 // first frame, a channel marker before the channel's first frame in the
 // file. They go into the batch with the frames and count as lines, not as
-// frames.
-void MarkerStep(LoggerRun* run, const Source& source, int32_t channel, const Elapsed& since, bool fileBegins) {
+// frames; when the batch fails, they are written again before their frames
+// (FlushBatch, log_frame.h).
+void MarkerStep(LoggerRun* run, const Source& source, int32_t channel, const Elapsed& since) {
   if (!run->request->markers) return;
   char text[kMaxMarkerText];
-  if (fileBegins) {
+  if (!run->fileMarked) {
+    run->fileMarked = run->writerMarked = true;
     if (StartMarkerText(run->fileFirst, text, sizeof text)) {
-      AddMarkerLine(run, source, Elapsed{0, 0}, text);
+      AddMarkerLine(run, source, Elapsed{0, 0}, text, true, 0);
     } else {
       Message("%s:%llu: note: the time %llu s is past the year 9999; %s has no start marker\n", run->traceName,
               static_cast<unsigned long long>(source.LineNumber()),
               static_cast<unsigned long long>(run->fileFirst.seconds), run->logs.files.back().path.c_str());
     }
     WriterMarkerText(text, sizeof text);
-    AddMarkerLine(run, source, Elapsed{0, 0}, text);
+    AddMarkerLine(run, source, Elapsed{0, 0}, text, true, 0);
   }
   if (!run->channelMarked[channel]) {
     run->channelMarked[channel] = true;
     ChannelMarkerText(channel, run->channels.names[channel], run->channels.lengths[channel], text, sizeof text);
-    AddMarkerLine(run, source, since, text);
+    AddMarkerLine(run, source, since, text, false, static_cast<uint32_t>(channel) + 1);
   }
 }
 
@@ -343,12 +343,15 @@ void CountNotLogged(LoggerRun* run, Source& source) {
   size_t length;
   bool tooLong;
   CandumpFrame frame;
+  uint64_t left = 0;
   while (source.Next(&line, &length, &tooLong) == LiveStatus::kLine) {
     if (!tooLong && ParseCandumpLine(line, length, &frame) == nullptr) {
       ++run->totals.framesRead;
       ++run->totals.notLogged;
+      ++left;
     }
   }
+  GiveUpFrames(run, run->frameNumber + 1, static_cast<uint32_t>(run->frameNumber + left), "left at a second stop");
 }
 
 bool ReplayLines(LoggerRun* run, Source& source) {
@@ -356,12 +359,15 @@ bool ReplayLines(LoggerRun* run, Source& source) {
   run->channels.count = 0;
   run->warnings = 0;
   run->writeWarnings = 0;
+  run->keep = Keeping{};
   run->screenFormatSaid = false;
   run->frameNumber = 0;
   run->fileHasFrame = false;
+  run->fileMarked = run->writerMarked = false;
   for (bool& marked : run->channelMarked) marked = false;
   run->writtenBefore = 0;
   run->rotation = FreshFile(run->request->rotation);
+  const RotationPolicy& policy = run->request->rotation;
   auto now = std::chrono::steady_clock::now();
   Progress progress = {now, now, 0, false};
   bool stopping = false;
@@ -378,6 +384,9 @@ bool ReplayLines(LoggerRun* run, Source& source) {
       hardStop = true;
       break;
     }
+    // A frame given up where the replay stops (a file replay whose storage
+    // failure did not pass): no more lines are read.
+    if (run->keep.stopReplay) break;
     ReadStep read = ReadFrame(run, source, &progress, &frame, run->batch.count == 0);
     if (read == ReadStep::kIdle) {
       Flush(run, source, &progress);
@@ -391,23 +400,60 @@ bool ReplayLines(LoggerRun* run, Source& source) {
       if (run->totals.stoppedEarly) break;
       continue;
     }
-    if (!NewFileStep(run, source, frame)) {
-      run->totals.logFailed = true;
-      ++run->totals.notLogged;
-      break;
+    FrameTime time = {frame.seconds, frame.micros};
+    // A new file before the frame that the open one cannot take: one that
+    // rotation finds full or old enough, or a time the file cannot show
+    // rightly. Without --rotate-* the new file is named as a rotation would
+    // name the second one (run.buslog, then run-002.buslog).
+    bool rotate = TimeJumpStep(run, source, time) != TimeJump::kNone;
+    if (rotate) {
+      Flush(run, source, &progress);
+    } else if (RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, time)) {
+      // A batch never spans two files.
+      Flush(run, source, &progress);
+      rotate = RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, time);
     }
-    bool fileBegins = !run->fileHasFrame;
+    const Keeping& keep = run->keep;
+    if (rotate || keep.newFileDue || keep.trouble.failing || keep.givenUp) {
+      // A new file, or storage that fails: one frame at a time, each kept
+      // until it is written or given up.
+      Flush(run, source, &progress);
+      if (LogFrame(run, source.queue, rotate, frame, channel, ++run->frameNumber) == Logged::kStop) {
+        run->keep.stopReplay = true;
+        break;
+      }
+      continue;
+    }
     Elapsed since = FileTimeStep(run, frame);
-    MarkerStep(run, source, channel, since, fileBegins);
+    MarkerStep(run, source, channel, since);
+    if (run->request->markers && (!run->writerMarked || !run->channelMarked[channel])) {
+      // The Write of its marker lines failed: the write step writes them
+      // before it.
+      if (LogFrame(run, source.queue, false, frame, channel, ++run->frameNumber) == Logged::kStop) {
+        run->keep.stopReplay = true;
+        break;
+      }
+      continue;
+    }
     LogLine line = FrameLine(++run->frameNumber, since, channel, frame, record, text);
     line.sourceLine = source.LineNumber();
     if (!BatchTakes(run->batch, line)) Flush(run, source, &progress);
+    run->batchFrames[run->batch.count] = frame;
     AddToBatch(&run->batch, line);
     if (run->batch.count >= BatchRoom(*run)) Flush(run, source, &progress);
   }
   // The batch in hand: every frame read at a first stop or the input's end,
   // the last batch at a second stop.
   Flush(run, source, &progress);
+  if (run->keep.stopReplay) {
+    hardStop = StopRequests() >= 2;
+    if (!hardStop) run->totals.logFailed = true;
+  }
+  if (source.Live() && LiveEndedMidLine(source.queue)) {
+    // The feeder stopped in the middle of a line: not a frame to trust.
+    ++run->totals.malformed;
+    Warn(run, source.LineNumber() + 1, "the input ended in the middle of a line");
+  }
   if (run->logs.open) run->logs.files.back().lines = run->totals.written - run->writtenBefore;
   // A stop that came while the input ended still counts.
   if (StopRequests() > run->totals.stops) run->totals.stops = StopRequests();
@@ -419,10 +465,55 @@ bool ReplayLines(LoggerRun* run, Source& source) {
 }  // namespace
 
 bool FlushBatch(LoggerRun* run) {
-  if (run->batch.count == 0) return false;
-  WriteBatch(*run->api, &run->batch);
-  for (uint32_t i = 0; i < run->batch.count; ++i) CountWrite(run, run->batch.lines[i]);
-  ClearBatch(&run->batch);
+  LineBatch& batch = run->batch;
+  if (batch.count == 0) return false;
+  ClearSystemError();
+  if (!run->keep.givenUp && WriteWholeBatch(*run->api, &batch)) {
+    LogFileEntry& file = run->logs.files.back();
+    for (uint32_t i = 0; i < batch.count; ++i) {
+      const LogLine& line = batch.lines[i];
+      if (line.kind != LineKind::kOther) {
+        if (file.firstFrame == 0) file.firstFrame = line.frameNumber;
+        file.lastFrame = line.frameNumber;
+      }
+      CountWrite(run, line);
+    }
+    LookAtLogNow(run);
+  } else {
+    // Nothing of the batch is in the log (or a part that could not be
+    // taken back, which begins a new file): each line again alone, kept
+    // while the storage fails, so that exactly the frames given up are
+    // known, in order.
+    // Its marker lines are not written on their own: the write step writes
+    // the markers a frame still needs before it (log_frame.h), in the file
+    // it goes into, and the frame after the batch when no frame of it
+    // followed them.
+    int error = LastSystemError();
+    uint32_t firstFrame = run->frameNumber + 1;
+    for (uint32_t i = batch.count; i > 0; --i) {
+      const LogLine& line = batch.lines[i - 1];
+      if (line.kind != LineKind::kOther) {
+        firstFrame = line.frameNumber;
+      } else if (line.marksFile) {
+        run->fileMarked = run->writerMarked = false;
+      } else if (line.marksChannel != 0) {
+        run->channelMarked[line.marksChannel - 1] = false;
+      }
+    }
+    if (!run->keep.givenUp) {
+      ++run->totals.writeFailures;
+      BatchFailed(run, firstFrame, error);
+    }
+    for (uint32_t i = 0; i < batch.count; ++i) {
+      const LogLine& line = batch.lines[i];
+      if (line.kind == LineKind::kOther) continue;
+      if (LogFrame(run, run->queue, false, run->batchFrames[i], line.channel, line.frameNumber) == Logged::kStop) {
+        run->keep.stopReplay = true;
+      }
+    }
+    BatchRetried(run);
+  }
+  ClearBatch(&batch);
   return true;
 }
 
@@ -441,6 +532,7 @@ bool ReplayTrace(LoggerRun* run, buslog_reader::LineSource* reader) {
 
 bool ReplayTrace(LoggerRun* run, LiveQueue* queue) {
   Source source = {nullptr, queue, false};
+  run->queue = queue;
   return ReplayLines(run, source);
 }
 

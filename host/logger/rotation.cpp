@@ -41,10 +41,13 @@ RotationState FreshFile(const RotationPolicy& policy) {
   return RotationState{LinesBeforeSizeCheck(policy.bytes, 0), false};
 }
 
-bool RotateLog(LoggerRun* run) {
-  run->logs.files.back().lines = run->totals.written - run->writtenBefore;
-  if (!OpenNextLog(&run->logs)) return false;
+bool RotateLog(LoggerRun* run, OpenFailure* failure) {
+  if (run->logs.open) run->logs.files.back().lines = run->totals.written - run->writtenBefore;
+  if (!BeginNewFile(&run->logs, failure)) return false;
   run->fileHasFrame = false;
+  // Each file has marker lines of its own.
+  run->fileMarked = run->writerMarked = false;
+  for (bool& marked : run->channelMarked) marked = false;
   run->writtenBefore = run->totals.written;
   run->rotation = FreshFile(run->request->rotation);
   return true;
@@ -52,8 +55,15 @@ bool RotateLog(LoggerRun* run) {
 
 void CheckSize(LoggerRun* run) {
   if (!SizeCheckDue(run->request->rotation, &run->rotation)) return;
+  // The file being written, not whatever its name leads to now.
+  const LogFileEntry& file = run->logs.files.back();
+  WatchedFile watched;
   uint64_t size = 0;
-  SizeOfFile(run->logs.files.back().path.c_str(), &size);
+  if (LookAtWatched(file.watch, &watched)) {
+    size = watched.size;
+  } else {
+    SizeOfFile(file.path.c_str(), &size);
+  }
   SizeLookedAt(run->request->rotation, &run->rotation, size);
 }
 

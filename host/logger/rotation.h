@@ -13,6 +13,7 @@
 namespace buslog_host {
 
 struct LoggerRun;
+struct OpenFailure;
 
 // What the user asked for; 0 turns each limit off.
 struct RotationPolicy {
@@ -59,9 +60,9 @@ RotationState FreshFile(const RotationPolicy& policy);
 
 // ---- how
 
-// Closes the open file (recording its lines) and opens the next one.
-// False when the next cannot be opened (the error said): no log is open.
-bool RotateLog(LoggerRun* run);
+// Closes the open file (recording its lines) and begins the next one.
+// False when the next cannot be opened (why in `failure`): no log is open.
+bool RotateLog(LoggerRun* run, OpenFailure* failure);
 
 // Looks at the open file's size after a line written into it.
 void CheckSize(LoggerRun* run);

@@ -10,6 +10,7 @@
 #include "logger/frame_time.h"
 #include "logger/live_input.h"
 #include "logger/log_files.h"
+#include "logger/log_frame.h"
 #include "logger/logger.h"
 #include "logger/rotation.h"
 
@@ -20,6 +21,7 @@ struct ReplayTotals {
   uint64_t framesRead;
   uint64_t written;  // lines the module wrote (frames and other lines)
   uint64_t dataFrames, remoteFrames, fdFrames, errorFrames;  // frames logged, by kind
+  uint64_t readData, readRemote, readFd, readErrorFrames;  // frames read, by kind
   uint64_t otherLines;      // lines written that are no frame (markers)
   uint64_t malformed;       // lines skipped as not a frame
   uint64_t tooLong;         // of those, lines too long to be a frame
@@ -50,7 +52,9 @@ struct LoggerRun {
   bool fileHasFrame;             // a frame went into it
   FrameTime fileFirst;           // its first frame's time stamp
   FrameTime fileLatest;          // its latest frame's time stamp
-  bool channelMarked[kMaxChannels];  // its channel marker is written (or --no-markers)
+  bool fileMarked;               // its start marker is written (or cannot be)
+  bool writerMarked;             // its writer marker is written
+  bool channelMarked[kMaxChannels];  // its channel marker is written
   uint64_t writtenBefore;        // lines written into earlier files
   RotationState rotation;
 
@@ -61,6 +65,9 @@ struct LoggerRun {
   ReplayTotals totals;
   LiveStats live;                // live input only
   LineBatch batch;               // the lines at hand, written with one Write
+  CandumpFrame batchFrames[kBatchLines];  // the batch's frames, to try again one by one
+  LiveQueue* queue;              // live input, or null
+  Keeping keep;                  // the storage's failures, and what is missing
 };
 
 }  // namespace buslog_host

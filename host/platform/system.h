@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string>
+#include <vector>
 
 namespace buslog_host {
 
@@ -130,5 +132,58 @@ bool StderrIsTerminal();
 // Hands `count` bytes to standard error's file in as few writes as the
 // system takes (Windows: with its LF to CR LF translation).
 void WriteStandardError(const char* bytes, size_t count);
+
+// ---- the log's storage
+
+// The system's reason for the last failed call of this thread: errno on
+// POSIX, GetLastError on Windows. Cleared before a module call whose
+// failure is to be explained, taken right after it, before anything else
+// (a message) can change it.
+void ClearSystemError();
+int LastSystemError();
+// The reason in words ("No space left on device", "There is not enough
+// space on the disk"); for 0, that the system gave none.
+void SystemErrorText(int error, char* text, size_t size);
+
+enum class ErrorKind {
+  kOther,
+  kFileTooLarge,  // the file may not grow: a process limit or the file system's largest file
+  kNoSpace,       // the disk or a quota is full
+};
+ErrorKind KindOfError(int error);
+
+// A write past the process's file size limit fails (EFBIG) instead of
+// ending the program (POSIX: SIGXFSZ ignored; Windows has no such signal).
+void IgnoreFileSizeSignal();
+
+// A second handle on a log that the module holds open, taken by its path
+// right after the module's Open, asking for nothing that sharing could
+// refuse: it tells the file's identity, links and size from the file
+// itself, so that a log deleted, renamed or replaced under the logger is
+// seen and a rotation by size reads the file being written.
+struct FileWatch {
+  intptr_t handle;  // descriptor or HANDLE; -1: none
+  bool canRead;     // its bytes can be read (POSIX; Windows when shared)
+};
+bool WatchFile(const char* path, FileWatch* watch);
+void EndWatch(FileWatch* watch);
+
+struct WatchedFile {
+  FileIdentity identity;
+  uint64_t size;
+  uint64_t links;  // 0: deleted (its name removed)
+};
+bool LookAtWatched(const FileWatch& watch, WatchedFile* state);
+
+enum class FileEnd { kWhole, kCut, kUnknown };
+// Whether the file of `size` bytes ends with a whole line (CR LF, or is
+// empty), or with a part of one.
+FileEnd EndOfWatched(const FileWatch& watch, uint64_t size);
+
+// Where the watched file is now, when the system can tell (a renamed log).
+bool PathOfWatched(const FileWatch& watch, char* out, size_t size);
+
+// The names in `folder` (without "." and ".."); false when it cannot be read.
+bool ListFolder(const char* folder, std::vector<std::string>* names);
 
 }  // namespace buslog_host

@@ -1,5 +1,6 @@
 // POSIX half of the host's system services: descriptors, poll with a
 // self-pipe that a signal handler writes to, stat identities, realpath.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -361,6 +362,80 @@ void WriteStandardError(const char* bytes, size_t count) {
     bytes += written;
     count -= static_cast<size_t>(written);
   }
+}
+
+void ClearSystemError() { errno = 0; }
+
+int LastSystemError() { return errno; }
+
+void SystemErrorText(int error, char* text, size_t size) {
+  if (error == 0) {
+    snprintf(text, size, "the system gave no reason");
+  } else {
+    snprintf(text, size, "%s", strerror(error));
+  }
+}
+
+ErrorKind KindOfError(int error) {
+  if (error == EFBIG) return ErrorKind::kFileTooLarge;
+  if (error == ENOSPC || error == EDQUOT) return ErrorKind::kNoSpace;
+  return ErrorKind::kOther;
+}
+
+void IgnoreFileSizeSignal() { signal(SIGXFSZ, SIG_IGN); }
+
+bool WatchFile(const char* path, FileWatch* watch) {
+  int fd;
+  do {
+    fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  *watch = FileWatch{fd, fd >= 0};
+  return fd >= 0;
+}
+
+void EndWatch(FileWatch* watch) {
+  if (watch->handle >= 0) close(static_cast<int>(watch->handle));
+  watch->handle = -1;
+  watch->canRead = false;
+}
+
+bool LookAtWatched(const FileWatch& watch, WatchedFile* state) {
+  struct stat st;
+  if (watch.handle < 0 || fstat(static_cast<int>(watch.handle), &st) != 0) return false;
+  state->identity = IdentityOfStat(st);
+  state->size = static_cast<uint64_t>(st.st_size);
+  state->links = static_cast<uint64_t>(st.st_nlink);
+  return true;
+}
+
+FileEnd EndOfWatched(const FileWatch& watch, uint64_t size) {
+  if (size == 0) return FileEnd::kWhole;
+  if (!watch.canRead || size < 2) return size < 2 ? FileEnd::kCut : FileEnd::kUnknown;
+  char last[2];
+  ssize_t got = pread(static_cast<int>(watch.handle), last, 2, static_cast<off_t>(size - 2));
+  if (got != 2) return FileEnd::kUnknown;
+  return last[0] == '\r' && last[1] == '\n' ? FileEnd::kWhole : FileEnd::kCut;
+}
+
+bool PathOfWatched(const FileWatch& watch, char* out, size_t size) {
+  if (watch.handle < 0 || size == 0) return false;
+  char link[64];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", static_cast<int>(watch.handle));
+  ssize_t length = readlink(link, out, size - 1);
+  if (length <= 0) return false;
+  out[length] = '\0';
+  return true;
+}
+
+bool ListFolder(const char* folder, std::vector<std::string>* names) {
+  DIR* dir = opendir(folder);
+  if (dir == nullptr) return false;
+  while (struct dirent* entry = readdir(dir)) {
+    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+    names->push_back(entry->d_name);
+  }
+  closedir(dir);
+  return true;
 }
 
 }  // namespace buslog_host

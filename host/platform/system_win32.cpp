@@ -352,4 +352,93 @@ void WriteStandardError(const char* bytes, size_t count) {
   }
 }
 
+void ClearSystemError() { SetLastError(0); }
+
+int LastSystemError() { return static_cast<int>(GetLastError()); }
+
+void SystemErrorText(int error, char* text, size_t size) {
+  if (error == 0) {
+    snprintf(text, size, "the system gave no reason");
+  } else {
+    SystemReason(static_cast<DWORD>(error), text, size);
+  }
+}
+
+ErrorKind KindOfError(int error) {
+  if (error == ERROR_FILE_TOO_LARGE) return ErrorKind::kFileTooLarge;
+  if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
+    return ErrorKind::kNoSpace;
+  }
+  return ErrorKind::kOther;
+}
+
+void IgnoreFileSizeSignal() {}
+
+bool WatchFile(const char* path, FileWatch* watch) {
+  // Reading is refused while the module holds the log without sharing;
+  // asking for no access at all never is.
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE handle = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool canRead = handle != INVALID_HANDLE_VALUE;
+  if (!canRead) handle = CreateFileA(path, 0, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *watch = FileWatch{-1, false};
+    return false;
+  }
+  *watch = FileWatch{reinterpret_cast<intptr_t>(handle), canRead};
+  return true;
+}
+
+void EndWatch(FileWatch* watch) {
+  if (watch->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(watch->handle));
+  watch->handle = -1;
+  watch->canRead = false;
+}
+
+bool LookAtWatched(const FileWatch& watch, WatchedFile* state) {
+  if (watch.handle == -1) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(watch.handle), &info)) return false;
+  state->identity = FileIdentity{true, info.dwVolumeSerialNumber,
+                                 (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  state->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  state->links = info.nNumberOfLinks;
+  return true;
+}
+
+FileEnd EndOfWatched(const FileWatch& watch, uint64_t size) {
+  if (size == 0) return FileEnd::kWhole;
+  if (!watch.canRead || size < 2) return size < 2 ? FileEnd::kCut : FileEnd::kUnknown;
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(size - 2);
+  at.OffsetHigh = static_cast<DWORD>((size - 2) >> 32);
+  char last[2];
+  DWORD got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(watch.handle), last, 2, &got, &at) || got != 2) return FileEnd::kUnknown;
+  return last[0] == '\r' && last[1] == '\n' ? FileEnd::kWhole : FileEnd::kCut;
+}
+
+bool PathOfWatched(const FileWatch& watch, char* out, size_t size) {
+  if (watch.handle == -1 || size == 0) return false;
+  DWORD length = GetFinalPathNameByHandleA(reinterpret_cast<HANDLE>(watch.handle), out, static_cast<DWORD>(size),
+                                           FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= size) return false;
+  // "\\?\C:\logs\run.csv" -> "C:\logs\run.csv"
+  if (strncmp(out, "\\\\?\\", 4) == 0) memmove(out, out + 4, length - 4 + 1);
+  return true;
+}
+
+bool ListFolder(const char* folder, std::vector<std::string>* names) {
+  std::string pattern = std::string(folder) + "\\*";
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0) continue;
+    names->push_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return true;
+}
+
 }  // namespace buslog_host

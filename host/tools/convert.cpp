@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "log_reader.h"
 #include "platform/message.h"
+#include "platform/system.h"
 #include "tools/convert.h"
 #include "tools/log_inputs.h"
 #include "tools/log_tools.h"

@@ -45,8 +45,9 @@ bool Create(Output* output) {
 
 void WriteBytes(Output* output, const char* bytes, size_t count) {
   if (count == 0 || output->failed || !Create(output)) return;
-  errno = 0;
+  ClearSystemError();
   size_t done = fwrite(bytes, 1, count, output->file);
+  int error = LastSystemError();
   for (size_t i = done; i > 0; --i) {
     if (bytes[i - 1] == '\n') {
       output->wholeLines = output->written + i;
@@ -56,7 +57,7 @@ void WriteBytes(Output* output, const char* bytes, size_t count) {
   output->written += done;
   if (done == count) return;
   output->failed = true;
-  output->error = errno != 0 ? errno : EIO;
+  output->error = error;
   // A file is cut back to its last whole line; a pipe cannot be.
   if (output->path != nullptr && output->written != output->wholeLines) {
     TruncateFile(output->file, output->wholeLines);
@@ -87,15 +88,16 @@ bool FinishOutput(Output* output) {
   ReleaseOutput(output);
   if (!output->failed) Create(output);
   if (output->file != nullptr && !output->failed) {
-    errno = 0;
+    ClearSystemError();
     if (fflush(output->file) != 0 || ferror(output->file)) {
       output->failed = true;
-      output->error = errno != 0 ? errno : EIO;
+      output->error = LastSystemError();
     }
   }
+  ClearSystemError();
   if (output->file != nullptr && output->file != stdout && fclose(output->file) != 0 && !output->failed) {
     output->failed = true;
-    output->error = errno != 0 ? errno : EIO;
+    output->error = LastSystemError();
   }
   output->file = nullptr;
   return !output->failed;
@@ -106,11 +108,15 @@ void SayOutputFailure(const Output& output) {
   if (!output.failed) return;
   if (output.createFailed) {
     Message("buslog-host: cannot create %s: %s\n", name, strerror(output.error));
-  } else if (output.path != nullptr) {
-    Message("buslog-host: cannot write %s: %s; it holds the %llu bytes of whole lines written before\n", name,
-            strerror(output.error), static_cast<unsigned long long>(output.wholeLines));
+    return;
+  }
+  char reason[256];
+  SystemErrorText(output.error, reason, sizeof reason);
+  if (output.path != nullptr) {
+    Message("buslog-host: %s: write error: %s; it holds the %llu bytes of whole lines written before\n", name,
+            reason, static_cast<unsigned long long>(output.wholeLines));
   } else {
-    Message("buslog-host: cannot write %s: %s\n", name, strerror(output.error));
+    Message("buslog-host: %s: write error: %s\n", name, reason);
   }
 }
 

@@ -31,7 +31,8 @@ struct Output {
   bool overwrite;
   size_t used;
   bool failed;            // creating or writing failed (said by FinishOutput)
-  int error;              // errno of that failure
+  int error;              // the system's reason: errno for a failed create,
+                          // LastSystemError for a failed write
   bool createFailed;
   uint64_t written;       // bytes in the file
   uint64_t wholeLines;    // bytes up to its last line end

@@ -17,7 +17,7 @@ for i in $(seq 40); do logs+=("$log"); done
 status=$?
 cat "$work/full.err"
 [ $status = 1 ] || { echo "exit status $status, expected 1"; exit 1; }
-grep -q "cannot write $mnt/full.jsonl: No space left on device; it holds the [0-9]* bytes of whole lines" "$work/full.err" ||
+grep -q "$mnt/full.jsonl: write error: No space left on device; it holds the [0-9]* bytes of whole lines" "$work/full.err" ||
   { echo "the error does not name the reason"; exit 1; }
 size=$(stat -c %s "$mnt/full.jsonl")
 [ "$size" -gt 0 ] || { echo "nothing kept"; exit 1; }
