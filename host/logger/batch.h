@@ -59,7 +59,7 @@ struct LogLine {
   uint64_t sourceLine;  // where it came from, for messages (0: nowhere)
   // A marker line (logger/markers.h): what it marks, so that the markers of
   // a batch that failed are written again before their frames.
-  bool marksFile;         // the file's start or writer marker
+  uint8_t marksFile;      // the file's start marker (1) or writer marker (2); else 0
   uint32_t marksChannel;  // a channel's marker: the channel + 1; else 0
   bool written;         // set by WriteBatch
 };

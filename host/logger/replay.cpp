@@ -297,7 +297,7 @@ void Flush(LoggerRun* run, Source& source, Progress* progress) {
 }
 
 // A marker line (markers.h) into the batch, as a line that is no frame.
-void AddMarkerLine(LoggerRun* run, const Source& source, const Elapsed& since, const char* text, bool marksFile,
+void AddMarkerLine(LoggerRun* run, const Source& source, const Elapsed& since, const char* text, uint8_t marksFile,
                    uint32_t marksChannel) {
   uint8_t record[BUSLOG_MARKER_RECORD_SIZE(kMaxMarkerText)];
   LogLine line = MarkerLine(since, text, record, sizeof record);
@@ -316,22 +316,30 @@ void AddMarkerLine(LoggerRun* run, const Source& source, const Elapsed& since, c
 void MarkerStep(LoggerRun* run, const Source& source, int32_t channel, const Elapsed& since) {
   if (!run->request->markers) return;
   char text[kMaxMarkerText];
+  // A marker whose Write failed (its batch written at once, FlushBatch)
+  // ends the step: the write step writes it and those after it before the
+  // frame.
   if (!run->fileMarked) {
-    run->fileMarked = run->writerMarked = true;
+    run->fileMarked = true;
     if (StartMarkerText(run->fileFirst, text, sizeof text)) {
-      AddMarkerLine(run, source, Elapsed{0, 0}, text, true, 0);
+      AddMarkerLine(run, source, Elapsed{0, 0}, text, 1, 0);
+      if (!run->fileMarked) return;
     } else {
       Message("%s:%llu: note: the time %llu s is past the year 9999; %s has no start marker\n", run->traceName,
               static_cast<unsigned long long>(source.LineNumber()),
               static_cast<unsigned long long>(run->fileFirst.seconds), run->logs.files.back().path.c_str());
     }
+  }
+  if (!run->writerMarked) {
+    run->writerMarked = true;
     WriterMarkerText(text, sizeof text);
-    AddMarkerLine(run, source, Elapsed{0, 0}, text, true, 0);
+    AddMarkerLine(run, source, Elapsed{0, 0}, text, 2, 0);
+    if (!run->writerMarked) return;
   }
   if (!run->channelMarked[channel]) {
     run->channelMarked[channel] = true;
     ChannelMarkerText(channel, run->channels.names[channel], run->channels.lengths[channel], text, sizeof text);
-    AddMarkerLine(run, source, since, text, false, static_cast<uint32_t>(channel) + 1);
+    AddMarkerLine(run, source, since, text, 0, static_cast<uint32_t>(channel) + 1);
   }
 }
 
@@ -426,7 +434,7 @@ bool ReplayLines(LoggerRun* run, Source& source) {
     }
     Elapsed since = FileTimeStep(run, frame);
     MarkerStep(run, source, channel, since);
-    if (run->request->markers && (!run->writerMarked || !run->channelMarked[channel])) {
+    if (run->request->markers && (!run->fileMarked || !run->writerMarked || !run->channelMarked[channel])) {
       // The Write of its marker lines failed: the write step writes them
       // before it.
       if (LogFrame(run, source.queue, false, frame, channel, ++run->frameNumber) == Logged::kStop) {
@@ -494,8 +502,10 @@ bool FlushBatch(LoggerRun* run) {
       const LogLine& line = batch.lines[i - 1];
       if (line.kind != LineKind::kOther) {
         firstFrame = line.frameNumber;
-      } else if (line.marksFile) {
-        run->fileMarked = run->writerMarked = false;
+      } else if (line.marksFile == 1) {
+        run->fileMarked = false;
+      } else if (line.marksFile == 2) {
+        run->writerMarked = false;
       } else if (line.marksChannel != 0) {
         run->channelMarked[line.marksChannel - 1] = false;
       }

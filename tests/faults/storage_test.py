@@ -306,12 +306,12 @@ class StorageTest(unittest.TestCase):
         out = self.path("batch.csv")
         report = self.path("report")
         env = faults(path="*/batch.csv", write=3, errno="EIO", times=2, report=report)
-        status, err = run(["replay", self.path("in.log"), "--output", out], env=env)
+        status, err = run(["replay", self.path("in.log"), "--output", out], env=env, markers=True)
         with open(report) as f:
             self.assertEqual(f.read(), "write 3 EIO\nwrite 4 EIO\n")
         self.assertEqual(status, 0, err)
         self.assertEqual(self.count(err, r"Input/output error"), 1, err)
-        seen, missing = self.check(err, [out])
+        seen, missing = self.check(err, [out], markers=True)
         self.assertEqual(seen, list(range(1, 3001)))
 
     @needs_faults
@@ -391,6 +391,26 @@ class StorageTest(unittest.TestCase):
         self.assertEqual(sorted(missing), list(range(100, 100 + len(missing))))
 
     @needs_faults
+    def test_a_failed_marker_line_is_written_again_before_its_frame(self):
+        # With a Write a line, writes 1 to 3 are the start, writer and channel
+        # markers: whichever fails is tried again, in its place, before frame
+        # 1. Batched, write 1 is the first batch, markers and frames.
+        for write, sync in ((1, True), (2, True), (3, True), (1, False)):
+            with self.subTest(write=write, sync=sync):
+                out = self.path("mark-%d-%d.csv" % (write, sync))
+                env = faults(path="*/mark-%d-%d.csv" % (write, sync), write=write, errno="EIO", times=1)
+                status, err = Host(["replay", "-", "--output", out] + (["--sync-every-frame"] if sync else []),
+                                   trace(100), rate=2000, env=env, markers=True).finish()
+                self.assertEqual(status, 0, err)
+                self.assertEqual(self.count(err, r"Input/output error"), 1, err)
+                seen, missing = self.check(err, [out], 100, markers=True)
+                self.assertEqual(seen, list(range(1, 101)))
+                lines = whole_lines(out)
+                self.assertEqual([line[37:51] for line in lines[:3]],
+                                 [b"buslog start 2", b"buslog writer ", b"buslog channel"], err)
+                self.assertEqual(summary_number(err, "marker lines"), 3, err)
+
+    @needs_faults
     def test_efbig_at_a_file_systems_largest_file_goes_on_in_a_new_file(self):
         # Lines are 71 bytes: 20,000 bytes hold 281 whole lines and a cut
         # one, which the module takes back.
@@ -399,14 +419,15 @@ class StorageTest(unittest.TestCase):
                 folder = tempfile.mkdtemp(dir=self.dir)
                 out = os.path.join(folder, "big.csv")
                 env = faults(path="*/big*.csv", max_size=20000)
-                status, err = Host(["replay", "-", "--output", out] + rotate, trace(1000), env=env).finish()
+                status, err = Host(["replay", "-", "--output", out] + rotate, trace(1000), env=env,
+                                   markers=True).finish()
                 self.assertEqual(status, 0, err)
                 files = self.logs(folder, "big")
                 self.assertEqual(len(files), 4, err)
                 for path in files:
                     self.assertLessEqual(os.path.getsize(path), 20000)
                 self.assertEqual(self.count(err, r"File too large.*going on in"), 3, err)
-                seen, missing = self.check(err, files, 1000)
+                seen, missing = self.check(err, files, 1000, markers=True)
                 self.assertEqual(missing, {})
 
     # ---- a file size limit (real)
@@ -414,13 +435,13 @@ class StorageTest(unittest.TestCase):
     @posix_only
     def test_file_size_limit_never_kills_the_logger(self):
         out = self.path("limit.csv")
-        status, err = Host(["record", "--output", out], trace(2000), limit=30000).finish()
+        status, err = Host(["record", "--output", out], trace(2000), limit=30000, markers=True).finish()
         self.assertEqual(status, 0, err)
         self.assertNotEqual(status, -signal.SIGXFSZ)
         self.assertRegex(err, r"File too large; going on in .*limit-002\.csv")
         files = self.logs(self.dir, "limit")
         self.assertGreaterEqual(len(files), 3, err)
-        self.check(err, files, 2000)
+        self.check(err, files, 2000, markers=True)
 
     @posix_only
     def test_file_size_limit_never_kills_convert(self):
@@ -480,7 +501,7 @@ class StorageTest(unittest.TestCase):
             with self.subTest(rotate=rotate):
                 folder = tempfile.mkdtemp(dir=self.dir)
                 out = os.path.join(folder, "del.csv")
-                host = Host(["replay", "-", "--output", out] + rotate, trace(1500), rate=500)
+                host = Host(["replay", "-", "--output", out] + rotate, trace(1500), rate=500, markers=True)
                 time.sleep(1.0)
                 deleted = self.open_log(folder, "del")
                 os.remove(deleted)
@@ -489,7 +510,7 @@ class StorageTest(unittest.TestCase):
                 self.assertEqual(self.count(err, r"^buslog-host: the log .*%s was deleted under the logger; its \d+ "
                                             r"lines are lost; going on in " % os.path.basename(deleted)), 1, err)
                 files = self.logs(folder, "del")
-                seen, missing = self.check(err, files)
+                seen, missing = self.check(err, files, markers=True)
                 # What is missing is the deleted file's frames, one run of them.
                 self.assertEqual(sorted(missing), list(range(min(missing), max(missing) + 1)), err)
                 self.assertEqual(set(missing.values()), {"the log %s was deleted" % deleted})
