@@ -31,8 +31,12 @@ bool FindModule(Options* options) {
   if (options->module[0] != '\0') {
     if (strchr(options->module, '/') == nullptr && strchr(options->module, PathSeparator()) == nullptr) {
       char here[kPathSize];
-      snprintf(here, sizeof here, ".%c%s", PathSeparator(), options->module);
-      snprintf(options->module, sizeof options->module, "%s", here);
+      int length = snprintf(here, sizeof here, ".%c%s", PathSeparator(), options->module);
+      if (length < 0 || static_cast<size_t>(length) >= sizeof here) {
+        Message("buslog-host: the module's name is too long a path: %s\n", options->module);
+        return false;
+      }
+      memcpy(options->module, here, static_cast<size_t>(length) + 1);
     }
     return true;
   }

@@ -32,12 +32,12 @@ head -n "$batchFrames" "$work/trace-wine.log" >"$work/trace-batch.log"
 export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all
 failures=0
 
-# crash_runs NAME RUNNER HOST MODULE TRACE FRAMES EARLIEST RUNS [OPTION...]
+# crash_runs NAME RUNNER HOST MODULE TRACE FRAMES EARLIEST SPREAD RUNS [OPTION...]
 # (RUNNER is empty, or Wine's loader, which runs the launcher $terminate;
-# kills come 0 to 2.5 s after EARLIEST; OPTIONs go to every replay)
+# kills come 0 to SPREAD s after EARLIEST; OPTIONs go to every replay)
 crash_runs() {
-  local name=$1 runner=$2 host=$3 module=$4 trace=$5 count=$6 earliest=$7 runs=$8
-  shift 8
+  local name=$1 runner=$2 host=$3 module=$4 trace=$5 count=$6 earliest=$7 spread=$8 runs=$9
+  shift 9
   local options=("$@")
   local full="$work/$name-full" dir="$work/$name"
   mkdir -p "$full" "$dir"
@@ -55,7 +55,8 @@ crash_runs() {
   local i delay pid size lines reported midway=0
   for i in $(seq "$runs"); do
     rm -f "$dir/crash.log" "$dir/stderr"
-    delay=$(awk -v seed="$RANDOM$i" -v base="$earliest" 'BEGIN { srand(seed); printf "%.2f", base + rand() * 2.5 }')
+    delay=$(awk -v seed="$RANDOM$i" -v base="$earliest" -v spread="$spread" \
+      'BEGIN { srand(seed); printf "%.2f", base + rand() * spread }')
     local killed=no status=0
     if [ -z "$runner" ]; then
       "$dir/$program" replay "$trace" --name crash.log --quiet --report-every 100 "${options[@]}" \
@@ -120,19 +121,21 @@ crash_runs() {
 
 posix=(build/posix/bin/buslog-host build/posix/bin/libbuslog.so)
 if build/posix/bin/buslog-host --help 2>&1 | grep -q -- --sync-every-frame; then
-  crash_runs posix "" "${posix[@]}" "$work/trace-batch.log" "$batchFrames" 0.05 "$runs"
-  crash_runs posix-single "" "${posix[@]}" "$work/trace.log" "$frames" 0.05 $(((runs + 1) / 2)) --sync-every-frame
+  crash_runs posix "" "${posix[@]}" "$work/trace-batch.log" "$batchFrames" 0.05 2.5 "$runs"
+  crash_runs posix-single "" "${posix[@]}" "$work/trace.log" "$frames" 0.05 2.5 $(((runs + 1) / 2)) \
+    --sync-every-frame
 else
-  crash_runs posix "" "${posix[@]}" "$work/trace.log" "$frames" 0.05 "$runs"
+  crash_runs posix "" "${posix[@]}" "$work/trace.log" "$frames" 0.05 2.5 "$runs"
 fi
 if [ -f build/windows/bin/buslog-host.exe ]; then
   # A persistent wineserver keeps each start short; Wine still takes a
-  # moment to start the program, so the kills come later.
+  # moment to start the program, so the kills come later. Batches make the
+  # whole replay take little more than a second there.
   /usr/lib/wine/wineserver -p30 2>/dev/null || true
   trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
   terminate=build/windows/bin/terminate_after.exe
   crash_runs windows /usr/lib/wine/wine64 build/windows/bin/buslog-host.exe build/windows/bin/buslog.dll \
-    "$work/trace-wine.log" "$wineFrames" 1.0 "$runs"
+    "$work/trace-wine.log" "$wineFrames" 0.4 1.3 "$runs"
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -45,9 +45,9 @@ run_on() {
   local slow=$n
   [ "$where" = disk ] && [ "${SYNCED_FRAMES:-20000}" -lt "$n" ] && slow=${SYNCED_FRAMES:-20000}
   head -n "$slow" "$dir/trace.log" >"$dir/trace-synced.log"
+  cp build/posix/bin/libbuslog.so build/posix/bin/buslog-host "$dir/"
   local perFrame=""
   "$dir/buslog-host" --help 2>&1 | grep -q -- --sync-every-frame && perFrame=yes
-  cp build/posix/bin/libbuslog.so build/posix/bin/buslog-host "$dir/"
   if [ -n "${BASELINE:-}" ]; then
     mkdir -p "$dir/baseline"
     cp "$BASELINE" "$(dirname "$BASELINE")/libbuslog.so" "$dir/baseline/"

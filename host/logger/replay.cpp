@@ -119,7 +119,7 @@ bool TakeStops(LoggerRun* run, Source& source, bool* stopping) {
   if (!*stopping) {
     *stopping = true;
     source.Stop();
-    if (source.Live()) {
+    if (source.Live() && !run->request->quiet) {
       unsigned long long queued = source.Depth() + run->batch.count;
       Message("buslog-host: stopping: logging %llu queued frame%s; Ctrl+C again to give them up\n", queued,
               queued == 1 ? "" : "s");

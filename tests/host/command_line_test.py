@@ -87,6 +87,9 @@ class CommandLineTest(unittest.TestCase):
              "buslog-host: demo does not take --output (demo takes --overwrite, --module, --share, --quiet)"),
             ("demo with --strict", ["demo", "--strict"],
              "buslog-host: demo does not take --strict (demo takes --overwrite, --module, --share, --quiet)"),
+            ("run with --sync-every-frame", ["run", script, "--sync-every-frame"],
+             "buslog-host: run does not take --sync-every-frame (run takes --overwrite, --module, --share, "
+             "--strict, --quiet)"),
         ]
         for name, args, line in rows:
             with self.subTest(name):
