@@ -257,25 +257,15 @@ void CountLogged(ReplayTotals* totals, LineKind kind) {
   }
 }
 
-// What one line's Write result means for the totals, --report-every and
-// rotation by size. A frame counts as logged only when the Write that
-// carried it returned 0.
+// A line of a batch whose one Write succeeded: the totals, --report-every
+// and rotation by size. (A batch that fails goes line by line through the
+// write step, log_frame.h, which counts for itself.)
 void CountWrite(LoggerRun* run, const LogLine& line) {
-  if (line.written) {
-    CountLogged(&run->totals, line.kind);
-    uint64_t count = ++run->totals.written;
-    uint64_t every = run->request->reportEvery;
-    if (every != 0 && count % every == 0) Message("written %llu\n", static_cast<unsigned long long>(count));
-    CheckSize(run);
-    return;
-  }
-  ++run->totals.writeFailures;
-  if (line.kind != LineKind::kOther) ++run->totals.framesFailed;
-  if (run->writeWarnings++ < kMaxWarnings) {
-    Message("%s:%llu: error: the module could not write %s\n", run->traceName,
-            static_cast<unsigned long long>(line.sourceLine),
-            line.kind == LineKind::kOther ? "a marker line before this frame" : "this frame's line");
-  }
+  CountLogged(&run->totals, line.kind);
+  uint64_t count = ++run->totals.written;
+  uint64_t every = run->request->reportEvery;
+  if (every != 0 && count % every == 0) Message("written %llu\n", static_cast<unsigned long long>(count));
+  CheckSize(run);
 }
 
 // Lines a batch may hold now: all it can, one with --sync-every-frame, and
