@@ -66,7 +66,8 @@ uint64_t CollectLostFiles(LoggerRun* run) {
                          : file.fate == FileFate::kDeleted
                              ? "the log " + file.path + " was deleted"
                              : "the log " + file.path + " can no longer be reached";
-    NoteMissing(&run->keep.trouble, file.firstFrame, file.lastFrame, reason.c_str(), true);
+    // A file of marker lines only held no frame: none is missing.
+    if (file.firstFrame != 0) NoteMissing(&run->keep.trouble, file.firstFrame, file.lastFrame, reason.c_str(), true);
   }
   return gone;
 }
