@@ -451,8 +451,13 @@ bool FormatUtc(uint64_t seconds, uint32_t micros, char* out) {
   const unsigned month = mp < 10 ? mp + 3 : mp - 9;
   year += month <= 2;
   if (year > 9999) return false;
-  snprintf(out, kUtcTextLength + 1, "%04u-%02u-%02uT%02u:%02u:%02u.%06uZ", static_cast<unsigned>(year), month, day,
+  // Exactly kUtcTextLength characters for these ranges; written through a
+  // roomier buffer, since the compiler cannot see the ranges.
+  char text[64];
+  snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%06uZ", static_cast<unsigned>(year), month, day,
            secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60, static_cast<unsigned>(micros));
+  memcpy(out, text, kUtcTextLength);
+  out[kUtcTextLength] = '\0';
   return true;
 }
 
