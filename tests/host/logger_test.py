@@ -399,7 +399,8 @@ class LoggerTest(unittest.TestCase):
         # next frames are always there when a Write returns, so the input
         # is never idle; and too few frames come for any count of lines to
         # bring progress.
-        env = dict(os.environ, LD_PRELOAD=SYNC_DELAY, BUSLOG_SYNC_DELAY_MS="10")
+        env = dict(os.environ, LD_PRELOAD=SYNC_DELAY, BUSLOG_SYNC_DELAY_MS="10",
+                   ASAN_OPTIONS="verify_asan_link_order=0")
         for rate in (20, 200, 1000):
             with self.subTest(rate=rate):
                 name = "progress-%d.csv" % rate
@@ -431,7 +432,8 @@ class LoggerTest(unittest.TestCase):
     def test_stops_say_what_is_queued_and_the_counts_add_up(self):
         # Every synced write 2 ms late: a backlog builds up to stop in.
         total = 200000
-        env = dict(os.environ, LD_PRELOAD=SYNC_DELAY, BUSLOG_SYNC_DELAY_MS="2")
+        env = dict(os.environ, LD_PRELOAD=SYNC_DELAY, BUSLOG_SYNC_DELAY_MS="2",
+                   ASAN_OPTIONS="verify_asan_link_order=0")
         errors = tempfile.TemporaryFile()
         host = subprocess.Popen(command("replay", "-", "--output", "slow.csv"), cwd=self.dir, env=env,
                                 stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=errors)
