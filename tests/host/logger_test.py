@@ -28,6 +28,8 @@ EMULATOR = os.environ.get("BUSLOG_EMULATOR", "")
 DISK_DIR = os.environ.get("BUSLOG_DISK_DIR", "")
 # The benchmarks' slow-storage model (bench/sync_delay.c), POSIX only.
 SYNC_DELAY = os.environ.get("BUSLOG_SYNC_DELAY", "")
+# A sanitizer build refuses a preloaded library ahead of its runtime unless told.
+PRELOAD_ASAN_OPTIONS = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
 SHARED_DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "shared", "data")
 WINDOWS = HOST.endswith(".exe")
 MODULE_DIR = os.path.dirname(os.path.abspath(HOST))
@@ -399,8 +401,7 @@ class LoggerTest(unittest.TestCase):
         # next frames are always there when a Write returns, so the input
         # is never idle; and too few frames come for any count of lines to
         # bring progress.
-        env = dict(os.environ, LD_PRELOAD=SYNC_DELAY, BUSLOG_SYNC_DELAY_MS="10",
-                   ASAN_OPTIONS="verify_asan_link_order=0")
+        env = dict(os.environ, LD_PRELOAD=SYNC_DELAY, BUSLOG_SYNC_DELAY_MS="10", ASAN_OPTIONS=PRELOAD_ASAN_OPTIONS)
         for rate in (20, 200, 1000):
             with self.subTest(rate=rate):
                 name = "progress-%d.csv" % rate
@@ -432,8 +433,7 @@ class LoggerTest(unittest.TestCase):
     def test_stops_say_what_is_queued_and_the_counts_add_up(self):
         # Every synced write 2 ms late: a backlog builds up to stop in.
         total = 200000
-        env = dict(os.environ, LD_PRELOAD=SYNC_DELAY, BUSLOG_SYNC_DELAY_MS="2",
-                   ASAN_OPTIONS="verify_asan_link_order=0")
+        env = dict(os.environ, LD_PRELOAD=SYNC_DELAY, BUSLOG_SYNC_DELAY_MS="2", ASAN_OPTIONS=PRELOAD_ASAN_OPTIONS)
         errors = tempfile.TemporaryFile()
         host = subprocess.Popen(command("replay", "-", "--output", "slow.csv"), cwd=self.dir, env=env,
                                 stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=errors)
