@@ -14,15 +14,17 @@ namespace buslog_host {
 namespace {
 
 const char kConvertUsage[] =
-    "usage: buslog-host convert LOG --to candump|jsonl [options]\n"
+    "usage: buslog-host convert LOG... --to candump|jsonl [options]\n"
+    "  LOG...              one or more logs, read in order as one; - is standard input\n"
     "  --to candump        the CAN records as candump log lines, e.g.\n"
     "                      (0000000001.234567) can0 123#DEADBEEF\n"
     "  --to jsonl          every line as one JSON object (JSON Lines)\n"
     "  --output PATH       write there (default: standard output)\n"
     "  --overwrite         replace PATH if it exists\n"
-    "  --start SECONDS     candump: add this to every time (default 0), e.g. the\n"
-    "                      trace's first time stamp 1700000000.000000\n"
-    "  --interfaces A,B    candump: names of channels 1, 2, ... (default can0, can1, ...)\n"
+    "  --start SECONDS     candump: add this to every time instead of the log's start\n"
+    "                      marker (without either: 0), e.g. 1700000000.000000\n"
+    "  --interfaces A,B    candump: names of channels 1, 2, ... instead of the log's\n"
+    "                      channel markers (without either: can0, can1, ...)\n"
     "  --direction         candump: mark kind O frames T (sent) and kind I frames R\n"
     "A summary goes to standard error.\n";
 
@@ -72,9 +74,11 @@ ParseResult ConvertUsageError(const char* message, const char* detail) {
 }
 
 const char kStatsUsage[] =
-    "usage: buslog-host stats LOG [--csv]\n"
-    "  lines, records by kind and bus, and for each CAN channel and identifier:\n"
-    "  frames, first and last time, mean period, longest gap, error frames.\n"
+    "usage: buslog-host stats LOG... [--csv]\n"
+    "  lines, records by kind and bus, what the log's markers say (start, writer,\n"
+    "  interfaces), for each CAN channel and identifier: frames, first and last\n"
+    "  time, mean period, longest gap; error frames by channel and error class.\n"
+    "  LOG... are read in order as one; - is standard input.\n"
     "  --csv   one CSV table instead of the readable one\n";
 
 }  // namespace
@@ -143,12 +147,14 @@ const OptionInfo kOptionTable[] = {
     {"--sync-every-frame", kOptionSyncEveryFrame, nullptr, nullptr,
      "one Write, and so one sync, a frame; by default the frames at\n"
      "                      hand go out together (up to about 60 a Write)\n"},
+    {"--no-markers", kOptionNoMarkers, nullptr, nullptr,
+     "frames only: no marker lines (start time, writer, interfaces)\n"},
 };
 
 const uint32_t kLoggerOptions = kOptionOutput | kOptionName | kOptionOverwrite | kOptionRotateSize |
                                 kOptionRotateSeconds | kOptionQueue | kOptionModule | kOptionShare | kOptionStrict |
                                 kOptionProgress | kOptionQuiet | kOptionReportEvery | kOptionMaxFiles |
-                                kOptionMaxTotal | kOptionSyncEveryFrame;
+                                kOptionMaxTotal | kOptionSyncEveryFrame | kOptionNoMarkers;
 
 const CommandSpec kCommandSpecs[] = {
     {"replay", "replay TRACE [options]", "log a candump trace through the module (TRACE -: standard input)\n",
@@ -270,9 +276,9 @@ void PrintUsage(FILE* out) {
     fprintf(out, "  buslog-host %-34s%s", spec.synopsis, spec.about);
   }
   fputs(
-      "  buslog-host convert LOG --to candump|jsonl [options]\n"
+      "  buslog-host convert LOG... --to candump|jsonl [options]\n"
       "                                                a log as candump lines or JSON Lines\n"
-      "  buslog-host stats LOG [--csv]                 frames, periods and gaps per channel and identifier\n"
+      "  buslog-host stats LOG... [--csv]              frames, periods and gaps per channel and identifier\n"
       "  buslog-host help [COMMAND]                    this text, or one command's with its options only\n"
       "                                                (also: buslog-host COMMAND --help)\n"
       "  buslog-host --version                         the version\n"
@@ -338,6 +344,7 @@ ParseResult ParseOptions(int argc, char** argv, Options* options) {
         case kOptionProgress: options->progress = true; break;
         case kOptionQuiet: options->quiet = true; break;
         case kOptionSyncEveryFrame: options->syncEveryFrame = true; break;
+        case kOptionNoMarkers: options->noMarkers = true; break;
         default: break;
       }
       continue;
@@ -413,13 +420,11 @@ ParseResult ParseConvertOptions(int argc, char** argv, ConvertOptions* options) 
       bool known = strcmp(arg, "--to") == 0 || strcmp(arg, "--output") == 0 || strcmp(arg, "--start") == 0 ||
                    strcmp(arg, "--interfaces") == 0;
       return ConvertUsageError(known ? "this option needs a value: " : "unknown option ", arg);
-    } else if (options->log == nullptr) {
-      options->log = arg;
     } else {
-      return ConvertUsageError("unexpected argument ", arg);
+      options->logs.push_back(arg);
     }
   }
-  if (options->log == nullptr) return ConvertUsageError("no LOG given", "");
+  if (options->logs.empty()) return ConvertUsageError("no LOG given", "");
   if (options->to == nullptr) return ConvertUsageError("give --to candump or --to jsonl", "");
   if (strcmp(options->to, "candump") != 0 && strcmp(options->to, "jsonl") != 0) {
     return ConvertUsageError("--to must be candump or jsonl, not ", options->to);
@@ -442,14 +447,11 @@ ParseResult ParseStatsOptions(int argc, char** argv, StatsOptions* options) {
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
       Message("buslog-host stats: unknown option %s (stats takes --csv)\nsee buslog-host stats --help\n", argv[i]);
       return ParseResult::kWrong;
-    } else if (options->log == nullptr) {
-      options->log = argv[i];
     } else {
-      Message("buslog-host stats: unexpected argument %s\nsee buslog-host stats --help\n", argv[i]);
-      return ParseResult::kWrong;
+      options->logs.push_back(argv[i]);
     }
   }
-  if (options->log == nullptr) {
+  if (options->logs.empty()) {
     Message("buslog-host stats: no LOG given\nsee buslog-host stats --help\n");
     return ParseResult::kWrong;
   }

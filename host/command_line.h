@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "file_names.h"
 #include "logger/channels.h"
@@ -28,6 +29,7 @@ enum OptionBit : uint32_t {
   kOptionMaxFiles = 1u << 12,
   kOptionMaxTotal = 1u << 13,
   kOptionSyncEveryFrame = 1u << 14,
+  kOptionNoMarkers = 1u << 15,
 };
 
 // A command of those that load the module, for its help and for what its
@@ -62,6 +64,7 @@ struct Options {
   uint32_t maxFiles;         // --max-files: 0 no ring by count
   uint64_t maxTotal;         // --max-total: 0 no ring by size
   bool syncEveryFrame;       // one Write (one sync) a frame, no batches
+  bool noMarkers;            // --no-markers: frames only, no marker lines
   uint32_t given;            // the OptionBits the command line gave
 };
 
@@ -76,7 +79,7 @@ enum class ParseResult {
 // is said in one line, then "see buslog-host --help", on standard error.
 ParseResult ParseOptions(int argc, char** argv, Options* options);
 
-// ---- convert LOG --to candump|jsonl [...]
+// ---- convert LOG... --to candump|jsonl [...]
 
 struct InterfaceName {
   const char* text;
@@ -87,7 +90,7 @@ struct InterfaceName {
 constexpr size_t kMaxInterfaces = kMaxChannels;
 
 struct ConvertOptions {
-  const char* log;
+  std::vector<const char*> logs;  // read in order as one; "-" is standard input
   const char* to;
   const char* output;
   bool overwrite;
@@ -103,10 +106,10 @@ struct ConvertOptions {
 // Parses convert's command line (argv[1] is "convert").
 ParseResult ParseConvertOptions(int argc, char** argv, ConvertOptions* options);
 
-// ---- stats LOG [--csv]
+// ---- stats LOG... [--csv]
 
 struct StatsOptions {
-  const char* log;
+  std::vector<const char*> logs;
   bool csv;
 };
 

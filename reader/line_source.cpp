@@ -156,7 +156,10 @@ bool NextCutLine(LineSource* source, const char** text, size_t* length, bool* cu
 
 // The log reader's lines come from the same source.
 
-bool OpenLogReader(LogReader* reader, FILE* file) { return OpenLineSource(reader, file); }
+bool OpenLogReader(LogReader* reader, FILE* file) {
+  ResetLogContext(&reader->context);
+  return OpenLineSource(reader, file);
+}
 
 void CloseLogReader(LogReader* reader) { CloseLineSource(reader); }
 
@@ -172,6 +175,7 @@ bool NextLogLine(LogReader* reader, LogLine* line) {
   ParseLogLine(text, length, line);
   line->number = reader->lineNumber;
   line->cut = cut;
+  UpdateLogContext(&reader->context, *line);
   return true;
 }
 

@@ -3,6 +3,7 @@
 // never reads outside them.
 #include "log_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace buslog_reader {
@@ -91,6 +92,8 @@ struct Fields {
   }
   bool AtEnd() const { return p == end; }
 };
+
+void CheckBehindLeadingBytes(LogLine* line);
 
 const char* Unparsed(LogLine* line, const char* why) {
   line->form = LineForm::kText;
@@ -371,7 +374,187 @@ bool ReadTime(const char* p, LogTime* time) {
   return true;
 }
 
+// Days from 1970-01-01 to a civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
+}
+
+bool IsLeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+// `count` decimal digits at `p`.
+bool Digits(const char* p, int count, unsigned* value) {
+  unsigned v = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!IsDigit(p[i])) return false;
+    v = v * 10 + static_cast<unsigned>(p[i] - '0');
+  }
+  *value = v;
+  return true;
+}
+
+bool StartsWith(const Text& text, const char* prefix, size_t length) {
+  return text.length >= length && memcmp(text.text, prefix, length) == 0;
+}
+
+// Rule 14: what a marker record with frame number 0 says.
+void ReadBuslogMarker(LogLine* line) {
+  const Text& text = line->record.text;
+  static const char kPrefix[] = "buslog ";
+  constexpr size_t kPrefixLength = sizeof kPrefix - 1;
+  if (!StartsWith(text, kPrefix, kPrefixLength)) return;
+  Text rest = {text.text + kPrefixLength, text.length - kPrefixLength};
+  line->marker = BuslogMarker::kOther;
+  if (StartsWith(rest, "start ", 6)) {
+    line->marker = ParseUtc(rest.text + 6, rest.length - 6, &line->startSeconds, &line->startMicros)
+                       ? BuslogMarker::kStart
+                       : BuslogMarker::kStartUnread;
+  } else if (StartsWith(rest, "start", 5) && rest.length == 5) {
+    line->marker = BuslogMarker::kStartUnread;
+  } else if (StartsWith(rest, "writer ", 7) && rest.length > 7) {
+    line->marker = BuslogMarker::kWriter;
+    line->markerValue = Text{rest.text + 7, rest.length - 7};
+  } else if (StartsWith(rest, "channel ", 8)) {
+    const char* p = rest.text + 8;
+    const char* end = rest.text + rest.length;
+    const char* digits = p;
+    int64_t number = 0;
+    while (p != end && IsDigit(*p) && p - digits < 11) number = number * 10 + (*p++ - '0');
+    if (p == digits || *digits == '0' || number > INT32_MAX || p == end || *p != ' ' || p + 1 == end) return;
+    ++p;
+    if (memchr(p, '\0', static_cast<size_t>(end - p)) != nullptr) return;
+    line->marker = BuslogMarker::kChannel;
+    line->markerChannel = static_cast<int32_t>(number);
+    line->markerValue = Text{p, static_cast<size_t>(end - p)};
+  }
+}
+
 }  // namespace
+
+bool FormatUtc(uint64_t seconds, uint32_t micros, char* out) {
+  if (micros > 999999) return false;
+  uint64_t days = seconds / 86400;
+  unsigned secondOfDay = static_cast<unsigned>(seconds % 86400);
+  // Civil date from days since 1970-01-01.
+  int64_t z = static_cast<int64_t>(days) + 719468;
+  const int64_t era = z / 146097;
+  const unsigned dayOfEra = static_cast<unsigned>(z - era * 146097);
+  const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  int64_t year = static_cast<int64_t>(yearOfEra) + era * 400;
+  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned mp = (5 * dayOfYear + 2) / 153;
+  const unsigned day = dayOfYear - (153 * mp + 2) / 5 + 1;
+  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
+  year += month <= 2;
+  if (year > 9999) return false;
+  // Exactly kUtcTextLength characters for these ranges; written through a
+  // roomier buffer, since the compiler cannot see the ranges.
+  char text[64];
+  snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%06uZ", static_cast<unsigned>(year), month, day,
+           secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60, static_cast<unsigned>(micros));
+  memcpy(out, text, kUtcTextLength);
+  out[kUtcTextLength] = '\0';
+  return true;
+}
+
+bool ParseUtc(const char* p, size_t length, uint64_t* seconds, uint32_t* micros) {
+  // YYYY-MM-DDTHH:MM:SS.ffffffZ
+  if (length != kUtcTextLength || p[4] != '-' || p[7] != '-' || p[10] != 'T' || p[13] != ':' || p[16] != ':' ||
+      p[19] != '.' || p[26] != 'Z') {
+    return false;
+  }
+  unsigned year, month, day, hour, minute, second, fraction;
+  if (!Digits(p, 4, &year) || !Digits(p + 5, 2, &month) || !Digits(p + 8, 2, &day) || !Digits(p + 11, 2, &hour) ||
+      !Digits(p + 14, 2, &minute) || !Digits(p + 17, 2, &second) || !Digits(p + 20, 6, &fraction)) {
+    return false;
+  }
+  static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1970 || month < 1 || month > 12 || day < 1 ||
+      day > kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0) || hour > 23 || minute > 59 || second > 59) {
+    return false;
+  }
+  int64_t days = DaysFromCivil(year, month, day);
+  *seconds = static_cast<uint64_t>(days) * 86400 + hour * 3600u + minute * 60u + second;
+  *micros = fraction;
+  return true;
+}
+
+void ResetLogContext(LogContext* context) {
+  context->lines = context->logLines = context->malformedLines = context->markerLines = 0;
+  context->ignoredMarkers = 0;
+  context->timeBases = 0;
+  context->haveStart = false;
+  context->startSeconds = 0;
+  context->startMicros = 0;
+  context->writer.clear();
+  context->names.clear();
+}
+
+void UpdateLogContext(LogContext* context, const LogLine& line) {
+  ++context->lines;
+  if (line.logLine) ++context->logLines;
+  if (line.malformed) ++context->malformedLines;
+  if (line.marker == BuslogMarker::kNone) return;
+  ++context->markerLines;
+  switch (line.marker) {
+    case BuslogMarker::kStart:
+      ++context->timeBases;
+      context->haveStart = true;
+      context->startSeconds = line.startSeconds;
+      context->startMicros = line.startMicros;
+      break;
+    case BuslogMarker::kStartUnread:
+      ++context->timeBases;
+      ++context->ignoredMarkers;
+      context->haveStart = false;
+      break;
+    case BuslogMarker::kWriter:
+      context->writer.assign(line.markerValue.text, line.markerValue.length);
+      break;
+    case BuslogMarker::kChannel: {
+      auto& names = context->names;
+      auto at = std::lower_bound(names.begin(), names.end(), line.markerChannel,
+                                 [](const std::pair<int32_t, std::string>& entry, int32_t channel) {
+                                   return entry.first < channel;
+                                 });
+      std::string name(line.markerValue.text, line.markerValue.length);
+      if (at != names.end() && at->first == line.markerChannel) {
+        at->second = std::move(name);
+      } else {
+        names.insert(at, std::make_pair(line.markerChannel, std::move(name)));
+      }
+      break;
+    }
+    case BuslogMarker::kOther:
+      ++context->ignoredMarkers;
+      break;
+    case BuslogMarker::kNone:
+      break;
+  }
+}
+
+bool LogContext::AbsoluteTime(const LogTime& time, uint64_t* seconds, uint32_t* micros) const {
+  if (!haveStart) return false;
+  uint64_t s = startSeconds + time.seconds;
+  uint32_t m = startMicros + MicrosOf(time);
+  if (m >= 1000000) {
+    m -= 1000000;
+    ++s;
+  }
+  *seconds = s;
+  *micros = m;
+  return true;
+}
+
+const std::string* LogContext::InterfaceName(int32_t channel) const {
+  auto at = std::lower_bound(names.begin(), names.end(), channel,
+                             [](const std::pair<int32_t, std::string>& entry, int32_t c) { return entry.first < c; });
+  return at != names.end() && at->first == channel ? &at->second : nullptr;
+}
 
 uint32_t MicrosOf(const LogTime& time) {
   static const uint32_t kScale[7] = {1000000, 100000, 10000, 1000, 100, 10, 1};
@@ -393,6 +576,13 @@ void ParseLogLine(const char* text, size_t length, LogLine* line) {
   line->hasError = false;
   line->error = 0;
   line->rest = Text{text, length};
+  line->malformed = false;
+  line->logLine = false;
+  line->marker = BuslogMarker::kNone;
+  line->startSeconds = 0;
+  line->startMicros = 0;
+  line->markerChannel = 0;
+  line->markerValue = Text{text, 0};
   LogRecord* record = &line->record;
   record->type = RecordType::kNone;
   record->kind = 0;
@@ -411,6 +601,7 @@ void ParseLogLine(const char* text, size_t length, LogLine* line) {
   }
   if (length > kLogLineLimit) {
     Unparsed(line, "longer than a log line");
+    line->malformed = true;
     return;
   }
   const char* p = text;
@@ -435,6 +626,7 @@ void ParseLogLine(const char* text, size_t length, LogLine* line) {
     line->hasTime = true;
     p += kTimeField;
   }
+  line->logLine = line->hasFrameNumber && line->hasTime;
   line->rest = Text{p, static_cast<size_t>(end - p)};
   if (p != end && *p == ',') line->rest = Text{p + 1, static_cast<size_t>(end - p - 1)};
   if (p == end) {
@@ -443,11 +635,13 @@ void ParseLogLine(const char* text, size_t length, LogLine* line) {
   }
   if (*p != ',') {
     Unparsed(line, "not a log line");
+    CheckBehindLeadingBytes(line);
     return;
   }
   if (static_cast<size_t>(end - p) == kErrorFieldLength && IsErrorField(p, &line->error)) {
     line->hasError = true;
     line->form = LineForm::kError;
+    line->logLine = true;
     return;
   }
 
@@ -487,9 +681,35 @@ void ParseLogLine(const char* text, size_t length, LogLine* line) {
     line->hasError = false;
     line->error = 0;
     Unparsed(line, why);
+    // Rule 12 b and c: a record's header with a broken body, or a frame
+    // number followed by something that tries to be a time stamp.
+    line->malformed = body != nullptr || (line->hasFrameNumber && !line->hasTime && end - p >= 2 && p[1] == '+');
+    if (!line->hasFrameNumber && !line->hasTime) CheckBehindLeadingBytes(line);
     return;
   }
   line->form = LineForm::kRecord;
+  line->logLine = true;
+  if (record->type == RecordType::kMarker && line->hasFrameNumber && line->frameNumber == 0) ReadBuslogMarker(line);
 }
+
+namespace {
+
+// Rule 12 d: a text line without FRAME that holds a log line from its first
+// decimal digit on.
+void CheckBehindLeadingBytes(LogLine* line) {
+  if (line->hasFrameNumber || line->length > kLogLineLimit) return;
+  const char* p = line->text;
+  const char* end = line->text + line->length;
+  while (p != end && !IsDigit(*p)) ++p;
+  if (p == line->text || p == end) return;
+  LogLine inner;
+  ParseLogLine(p, static_cast<size_t>(end - p), &inner);
+  if (inner.hasFrameNumber && inner.hasTime && (inner.form == LineForm::kRecord || inner.form == LineForm::kError)) {
+    line->why = "log line behind leading bytes";
+    line->malformed = true;
+  }
+}
+
+}  // namespace
 
 }  // namespace buslog_reader

@@ -102,6 +102,93 @@
 //     field).
 // 11. Port records: fields P1=c, P2=c, ... numbered from 1 without a gap.
 //
+// 12. Malformed lines. A kText line is malformed (`malformed`) when
+//     a. it is longer than 4096 bytes (rule 2), or
+//     b. its frame header was read (rule 5) and its body broke its rule
+//        (rules 6 to 11), or
+//     c. FRAME was read and the next field begins with ",+" but is not a
+//        time stamp by rule 4 ("+1e3", "+nan", "+.1234567"), or
+//     d. it does not start with FRAME, and from its first decimal digit on
+//        it reads by rules 3 to 11 as a line with FRAME and TIME and a
+//        record or an error field: a log line behind leading bytes (the NUL
+//        bytes a crash or a second writer left). `why` says "log line behind
+//        leading bytes"; the record is not handed out.
+//     Every other kText line is text (what PutString or another program
+//     wrote) and never counts as malformed.
+// 13. Log lines. A line of form kRecord or kError, or one with FRAME and
+//     TIME, is a log line (`logLine`). A file that has lines but no log line
+//     is no log (a candump trace, say): the tools say so and write nothing.
+// 14. Buslog markers (`marker`). A kRecord marker record (kind M, bus
+//     Marker) with frame number 0 whose text starts with "buslog " is a
+//     buslog marker: the writer's word about the log, not a frame. It does
+//     not count as a frame, as a record of the log's content or as
+//     malformed, and plays no part in gap detection (a gap is a jump in
+//     frame numbers between consecutive frame lines, across files read as
+//     one). Other marker records, also with frame number 0, are ordinary
+//     markers. The text after "buslog " is read as:
+//     a. "start YYYY-MM-DDTHH:MM:SS.ffffffZ" (exactly: UTC, years 1970 to
+//        9999, six fractional digits, nothing after the Z): the absolute
+//        time that +0.000000 means for the lines after it, up to the next
+//        start marker or the end of the file (kStart). The marker's own
+//        time stamp (+0.000000) is not looked at. A start marker of any
+//        other form (kStartUnread) leaves the time base of the lines after
+//        it unknown: they are not given the earlier start.
+//     b. "writer " and at least one byte: the program and version that
+//        wrote the log, e.g. "buslog-host 0.2.0" (kWriter).
+//     c. "channel N NAME": N in decimal as the frame header shows channels
+//        (1 to 2147483647, no leading zero, no sign), one blank, and NAME,
+//        the rest of the line (at least one byte, no NUL): the interface
+//        name of channel N (candump's "can0", python-can's channel) for
+//        the rest of the file (kChannel). A later channel marker for the
+//        same N names it anew.
+//     d. anything else, including a channel marker of another form: a
+//        marker kept and ignored (kOther).
+//     What the markers say holds for one file: a reader that goes on with
+//     another file forgets the start, the writer and the names.
+// 15. Absolute times. A line's absolute time is the start of its time base
+//     plus its time stamp (rule 4: the digits the field kept, so 1 us
+//     within the first 10 s, 100 us within the first 1000 s); without a
+//     start marker before it in its file it has none.
+//
+// HOW PRECISE THE TIME FIELD IS. "+%u.%06u" cut to 9 characters keeps, for
+// a time T since the file's time base (cut, not rounded):
+//     T below 10 s          1 us     "+9.999999"
+//     T below 100 s        10 us     "+99.99999"
+//     T below 1,000 s     100 us     "+999.9999"
+//     T below 10,000 s      1 ms     "+9999.999"
+//     T below 100,000 s    10 ms     "+99999.99"
+//     T below 1,000,000 s 100 ms     "+999999.9"
+//     T below 10,000,000 s   1 s     "+9999999."
+//     T below 100,000,000 s  1 s     "+99999999" (no point)
+//     later                wrong     the first 8 digits of a longer number
+// buslog-host never writes a time of 100,000,000 s or more after a file's
+// time base: it starts a new file with a new time base. `--rotate-seconds
+// 600` (files of 10 minutes) keeps every time to 100 us.
+//
+// THE BUSLOG MARKERS that buslog-host and the python-can writer write
+// (rule 14), each one line PutFrameId(0), PutTimeStamp, PutFrame(marker
+// record), Write:
+//
+//   000000000,+0.000000,M,Marker  , -,OK,buslog start 2023-11-14T22:13:20.001000Z
+//   000000000,+0.000000,M,Marker  , -,OK,buslog writer buslog-host 0.2.0
+//   000000000,+0.004000,M,Marker  , -,OK,buslog channel 1 can0
+//   000000001,+0.004000,I,CAN     , 1,OK,0,1,23,2,AA,BB
+//
+//   - the start marker is the first line of every file (each rotated file
+//     has its own): the absolute time of the file's first frame, which its
+//     +0.000000 means. A start marker later in a file starts a new time
+//     base (the python-can writer does so at a time jump; buslog-host
+//     starts a new file instead).
+//   - the writer marker is the second line: "buslog-host <version>" or
+//     "buslog-python <version>", the only line in which the two writers'
+//     logs of the same frames differ.
+//   - a channel marker stands before channel N's first frame in each file,
+//     with that frame's time stamp.
+//   - frame numbers count frames only (from 1, without gaps): marker lines
+//     carry frame number 0.
+//   - a writer option leaves every marker line out (buslog-host
+//     --no-markers, the python-can writer's markers=False).
+//
 // tests/reader/expected/rules.log holds every ambiguous case above as a log
 // line, and rules.jsonl its reading (buslog-host convert --to jsonl).
 //
@@ -113,6 +200,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "line_source.h"
 
@@ -203,6 +293,16 @@ struct LogRecord {
   uint8_t data[kMaxRecordData];
 };
 
+// What a buslog marker line is (rule 14).
+enum class BuslogMarker : uint8_t {
+  kNone,         // not a buslog marker
+  kStart,        // "buslog start <UTC time>": startSeconds, startMicros
+  kStartUnread,  // "buslog start" with a time that cannot be read
+  kWriter,       // "buslog writer <program> <version>": markerValue
+  kChannel,      // "buslog channel N NAME": markerChannel, markerValue
+  kOther,        // any other "buslog " marker: kept and ignored
+};
+
 struct LogLine {
   const char* text;  // the line without its line end
   size_t length;
@@ -218,6 +318,13 @@ struct LogLine {
   bool hasError;
   uint32_t error;
   Text rest;         // kText: the line after FRAME and TIME (without a leading comma)
+  bool malformed;    // kText: meant to be a log line but breaks its rules (rule 12)
+  bool logLine;      // a log line (rule 13)
+  BuslogMarker marker;     // rule 14
+  uint64_t startSeconds;   // kStart: Unix time of +0.000000 from here on
+  uint32_t startMicros;
+  int32_t markerChannel;   // kChannel: N
+  Text markerValue;        // kWriter: program and version; kChannel: NAME
   LogRecord record;  // kRecord
 };
 
@@ -225,9 +332,51 @@ struct LogLine {
 // is not a record comes out as kText. `line->number` is left as it is.
 void ParseLogLine(const char* text, size_t length, LogLine* line);
 
-// Reads a log file block by block and hands out its lines.
-// A log read line by line (line_source.h).
-struct LogReader : LineSource {};
+// What the buslog markers of one file have said so far (rules 14 and 15),
+// and the counts that tell a log from other text (rules 12 and 13). A
+// LogReader keeps one for its file and updates it with every line; a reader
+// of its own lines calls UpdateLogContext for each.
+struct LogContext {
+  uint64_t lines;           // lines read
+  uint64_t logLines;        // of them log lines (rule 13)
+  uint64_t malformedLines;  // of them malformed (rule 12)
+  uint64_t markerLines;     // of them buslog markers (rule 14)
+  uint64_t ignoredMarkers;  // of those kOther and kStartUnread
+  uint32_t timeBases;       // start markers read (kStart and kStartUnread)
+  bool haveStart;           // the lines from here on have a known time base
+  uint64_t startSeconds;    // its Unix time
+  uint32_t startMicros;
+  std::string writer;       // "buslog-host 0.2.0"; empty when not said
+  std::vector<std::pair<int32_t, std::string>> names;  // by channel, sorted
+
+  // A file with lines but no log line is no log (rule 13).
+  bool NoLog() const { return lines > 0 && logLines == 0; }
+  // The absolute time of a time stamp read from here on (rule 15); false
+  // without a known time base.
+  bool AbsoluteTime(const LogTime& time, uint64_t* seconds, uint32_t* micros) const;
+  // The interface name of `channel` (as the frame header shows it), or
+  // null when the file has not named it.
+  const std::string* InterfaceName(int32_t channel) const;
+};
+
+// Forgets everything: a new file begins.
+void ResetLogContext(LogContext* context);
+// Takes in one parsed line.
+void UpdateLogContext(LogContext* context, const LogLine& line);
+
+// "2023-11-14T22:13:20.001000Z" for a Unix time (years 1970 to 9999):
+// writes 27 characters and a NUL into `out` (28 bytes); false for a year
+// past 9999. The writers' start marker is "buslog start " and this.
+constexpr size_t kUtcTextLength = 27;
+bool FormatUtc(uint64_t seconds, uint32_t micros, char* out);
+// The reverse, for exactly kUtcTextLength characters.
+bool ParseUtc(const char* text, size_t length, uint64_t* seconds, uint32_t* micros);
+
+// Reads a log file block by block and hands out its lines
+// (line_source.h), and keeps what its buslog markers said.
+struct LogReader : LineSource {
+  LogContext context;  // updated by NextLogLine
+};
 
 // Prepares `reader` for `file` (opened in binary mode). False when the
 // buffer cannot be had.
@@ -240,7 +389,8 @@ void CloseLogReader(LogReader* reader);
 // handed out. The text stays valid until the next call.
 bool NextRawLine(LogReader* reader, const char** text, size_t* length, bool* cut);
 
-// The next line, parsed; false at the end of the file.
+// The next line, parsed, and taken into reader->context; false at the end
+// of the file.
 bool NextLogLine(LogReader* reader, LogLine* line);
 
 }  // namespace buslog_reader

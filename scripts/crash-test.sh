@@ -48,8 +48,9 @@ crash_runs() {
   $runner "$full/$program" replay "$trace" --name crash.log --quiet "${options[@]}" 2>/dev/null
   local reference="$full/crash.log"
   local referenceLines
-  referenceLines=$(wc -l <"$reference")
-  [ "$referenceLines" -eq "$count" ] || { echo "$name: full run wrote $referenceLines lines"; return 1; }
+  # Its frame lines, the marker lines (frame number 0) left out.
+  referenceLines=$(grep -a -c -v '^000000000,' "$reference")
+  [ "$referenceLines" -eq "$count" ] || { echo "$name: full run wrote $referenceLines frame lines"; return 1; }
 
   local i delay pid size lines reported midway=0
   for i in $(seq "$runs"); do
@@ -93,9 +94,10 @@ crash_runs() {
       # the first ones, in order.
       cmp -s -n "$size" "$dir/crash.log" "$reference" || verdict="not a prefix of the full run"
       [ "$(tail -c 2 "$dir/crash.log" | od -An -tx1 | tr -d ' \n')" = 0d0a ] || verdict="last line not whole"
-      # Each frame once, in order: line k holds frame k.
+      # Each frame once, in order: the k-th frame line holds frame k (marker
+      # lines, frame number 0, stand between them).
       local wrong
-      wrong=$(cut -c1-9 "$dir/crash.log" | awk '$1 + 0 != NR { print NR ": frame " $1; exit }')
+      wrong=$(cut -c1-9 "$dir/crash.log" | awk '$1 + 0 != 0 && $1 + 0 != ++n { print NR ": frame " $1; exit }')
       [ -z "$wrong" ] || verdict="line $wrong"
     fi
     [ "$lines" -ge "$reported" ] || verdict="only $lines lines, host had seen $reported written"

@@ -57,6 +57,10 @@ struct LogLine {
   uint32_t length;
   LineKind kind;
   uint64_t sourceLine;  // where it came from, for messages (0: nowhere)
+  // A marker line (logger/markers.h): what it marks, so that the markers of
+  // a batch that failed are written again before their frames.
+  uint8_t marksFile;      // the file's start marker (1) or writer marker (2); else 0
+  uint32_t marksChannel;  // a channel's marker: the channel + 1; else 0
   bool written;         // set by WriteBatch
 };
 

@@ -16,4 +16,16 @@ bool TimeSinceFirst(const FrameTime& first, const FrameTime& time, Elapsed* sinc
   return true;
 }
 
+TimeJump CheckTimeJump(const FrameTime& first, const FrameTime& latest, const FrameTime& time) {
+  Elapsed gap;
+  if (TimeSinceFirst(time, latest, &gap) &&
+      (gap.seconds > kOutOfOrderMicros / 1000000 ||
+       (gap.seconds == kOutOfOrderMicros / 1000000 && gap.micros > kOutOfOrderMicros % 1000000))) {
+    return TimeJump::kClockBack;
+  }
+  Elapsed since;
+  if (TimeSinceFirst(first, time, &since) && since.seconds >= kSecondsPerFile) return TimeJump::kTooLate;
+  return TimeJump::kNone;
+}
+
 }  // namespace buslog_host

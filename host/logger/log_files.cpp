@@ -302,8 +302,10 @@ bool PlanLogs(const BuslogApi& api, const char* moduleDirectory, const LogReques
 
 bool OpenNextLog(LogSet* logs) {
   if (logs->open) CloseLog(logs);
-  if (!logs->request.rotating) {
-    if (!logs->files.empty()) return false;
+  if (!logs->request.rotating && logs->counter == 0) {
+    // The one name asked for. The next files (a time jump, a failure) go on
+    // as a rotation would, counting this one as the first: run.csv,
+    // run-002.csv, ...
     logs->counter = 1;
     return TryOpen(logs, logs->base, logs->moduleBase, true, nullptr) == Attempt::kOpened;
   }

@@ -7,6 +7,8 @@
 //
 //   --output run.buslog                      run.buslog
 //   --output run.buslog --rotate-size 10M    run-001.buslog, run-002.buslog, ...
+//   --output run.buslog, and a time jump     run.buslog, then run-002.buslog, ... (the
+//                                            files a jump begins, logger/frame_time.h)
 //   (no --output)                            buslog-2026-12-09_131743.buslog
 //   run-001.buslog exists already            run-2-001.buslog, run-2-002.buslog, ...
 //                                            (a run never continues another's series)
@@ -93,7 +95,8 @@ bool PlanLogs(const BuslogApi& api, const char* moduleDirectory, const LogReques
               const FileIdentity& input, bool inputIsFile, LogSet* logs);
 
 // Opens the first log (a rotation's first name), or, with one open, closes
-// it and opens the next. Prints a one-line error and returns false on
+// it and opens the next (without rotation: the name with -002, -003 ...).
+// Prints a one-line error and returns false on
 // failure; then no log is open.
 bool OpenNextLog(LogSet* logs);
 

@@ -8,6 +8,7 @@
 #include "logger/frame_out.h"
 #include "logger/live_input.h"
 #include "logger/log_files.h"
+#include "logger/markers.h"
 #include "logger/rotation.h"
 #include "logger/run.h"
 #include "platform/message.h"
@@ -73,6 +74,10 @@ bool OpenDueFile(LoggerRun* run, uint32_t number, double now) {
     Message("%s; going on in %s\n", keep.newFileNote.c_str(), run->logs.files.back().path.c_str());
     keep.newFileNote.clear();
   }
+  if (!keep.jumpNote.empty()) {
+    Message("%s%s\n", keep.jumpNote.c_str(), run->logs.files.back().path.c_str());
+    keep.jumpNote.clear();
+  }
   return true;
 }
 
@@ -81,19 +86,77 @@ bool MakeRoom(LoggerRun* run) {
   return Ring(run->logs.request) && RemoveOldestOwnFile(&run->logs) != nullptr;
 }
 
+// The open file's time base, once its first line is written: `time`.
+void TimeBase(LoggerRun* run, const FrameTime& time) {
+  if (run->fileHasFrame) return;
+  LogFileEntry& file = run->logs.files.back();
+  run->fileHasFrame = true;
+  run->fileFirst = run->fileLatest = time;
+  file.haveFirst = true;
+  file.firstSeconds = time.seconds;
+  file.firstMicros = time.micros;
+}
+
+// A line written: --report-every, and the size for rotation.
+void LineWritten(LoggerRun* run) {
+  ++run->totals.written;
+  uint64_t every = run->request->reportEvery;
+  if (every != 0 && run->totals.written % every == 0) {
+    Message("written %llu\n", static_cast<unsigned long long>(run->totals.written));
+  }
+  CheckSize(run);
+}
+
+// One marker line, written alone. True when its Write succeeded; then it
+// counts as a line (not as a frame).
+bool WriteMarker(LoggerRun* run, const Elapsed& since, const char* text) {
+  uint8_t record[BUSLOG_MARKER_RECORD_SIZE(kMaxMarkerText)];
+  LogLine line = MarkerLine(since, text, record, sizeof record);
+  if (!WriteOneLine(*run->api, line)) return false;
+  ++run->totals.otherLines;
+  LineWritten(run);
+  return true;
+}
+
+// The marker lines the frame needs before it in the open file:
+// start (the file's time base `first`, which it fixes) and writer, then its
+// channel's. False at the first whose Write failed; those written stay
+// written.
+bool WriteMarkers(LoggerRun* run, const FrameTime& first, int32_t channel, const Elapsed& since) {
+  if (!run->request->markers) return true;
+  char text[kMaxMarkerText];
+  if (!run->fileMarked) {
+    if (!StartMarkerText(first, text, sizeof text)) {
+      Message("%s: note: the time %llu s is past the year 9999; %s has no start marker\n", run->traceName,
+              static_cast<unsigned long long>(first.seconds), run->logs.files.back().path.c_str());
+    } else if (!WriteMarker(run, Elapsed{0, 0}, text)) {
+      return false;
+    } else {
+      TimeBase(run, first);
+    }
+    run->fileMarked = true;
+  }
+  if (!run->writerMarked) {
+    WriterMarkerText(text, sizeof text);
+    if (!WriteMarker(run, Elapsed{0, 0}, text)) return false;
+    run->writerMarked = true;
+  }
+  if (!run->channelMarked[channel]) {
+    ChannelMarkerText(channel, run->channels.names[channel], run->channels.lengths[channel], text, sizeof text);
+    if (!WriteMarker(run, since, text)) return false;
+    run->channelMarked[channel] = true;
+  }
+  return true;
+}
+
 // The counts and the file's first frame once a line is written.
 void Written(LoggerRun* run, const CandumpFrame& frame, uint32_t number, double now) {
+  FrameTime time = {frame.seconds, frame.micros};
+  TimeBase(run, time);
+  if (Earlier(run->fileLatest, time)) run->fileLatest = time;
   LogFileEntry& file = run->logs.files.back();
-  if (!run->fileHasFrame) {
-    run->fileHasFrame = true;
-    run->fileFirst = FrameTime{frame.seconds, frame.micros};
-    file.haveFirst = true;
-    file.firstSeconds = frame.seconds;
-    file.firstMicros = frame.micros;
-  }
   if (file.firstFrame == 0) file.firstFrame = number;
   file.lastFrame = number;
-  ++run->totals.written;
   switch (frame.kind) {
     case CanFrameKind::kData: ++run->totals.dataFrames; break;
     case CanFrameKind::kRemote: ++run->totals.remoteFrames; break;
@@ -101,11 +164,7 @@ void Written(LoggerRun* run, const CandumpFrame& frame, uint32_t number, double 
     case CanFrameKind::kError: ++run->totals.errorFrames; break;
   }
   NoteRecovered(&run->keep.trouble, number, now);
-  uint64_t every = run->request->reportEvery;
-  if (every != 0 && run->totals.written % every == 0) {
-    Message("written %llu\n", static_cast<unsigned long long>(run->totals.written));
-  }
-  CheckSize(run);
+  LineWritten(run);
 }
 
 enum class Try { kWritten, kAgainNow, kWait };
@@ -120,12 +179,17 @@ Try TryFrame(LoggerRun* run, const CandumpFrame& frame, int32_t channel, uint32_
   FrameTime first = run->fileHasFrame ? run->fileFirst : time;
   Elapsed since;
   bool early = !TimeSinceFirst(first, time, &since);
-  uint8_t record[kMaxCanRecord];
-  char text[kFrameTextRoom];
-  LogLine line = FrameLine(number, since, channel, frame, record, text);
   ClearSystemError();
-  bool written = WriteOneLine(*run->api, line);
+  bool written = WriteMarkers(run, first, channel, since);
   int error = LastSystemError();
+  if (written) {
+    uint8_t record[kMaxCanRecord];
+    char text[kFrameTextRoom];
+    LogLine line = FrameLine(number, since, channel, frame, record, text);
+    ClearSystemError();
+    written = WriteOneLine(*run->api, line);
+    error = LastSystemError();
+  }
   if (written) {
     if (early) ++run->totals.timeWentBack;
     Written(run, frame, number, *clock);

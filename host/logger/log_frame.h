@@ -36,6 +36,7 @@ struct Keeping {
   double lastClock;       // the steady clock when last read
   bool newFileDue;        // a new file is to be begun before the next line
   std::string newFileNote; // why (after a failure), said with its name once open
+  std::string jumpNote;   // a time jump's line, said with the new file's name once open
   bool stopReplay;        // a frame was given up where the replay stops
   bool batchFailed;       // a batch's Write failed, not yet said
   int batchError;
@@ -48,7 +49,12 @@ struct Keeping {
 double SteadySeconds();
 
 // Logs `frame` (number `number`, channel `channel`) into the open log, or
-// into a new one when `rotate` says the open one is full or old enough.
+// into a new one when `rotate` says the open one is full or old enough (or
+// cannot show its time: a time jump). The marker lines the frame needs go
+// before it (logger/markers.h): start and writer when the file has none,
+// its channel's when the file has none for it. Each counts as written only
+// when its own Write succeeded, as a line and never as a frame; a marker
+// that fails is tried again, with the frame, as the frame would be.
 // `queue` is the live input (null for a file replay); a first stop request
 // that comes while the frame waits stops its reading.
 Logged LogFrame(LoggerRun* run, LiveQueue* queue, bool rotate, const CandumpFrame& frame, int32_t channel,

@@ -66,7 +66,8 @@ uint64_t CollectLostFiles(LoggerRun* run) {
                          : file.fate == FileFate::kDeleted
                              ? "the log " + file.path + " was deleted"
                              : "the log " + file.path + " can no longer be reached";
-    NoteMissing(&run->keep.trouble, file.firstFrame, file.lastFrame, reason.c_str(), true);
+    // A file of marker lines only held no frame: none is missing.
+    if (file.firstFrame != 0) NoteMissing(&run->keep.trouble, file.firstFrame, file.lastFrame, reason.c_str(), true);
   }
   return gone;
 }
@@ -105,6 +106,10 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds, uint64_t li
           static_cast<unsigned long long>(t.malformed), static_cast<unsigned long long>(t.malformed),
           static_cast<unsigned long long>(t.tooLong), static_cast<unsigned long long>(t.writeFailures), seconds,
           seconds > 0 ? static_cast<double>(logged) / seconds : 0.0);
+  if (t.otherLines > 0) {
+    Message("  marker lines    %llu (the files' start, writer and interfaces; not frames)\n",
+            static_cast<unsigned long long>(t.otherLines));
+  }
   if (live != nullptr) {
     Message("  queue           deepest %llu lines; the reader waited %.3f s for room\n",
             static_cast<unsigned long long>(live->deepest), live->readerWaited);
@@ -130,6 +135,10 @@ void PrintSummary(const LoggerRun& run, bool isLive, double seconds, uint64_t li
     Message("  log             none: no line was written\n");
   }
   PrintChannels(run.channels);
+  if (t.timeJumps > 0) {
+    Message("  time jumps      %llu (each began a new file with its own time base)\n",
+            static_cast<unsigned long long>(t.timeJumps));
+  }
   if (t.timeWentBack > 0) {
     if (t.timeWentBack == 1) {
       Message("  note: 1 frame was earlier than its file's first and stamped +0.000000\n");
@@ -215,6 +224,7 @@ LoggerRequest MakeLoggerRequest(const Options& options, const char* input) {
   request.log.maxTotal = options.maxTotal;
   request.log.fileBytes = options.rotateBytes;
   request.queueFrames = options.queueFrames;
+  request.markers = !options.noMarkers;
   return request;
 }
 

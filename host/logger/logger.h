@@ -23,6 +23,7 @@ struct LoggerRequest {
   bool syncEveryFrame;     // one Write a frame instead of the frames at hand together
   RotationPolicy rotation; // log.rotating is Rotating(rotation)
   uint64_t queueFrames;
+  bool markers;            // marker lines in every file (not --no-markers)
 };
 
 // The request for the logger from the command line, with `input` (a path or

@@ -9,6 +9,7 @@
 #include "candump_screen.h"
 #include "logger/frame_out.h"
 #include "logger/log_frame.h"
+#include "logger/markers.h"
 #include "platform/message.h"
 #include "platform/system.h"
 
@@ -198,20 +199,52 @@ int32_t ChannelStep(LoggerRun* run, const Source& source, const CandumpFrame& fr
 }
 
 // The time stamp the frame gets: since the open file's first frame, which
-// it becomes if the file has none yet.
+// it becomes if the file has none yet. TimeJumpStep has made sure that the
+// file can take it (frame_time.h).
 Elapsed FileTimeStep(LoggerRun* run, const CandumpFrame& frame) {
   FrameTime time = {frame.seconds, frame.micros};
   if (!run->fileHasFrame) {
     run->fileHasFrame = true;
-    run->fileFirst = time;
+    run->fileFirst = run->fileLatest = time;
     LogFileEntry& file = run->logs.files.back();
     file.haveFirst = true;
     file.firstSeconds = time.seconds;
     file.firstMicros = time.micros;
   }
+  if (Earlier(run->fileLatest, time)) run->fileLatest = time;
   Elapsed since;
   if (!TimeSinceFirst(run->fileFirst, time, &since)) ++run->totals.timeWentBack;
   return since;
+}
+
+// A time the open file cannot show rightly (frame_time.h): a new file with
+// a time base of its own begins at the frame, said in one line with the new
+// file's name once it is open (the first ones; then they are only counted).
+// kNone when the file can take the frame.
+TimeJump TimeJumpStep(LoggerRun* run, const Source& source, const FrameTime& time) {
+  if (!run->fileHasFrame) return TimeJump::kNone;
+  TimeJump jump = CheckTimeJump(run->fileFirst, run->fileLatest, time);
+  if (jump == TimeJump::kNone) return jump;
+  uint64_t count = ++run->totals.timeJumps;
+  if (count > kMaxWarnings) {
+    if (count == kMaxWarnings + 1) Message("%s: further time jumps are only counted\n", run->traceName);
+    return jump;
+  }
+  Elapsed gap;
+  const char* what;
+  if (jump == TimeJump::kClockBack) {
+    TimeSinceFirst(time, run->fileLatest, &gap);
+    what = "before the file's latest frame: the clock went back";
+  } else {
+    TimeSinceFirst(run->fileFirst, time, &gap);
+    what = "after the file's first frame, more than its time stamps can show";
+  }
+  char note[512];
+  snprintf(note, sizeof note, "%s:%llu: time jump: %llu.%06u s %s; a new file with its own time base begins here: ",
+           run->traceName, static_cast<unsigned long long>(source.LineNumber()),
+           static_cast<unsigned long long>(gap.seconds), gap.micros, what);
+  run->keep.jumpNote = note;
+  return jump;
 }
 
 void CountLogged(ReplayTotals* totals, LineKind kind) {
@@ -224,24 +257,15 @@ void CountLogged(ReplayTotals* totals, LineKind kind) {
   }
 }
 
-// What one line's Write result means for the totals, --report-every and
-// rotation by size. A frame counts as logged only when the Write that
-// carried it returned 0.
+// A line of a batch whose one Write succeeded: the totals, --report-every
+// and rotation by size. (A batch that fails goes line by line through the
+// write step, log_frame.h, which counts for itself.)
 void CountWrite(LoggerRun* run, const LogLine& line) {
-  if (line.written) {
-    CountLogged(&run->totals, line.kind);
-    uint64_t count = ++run->totals.written;
-    uint64_t every = run->request->reportEvery;
-    if (every != 0 && count % every == 0) Message("written %llu\n", static_cast<unsigned long long>(count));
-    CheckSize(run);
-    return;
-  }
-  ++run->totals.writeFailures;
-  if (line.kind != LineKind::kOther) ++run->totals.framesFailed;
-  if (run->writeWarnings++ < kMaxWarnings) {
-    Message("%s:%llu: error: the module could not write this frame's line\n", run->traceName,
-            static_cast<unsigned long long>(line.sourceLine));
-  }
+  CountLogged(&run->totals, line.kind);
+  uint64_t count = ++run->totals.written;
+  uint64_t every = run->request->reportEvery;
+  if (every != 0 && count % every == 0) Message("written %llu\n", static_cast<unsigned long long>(count));
+  CheckSize(run);
 }
 
 // Lines a batch may hold now: all it can, one with --sync-every-frame, and
@@ -260,6 +284,53 @@ uint32_t BatchRoom(const LoggerRun& run) {
 void Flush(LoggerRun* run, Source& source, Progress* progress) {
   if (!FlushBatch(run)) return;
   if (run->progress) ShowProgress(progress, source, *run, false);
+}
+
+// A marker line (markers.h) into the batch, as a line that is no frame.
+void AddMarkerLine(LoggerRun* run, const Source& source, const Elapsed& since, const char* text, uint8_t marksFile,
+                   uint32_t marksChannel) {
+  uint8_t record[BUSLOG_MARKER_RECORD_SIZE(kMaxMarkerText)];
+  LogLine line = MarkerLine(since, text, record, sizeof record);
+  line.sourceLine = source.LineNumber();
+  line.marksFile = marksFile;
+  line.marksChannel = marksChannel;
+  AddLine(run, line);
+  if (run->batch.count >= BatchRoom(*run)) FlushBatch(run);
+}
+
+// The marker lines before the frame: start and writer before the file's
+// first frame, a channel marker before the channel's first frame in the
+// file. They go into the batch with the frames and count as lines, not as
+// frames; when the batch fails, they are written again before their frames
+// (FlushBatch, log_frame.h).
+void MarkerStep(LoggerRun* run, const Source& source, int32_t channel, const Elapsed& since) {
+  if (!run->request->markers) return;
+  char text[kMaxMarkerText];
+  // A marker whose Write failed (its batch written at once, FlushBatch)
+  // ends the step: the write step writes it and those after it before the
+  // frame.
+  if (!run->fileMarked) {
+    run->fileMarked = true;
+    if (StartMarkerText(run->fileFirst, text, sizeof text)) {
+      AddMarkerLine(run, source, Elapsed{0, 0}, text, 1, 0);
+      if (!run->fileMarked) return;
+    } else {
+      Message("%s:%llu: note: the time %llu s is past the year 9999; %s has no start marker\n", run->traceName,
+              static_cast<unsigned long long>(source.LineNumber()),
+              static_cast<unsigned long long>(run->fileFirst.seconds), run->logs.files.back().path.c_str());
+    }
+  }
+  if (!run->writerMarked) {
+    run->writerMarked = true;
+    WriterMarkerText(text, sizeof text);
+    AddMarkerLine(run, source, Elapsed{0, 0}, text, 2, 0);
+    if (!run->writerMarked) return;
+  }
+  if (!run->channelMarked[channel]) {
+    run->channelMarked[channel] = true;
+    ChannelMarkerText(channel, run->channels.names[channel], run->channels.lengths[channel], text, sizeof text);
+    AddMarkerLine(run, source, since, text, 0, static_cast<uint32_t>(channel) + 1);
+  }
 }
 
 // After a second stop: what was read and is not in the log, the frames
@@ -290,6 +361,8 @@ bool ReplayLines(LoggerRun* run, Source& source) {
   run->screenFormatSaid = false;
   run->frameNumber = 0;
   run->fileHasFrame = false;
+  run->fileMarked = run->writerMarked = false;
+  for (bool& marked : run->channelMarked) marked = false;
   run->writtenBefore = 0;
   run->rotation = FreshFile(run->request->rotation);
   const RotationPolicy& policy = run->request->rotation;
@@ -326,8 +399,14 @@ bool ReplayLines(LoggerRun* run, Source& source) {
       continue;
     }
     FrameTime time = {frame.seconds, frame.micros};
-    bool rotate = false;
-    if (RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, time)) {
+    // A new file before the frame that the open one cannot take: one that
+    // rotation finds full or old enough, or a time the file cannot show
+    // rightly. Without --rotate-* the new file is named as a rotation would
+    // name the second one (run.buslog, then run-002.buslog).
+    bool rotate = TimeJumpStep(run, source, time) != TimeJump::kNone;
+    if (rotate) {
+      Flush(run, source, &progress);
+    } else if (RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, time)) {
       // A batch never spans two files.
       Flush(run, source, &progress);
       rotate = RotationDue(policy, run->rotation, run->fileHasFrame, run->fileFirst, time);
@@ -344,6 +423,16 @@ bool ReplayLines(LoggerRun* run, Source& source) {
       continue;
     }
     Elapsed since = FileTimeStep(run, frame);
+    MarkerStep(run, source, channel, since);
+    if (run->request->markers && (!run->fileMarked || !run->writerMarked || !run->channelMarked[channel])) {
+      // The Write of its marker lines failed: the write step writes them
+      // before it.
+      if (LogFrame(run, source.queue, false, frame, channel, ++run->frameNumber) == Logged::kStop) {
+        run->keep.stopReplay = true;
+        break;
+      }
+      continue;
+    }
     LogLine line = FrameLine(++run->frameNumber, since, channel, frame, record, text);
     line.sourceLine = source.LineNumber();
     if (!BatchTakes(run->batch, line)) Flush(run, source, &progress);
@@ -393,18 +482,31 @@ bool FlushBatch(LoggerRun* run) {
     // taken back, which begins a new file): each line again alone, kept
     // while the storage fails, so that exactly the frames given up are
     // known, in order.
+    // Its marker lines are not written on their own: the write step writes
+    // the markers a frame still needs before it (log_frame.h), in the file
+    // it goes into, and the frame after the batch when no frame of it
+    // followed them.
+    int error = LastSystemError();
+    uint32_t firstFrame = run->frameNumber + 1;
+    for (uint32_t i = batch.count; i > 0; --i) {
+      const LogLine& line = batch.lines[i - 1];
+      if (line.kind != LineKind::kOther) {
+        firstFrame = line.frameNumber;
+      } else if (line.marksFile == 1) {
+        run->fileMarked = false;
+      } else if (line.marksFile == 2) {
+        run->writerMarked = false;
+      } else if (line.marksChannel != 0) {
+        run->channelMarked[line.marksChannel - 1] = false;
+      }
+    }
     if (!run->keep.givenUp) {
       ++run->totals.writeFailures;
-      BatchFailed(run, batch.lines[0].frameNumber, LastSystemError());
+      BatchFailed(run, firstFrame, error);
     }
     for (uint32_t i = 0; i < batch.count; ++i) {
       const LogLine& line = batch.lines[i];
-      if (line.kind == LineKind::kOther) {
-        LogLine alone = line;
-        alone.written = run->logs.open && WriteOneLine(*run->api, line);
-        CountWrite(run, alone);
-        continue;
-      }
+      if (line.kind == LineKind::kOther) continue;
       if (LogFrame(run, run->queue, false, run->batchFrames[i], line.channel, line.frameNumber) == Logged::kStop) {
         run->keep.stopReplay = true;
       }

@@ -9,8 +9,12 @@
 //   TakeStops        stop requests between lines
 //   ReadFrame        the next line, parsed as a candump frame (or skipped)
 //   ChannelStep      the interface's channel (channels.h)
-//   RotationDue / RotateLog   a new file first when the open one is done
+//   TimeJumpStep / RotationDue   a new file first when the open one cannot
+//                    show the frame's time (frame_time.h) or is done; the
+//                    frame then goes through LogFrame (log_frame.h), as
+//                    every frame does while the storage fails
 //   FileTimeStep     the time since the file's first frame (frame_time.h)
+//   MarkerStep       the marker lines the frame needs first (markers.h)
 //   FrameLine        the frame's line, with its exact length (frame_out.h)
 //   FlushBatch       the lines at hand with one Write (batch.h), then for
 //                    each line CountWrite: the totals, --report-every, the
@@ -35,11 +39,13 @@ bool ReplayTrace(LoggerRun* run, LiveQueue* queue);
 // AddLine puts `line` into the batch in hand (run->batch), writing the
 // batch first when the line does not fit, and at once with
 // --sync-every-frame; the line's record and text are copied. FlushBatch
-// writes the batch with one Write (WriteBatch: on a failure one Write a
-// line) and counts each line: logged only when its Write returned 0; the
-// totals, --report-every, the size for rotation, an error for each line
-// not written. False when the batch was empty. A batch never spans two log
-// files: flush before a rotation.
+// writes the batch with one Write (WriteWholeBatch) and counts each line
+// (the totals, --report-every, the size for rotation); when that Write
+// fails, each frame goes again alone through the write step (LogFrame,
+// log_frame.h), kept while the storage fails, and the batch's marker lines
+// are written again before the frames that need them. A line is logged
+// only when its Write returned 0. False when the batch was empty. A batch
+// never spans two log files: flush before a rotation.
 void AddLine(LoggerRun* run, const LogLine& line);
 bool FlushBatch(LoggerRun* run);
 

@@ -45,6 +45,9 @@ bool RotateLog(LoggerRun* run, OpenFailure* failure) {
   if (run->logs.open) run->logs.files.back().lines = run->totals.written - run->writtenBefore;
   if (!BeginNewFile(&run->logs, failure)) return false;
   run->fileHasFrame = false;
+  // Each file has marker lines of its own.
+  run->fileMarked = run->writerMarked = false;
+  for (bool& marked : run->channelMarked) marked = false;
   run->writtenBefore = run->totals.written;
   run->rotation = FreshFile(run->request->rotation);
   return true;

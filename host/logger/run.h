@@ -27,6 +27,7 @@ struct ReplayTotals {
   uint64_t tooLong;         // of those, lines too long to be a frame
   uint64_t tooManyChannels; // frames skipped: more interfaces than channels
   uint64_t timeWentBack;    // frames earlier than their file's first (stamped 0)
+  uint64_t timeJumps;       // frames that began a new file with a new time base
   uint64_t writeFailures;   // lines whose Write failed
   uint64_t framesFailed;    // of them frames
   uint64_t notLogged;       // frames read but left at a second stop or a failed rotation
@@ -50,6 +51,10 @@ struct LoggerRun {
   // The open file.
   bool fileHasFrame;             // a frame went into it
   FrameTime fileFirst;           // its first frame's time stamp
+  FrameTime fileLatest;          // its latest frame's time stamp
+  bool fileMarked;               // its start marker is written (or cannot be)
+  bool writerMarked;             // its writer marker is written
+  bool channelMarked[kMaxChannels];  // its channel marker is written
   uint64_t writtenBefore;        // lines written into earlier files
   RotationState rotation;
 

@@ -94,6 +94,9 @@ FILE* CreateOutputFile(const char* path, bool replace);
 // a CR before every LF).
 void SetBinaryMode(FILE* file);
 bool RemoveFile(const char* path);
+// Cuts the file open as `file` to `size` bytes (the log tools' output after
+// a failed write); false when it cannot.
+bool TruncateFile(FILE* file, uint64_t size);
 // Size of the file at `path` in bytes; false when it cannot be found.
 bool SizeOfFile(const char* path, uint64_t* size);
 

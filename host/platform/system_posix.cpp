@@ -244,6 +244,10 @@ void SetBinaryMode(FILE*) {}
 
 bool RemoveFile(const char* path) { return unlink(path) == 0; }
 
+bool TruncateFile(FILE* file, uint64_t size) {
+  return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+}
+
 bool SizeOfFile(const char* path, uint64_t* size) {
   struct stat st;
   if (stat(path, &st) != 0) return false;

@@ -212,6 +212,10 @@ void SetBinaryMode(FILE* file) { _setmode(_fileno(file), _O_BINARY); }
 
 bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
 
+bool TruncateFile(FILE* file, uint64_t size) {
+  return _chsize_s(_fileno(file), static_cast<__int64>(size)) == 0;
+}
+
 bool SizeOfFile(const char* path, uint64_t* size) {
   // A folder entry's size may lag behind a file that is open for writing;
   // the file's own size does not. Asking for no access at all is allowed

@@ -9,6 +9,7 @@
 #include "platform/message.h"
 #include "platform/system.h"
 #include "tools/convert.h"
+#include "tools/log_inputs.h"
 #include "tools/log_tools.h"
 
 namespace buslog_host {
@@ -32,69 +33,66 @@ int RunConvert(int argc, char** argv) {
   if (parsed != ParseResult::kRun) return parsed == ParseResult::kHelp ? 0 : 2;
   bool candump = strcmp(options.to, "candump") == 0;
 
-  FILE* input = OpenLogForReading(options.log);
-  if (input == nullptr) return 1;
-  FILE* outputFile = OpenOutput(options.output, options.overwrite, input, options.log);
-  if (outputFile == nullptr) {
-    fclose(input);
-    return 1;
-  }
-  LogReader reader;
-  if (!buslog_reader::OpenLogReader(&reader, input)) {
-    Message("buslog-host: out of memory\n");
-    fclose(input);
+  // Every input, then the output, before anything is written.
+  static LogInputs inputs;
+  if (!OpenLogInputs(options.logs, &inputs)) return 1;
+  if (!CheckOutput(options.output, options.overwrite, inputs.files, options.logs)) {
+    CloseLogInputs(&inputs);
     return 1;
   }
   static Output output;
-  BeginOutput(&output, outputFile);
+  BeginOutput(&output, options.output, options.overwrite);
   static LogLine line;
   static CandumpTotals candumpTotals;
   static JsonTotals jsonTotals;
   candumpTotals = CandumpTotals{};
   jsonTotals = JsonTotals{};
   uint64_t lines = 0;
-  while (buslog_reader::NextLogLine(&reader, &line)) {
+  bool several = options.logs.size() > 1;
+  while (NextInputLine(&inputs, &line)) {
     ++lines;
+    // A stream's output is held back until it shows a log line.
+    bool awaiting = AwaitingLogLine(inputs);
+    if (awaiting != output.holding) {
+      if (awaiting) {
+        output.holding = true;
+      } else {
+        ReleaseOutput(&output);
+      }
+    }
+    if (output.holding && output.held.size() > kMaxHeldOutput) {
+      Message("buslog-host: %s: no log line in its first %llu lines; taken for no log\n", CurrentInputName(inputs),
+              static_cast<Count>(inputs.reader.context.lines));
+      inputs.noLog = true;
+      break;
+    }
+    const buslog_reader::LogContext& context = inputs.reader.context;
     if (!candump) {
-      WriteJsonLine(line, &output, &jsonTotals);
+      WriteJsonLine(line, context, several ? static_cast<uint32_t>(inputs.current + 1) : 0, &output, &jsonTotals);
     } else if (line.form == LineForm::kRecord && line.record.type == RecordType::kCan) {
-      WriteCandumpLine(line, options, &output, &candumpTotals);
+      WriteCandumpLine(line, context, options, &output, &candumpTotals);
     } else {
       CountOther(line, &candumpTotals);
     }
   }
-  bool readError = reader.readError;
-  buslog_reader::CloseLogReader(&reader);
-  fclose(input);
-  FlushOutput(&output);
-  bool writeError = output.failed;
-  int error = output.error;
-  ClearSystemError();
-  if (fflush(outputFile) != 0 && !writeError) {
-    writeError = true;
-    error = LastSystemError();
+  CloseLogInputs(&inputs);
+  if (inputs.noLog) {
+    // Nothing of a run that met no log stays behind.
+    DiscardOutput(&output);
+    return 1;
   }
-  ClearSystemError();
-  if (outputFile != stdout && fclose(outputFile) != 0 && !writeError) {
-    writeError = true;
-    error = LastSystemError();
-  }
+  bool written = FinishOutput(&output);
 
-  Message("buslog-host: convert of %s to %s\n  lines read      %llu\n", options.log, options.to,
-          static_cast<Count>(lines));
+  Message("buslog-host: convert of %s%s to %s\n  lines read      %llu\n", options.logs[0],
+          several ? " and the logs after it" : "", options.to, static_cast<Count>(lines));
   if (candump) {
     PrintCandumpSummary(candumpTotals);
   } else {
     PrintJsonSummary(jsonTotals, lines);
   }
   if (options.output != nullptr) Message("  output          %s\n", options.output);
-  if (readError) Message("buslog-host: %s: read error; the output stops there\n", options.log);
-  if (writeError) {
-    char reason[256];
-    SystemErrorText(error, reason, sizeof reason);
-    Message("buslog-host: %s: write error: %s\n", options.output ? options.output : "standard output", reason);
-  }
-  return readError || writeError ? 1 : 0;
+  SayOutputFailure(output);
+  return inputs.readError || !written ? 1 : 0;
 }
 
 }  // namespace buslog_host

@@ -24,11 +24,17 @@ struct CandumpTotals {
       errorClassTooWide;
   uint64_t lengthDiffers;  // written with the data's length
   uint64_t timeMayBeCut;   // written with the 8 whole digits the log kept
+  uint64_t buslogMarkers;  // the log's own marker lines, read for start and names
+  uint64_t timedByStart;   // frames whose time is the start marker's plus the log's
+  uint64_t noStart;        // frames without --start or a start marker: the log's own time
+  uint64_t badName;        // frames whose channel marker names what candump cannot show
 };
 
-// Writes one CAN record as a candump line, or counts why it cannot.
-void WriteCandumpLine(const buslog_reader::LogLine& line, const ConvertOptions& options, Output* output,
-                      CandumpTotals* t);
+// Writes one CAN record as a candump line, or counts why it cannot. The
+// time is the log's plus --start, else plus the file's start marker; the
+// interface is --interfaces', else the file's channel marker's, else canN.
+void WriteCandumpLine(const buslog_reader::LogLine& line, const buslog_reader::LogContext& context,
+                      const ConvertOptions& options, Output* output, CandumpTotals* t);
 // Counts a line that is no CAN record by what it is.
 void CountOther(const buslog_reader::LogLine& line, CandumpTotals* t);
 void PrintCandumpSummary(const CandumpTotals& t);
@@ -40,7 +46,12 @@ struct JsonTotals {
   uint64_t empty, errorOnly, text, cut;
 };
 
-void WriteJsonLine(const buslog_reader::LogLine& line, Output* output, JsonTotals* t);
+// One line as one JSON object. What the buslog markers of its file said so
+// far (`context`) gives absolute times ("abs_time") and interface names
+// ("interface"); a buslog marker line gets fields for what it says.
+// `logNumber` (from 1) is written as "log" when several logs are read.
+void WriteJsonLine(const buslog_reader::LogLine& line, const buslog_reader::LogContext& context,
+                   uint32_t logNumber, Output* output, JsonTotals* t);
 void PrintJsonSummary(const JsonTotals& t, uint64_t lines);
 
 }  // namespace buslog_host

@@ -9,20 +9,125 @@
 
 namespace buslog_host {
 
-void BeginOutput(Output* output, FILE* file) {
-  output->file = file;
+void BeginOutput(Output* output, const char* path, bool overwrite) {
+  output->file = nullptr;
+  output->path = path;
+  output->overwrite = overwrite;
   output->used = 0;
   output->failed = false;
   output->error = 0;
+  output->createFailed = false;
+  output->written = 0;
+  output->wholeLines = 0;
+  output->holding = false;
+  output->held.clear();
+  if (path == nullptr) {
+    SetBinaryMode(stdout);
+    output->file = stdout;
+  }
 }
 
-void FlushOutput(Output* output) {
+namespace {
+
+bool Create(Output* output) {
+  if (output->file != nullptr) return true;
+  output->file = CreateOutputFile(output->path, output->overwrite);
+  if (output->file == nullptr) {
+    output->failed = output->createFailed = true;
+    output->error = errno;
+    return false;
+  }
+  // Unbuffered: each block is one write, so that a failed one is known at
+  // once and the file can be cut back to its last whole line.
+  setvbuf(output->file, nullptr, _IONBF, 0);
+  return true;
+}
+
+void WriteBytes(Output* output, const char* bytes, size_t count) {
+  if (count == 0 || output->failed || !Create(output)) return;
   ClearSystemError();
-  if (output->used > 0 && !output->failed && fwrite(output->data, 1, output->used, output->file) != output->used) {
+  size_t done = fwrite(bytes, 1, count, output->file);
+  int error = LastSystemError();
+  for (size_t i = done; i > 0; --i) {
+    if (bytes[i - 1] == '\n') {
+      output->wholeLines = output->written + i;
+      break;
+    }
+  }
+  output->written += done;
+  if (done == count) return;
+  output->failed = true;
+  output->error = error;
+  // A file is cut back to its last whole line; a pipe cannot be.
+  if (output->path != nullptr && output->written != output->wholeLines) {
+    TruncateFile(output->file, output->wholeLines);
+  }
+}
+
+}  // namespace
+
+void FlushOutput(Output* output) {
+  if (output->holding) {
+    if (output->held.size() <= kMaxHeldOutput) output->held.append(output->data, output->used);
+  } else {
+    WriteBytes(output, output->data, output->used);
+  }
+  output->used = 0;
+}
+
+void ReleaseOutput(Output* output) {
+  if (!output->holding) return;
+  output->holding = false;
+  WriteBytes(output, output->held.data(), output->held.size());
+  output->held.clear();
+  output->held.shrink_to_fit();
+}
+
+bool FinishOutput(Output* output) {
+  FlushOutput(output);
+  ReleaseOutput(output);
+  if (!output->failed) Create(output);
+  if (output->file != nullptr && !output->failed) {
+    ClearSystemError();
+    if (fflush(output->file) != 0 || ferror(output->file)) {
+      output->failed = true;
+      output->error = LastSystemError();
+    }
+  }
+  ClearSystemError();
+  if (output->file != nullptr && output->file != stdout && fclose(output->file) != 0 && !output->failed) {
     output->failed = true;
     output->error = LastSystemError();
   }
+  output->file = nullptr;
+  return !output->failed;
+}
+
+void SayOutputFailure(const Output& output) {
+  const char* name = output.path != nullptr ? output.path : "standard output";
+  if (!output.failed) return;
+  if (output.createFailed) {
+    Message("buslog-host: cannot create %s: %s\n", name, strerror(output.error));
+    return;
+  }
+  char reason[256];
+  SystemErrorText(output.error, reason, sizeof reason);
+  if (output.path != nullptr) {
+    Message("buslog-host: %s: write error: %s; it holds the %llu bytes of whole lines written before\n", name,
+            reason, static_cast<unsigned long long>(output.wholeLines));
+  } else {
+    Message("buslog-host: %s: write error: %s\n", name, reason);
+  }
+}
+
+void DiscardOutput(Output* output) {
   output->used = 0;
+  output->held.clear();
+  if (output->file != nullptr && output->file != stdout) {
+    fclose(output->file);
+    RemoveFile(output->path);
+  }
+  output->file = nullptr;
 }
 
 char* WriteUnsigned(char* out, uint64_t value) {
@@ -36,32 +141,30 @@ char* WriteUnsigned(char* out, uint64_t value) {
   return out;
 }
 
-FILE* OpenLogForReading(const char* path) {
-  FILE* file = fopen(path, "rb");
-  if (file == nullptr) Message("buslog-host: %s: %s\n", path, strerror(errno));
-  return file;
-}
-
-FILE* OpenOutput(const char* path, bool overwrite, FILE* input, const char* inputPath) {
-  if (path == nullptr) {
-    SetBinaryMode(stdout);
-    return stdout;
+bool CheckOutput(const char* path, bool overwrite, const std::vector<FILE*>& inputs,
+                 const std::vector<const char*>& inputPaths) {
+  if (path == nullptr) return true;
+  PathState state = StateOfPath(path);
+  if (state == PathState::kFolder) {
+    Message("buslog-host: %s is a folder; --output names the file to write\n", path);
+    return false;
   }
-  if (StateOfPath(path) != PathState::kMissing) {
-    FileIdentity outputIdentity, inputIdentity;
-    if (IdentityOfPath(path, &outputIdentity) && IdentityOfFile(input, &inputIdentity) &&
-        SameFile(outputIdentity, inputIdentity)) {
-      Message("buslog-host: %s is the input %s; not writing onto it\n", path, inputPath);
-      return nullptr;
-    }
-    if (!overwrite) {
-      Message("buslog-host: %s exists; give --overwrite to replace it\n", path);
-      return nullptr;
+  if (state == PathState::kMissing) return true;
+  FileIdentity outputIdentity;
+  if (IdentityOfPath(path, &outputIdentity)) {
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      FileIdentity inputIdentity;
+      if (IdentityOfFile(inputs[i], &inputIdentity) && SameFile(outputIdentity, inputIdentity)) {
+        Message("buslog-host: %s is the input %s; not writing onto it\n", path, inputPaths[i]);
+        return false;
+      }
     }
   }
-  FILE* file = CreateOutputFile(path, overwrite);
-  if (file == nullptr) Message("buslog-host: cannot create %s: %s\n", path, strerror(errno));
-  return file;
+  if (!overwrite) {
+    Message("buslog-host: %s exists; give --overwrite to replace it\n", path);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace buslog_host

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace buslog_host {
 
@@ -13,18 +15,46 @@ namespace buslog_host {
 int RunConvert(int argc, char** argv);
 int RunStats(int argc, char** argv);
 
-// Output written in large blocks; `failed` remembers a failed write.
+// Output written in large blocks. An output file is created only when its
+// first bytes go out (or by FinishOutput), so that a tool that stops on an
+// input's fault leaves nothing behind. While `holding`, the blocks are kept
+// in memory instead (the tools hold their output back until a stream input
+// has shown a log line). A write that fails leaves the file cut back to its
+// last whole line, and `error` says why.
 constexpr size_t kOutputBlock = 256 * 1024;
+// Output held back at most; a stream that gives this much without a log
+// line is taken for no log.
+constexpr size_t kMaxHeldOutput = 64 * 1024 * 1024;
 struct Output {
-  FILE* file;
+  FILE* file;             // null until created (a file output)
+  const char* path;       // null: standard output
+  bool overwrite;
   size_t used;
-  bool failed;
-  int error;  // the system's reason for the failure
+  bool failed;            // creating or writing failed (said by FinishOutput)
+  int error;              // the system's reason: errno for a failed create,
+                          // LastSystemError for a failed write
+  bool createFailed;
+  uint64_t written;       // bytes in the file
+  uint64_t wholeLines;    // bytes up to its last line end
+  bool holding;
+  std::string held;
   char data[kOutputBlock];
 };
-void BeginOutput(Output* output, FILE* file);
+// Prepares the output: standard output when `path` is null, else a file
+// that CheckOutput has approved.
+void BeginOutput(Output* output, const char* path, bool overwrite);
 inline void Put(Output* output, const char* text, size_t length);
 void FlushOutput(Output* output);
+// Writes what was held back and holds no more.
+void ReleaseOutput(Output* output);
+// Flushes, creates an output file that got no bytes, closes it. False when
+// something could not be created or written (the file is cut back to its
+// last whole line); SayOutputFailure then says why in one line.
+bool FinishOutput(Output* output);
+void SayOutputFailure(const Output& output);
+// Drops the output: nothing held is written; a file this run created is
+// removed.
+void DiscardOutput(Output* output);
 // Room for `length` more bytes, flushing first if needed; `length` must be
 // at most kOutputBlock. The caller writes there and calls Commit.
 inline char* Reserve(Output* output, size_t length) {
@@ -50,13 +80,11 @@ inline void Put(Output* output, const char* text, size_t length) {
 // Writes `value` in decimal at `out`; returns the end.
 char* WriteUnsigned(char* out, uint64_t value);
 
-// Opens the log to read, in binary mode; prints why it cannot.
-FILE* OpenLogForReading(const char* path);
-
-// Opens where a command's output goes: standard output when `path` is null,
-// else a new file. Refuses to write onto `input` (with or without
-// `overwrite`) and to replace an existing file without `overwrite`; prints
-// why and returns null. Output files and standard output are binary.
-FILE* OpenOutput(const char* path, bool overwrite, FILE* input, const char* inputPath);
+// Checks where a command's output goes before anything is written:
+// standard output when `path` is null, else a file that is not one of the
+// `inputs` (with or without `overwrite`), not a folder, and replaces an
+// existing file only with `overwrite`. Prints why and returns false.
+bool CheckOutput(const char* path, bool overwrite, const std::vector<FILE*>& inputs,
+                 const std::vector<const char*>& inputPaths);
 
 }  // namespace buslog_host

@@ -1,13 +1,16 @@
-// buslog-host stats: what a log holds. Lines by form, records by kind and
-// bus, and for each CAN channel and identifier its frames, first and last
-// time, mean period, longest gap and error frames.
+// buslog-host stats: what a log holds. What its markers say (start, writer,
+// interfaces), lines by form, records by kind and bus, for each CAN channel
+// and identifier its frames, first and last time, mean period and longest
+// gap, and the error frames apart, by channel and error class.
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "command_line.h"
 #include "log_reader.h"
+#include "tools/log_inputs.h"
 #include "tools/log_tools.h"
 #include "platform/message.h"
 #include "platform/system.h"
@@ -23,11 +26,10 @@ using buslog_reader::RecordType;
 struct IdStats {
   int32_t channel;
   bool extended;
-  uint32_t id;
+  uint32_t id;           // the identifier; for error frames the error class
   uint64_t frames;
-  uint64_t errorFrames;
   uint64_t timedFrames;  // frames with a time stamp
-  int64_t first, last;   // microseconds of the log's time
+  int64_t first, last;   // microseconds: absolute from a start marker, else the log's own
   int64_t longestGap;
 };
 
@@ -44,13 +46,18 @@ void PrintSeconds(char* out, size_t size, int64_t micros) {
   snprintf(out, size, "%lld.%06lld", static_cast<long long>(micros / 1000000), static_cast<long long>(micros % 1000000));
 }
 
-// What the log holds, counted line by line.
+// Channel, extended flag and identifier as one key: channel in the top 32
+// bits, the flag in bit 31, the 29-bit identifier below.
+typedef std::unordered_map<uint64_t, IdStats> IdTable;
+
+// What the logs hold, counted line by line.
 struct LogStats {
-  uint64_t lines, empty, errorOnly, text, canIncomplete;
+  uint64_t lines, empty, errorOnly, text, malformed, canIncomplete, markerLines;
+  uint64_t absoluteFrames;  // frames timed from a start marker
+  uint64_t ownTimeFrames;   // frames with the log's own time (no start marker before them)
   std::vector<KindBus> kinds;
-  // Channel, extended flag and identifier as one key: channel in the top
-  // 32 bits, the flag in bit 31, the 29-bit identifier below.
-  std::unordered_map<uint64_t, IdStats> ids;
+  IdTable ids;
+  IdTable errors;  // error frames by channel and error class, never under an identifier
 };
 
 void CountKindBus(LogStats* stats, const buslog_reader::LogRecord& r) {
@@ -69,23 +76,20 @@ void CountKindBus(LogStats* stats, const buslog_reader::LogRecord& r) {
   ++entry->records;
 }
 
-void CountCanFrame(LogStats* stats, const LogLine& line) {
-  const buslog_reader::LogRecord& r = line.record;
-  uint64_t key = static_cast<uint64_t>(static_cast<uint32_t>(r.channel)) << 32 |
-                 (r.can.extended ? 0x80000000u : 0u) | (r.can.id & 0x1FFFFFFFu);
-  auto found = stats->ids.find(key);
-  if (found == stats->ids.end()) {
+void CountIn(IdTable* table, int32_t channel, bool extended, uint32_t id, bool timed, int64_t t) {
+  uint64_t key = static_cast<uint64_t>(static_cast<uint32_t>(channel)) << 32 | (extended ? 0x80000000u : 0u) |
+                 (id & 0x1FFFFFFFu);
+  auto found = table->find(key);
+  if (found == table->end()) {
     IdStats fresh = {};
-    fresh.channel = r.hasChannel ? r.channel : 0;
-    fresh.extended = r.can.extended;
-    fresh.id = r.can.id;
-    found = stats->ids.emplace(key, fresh).first;
+    fresh.channel = channel;
+    fresh.extended = extended;
+    fresh.id = id;
+    found = table->emplace(key, fresh).first;
   }
   IdStats& s = found->second;
   ++s.frames;
-  if (r.can.type == CanType::kError) ++s.errorFrames;
-  if (!line.hasTime) return;
-  int64_t t = static_cast<int64_t>(line.time.seconds) * 1000000 + buslog_reader::MicrosOf(line.time);
+  if (!timed) return;
   if (s.timedFrames == 0) {
     s.first = t;
   } else if (t - s.last > s.longestGap) {
@@ -95,13 +99,44 @@ void CountCanFrame(LogStats* stats, const LogLine& line) {
   ++s.timedFrames;
 }
 
-void CountLine(LogStats* stats, const LogLine& line) {
+void CountCanFrame(LogStats* stats, const LogLine& line, const buslog_reader::LogContext& context) {
+  const buslog_reader::LogRecord& r = line.record;
+  int64_t t = 0;
+  if (line.hasTime) {
+    uint64_t seconds;
+    uint32_t micros;
+    if (context.AbsoluteTime(line.time, &seconds, &micros)) {
+      ++stats->absoluteFrames;
+    } else {
+      ++stats->ownTimeFrames;
+      seconds = line.time.seconds;
+      micros = buslog_reader::MicrosOf(line.time);
+    }
+    t = static_cast<int64_t>(seconds) * 1000000 + micros;
+  }
+  int32_t channel = r.hasChannel ? r.channel : 0;
+  if (r.can.type == CanType::kError) {
+    CountIn(&stats->errors, channel, false, r.can.errorClass, line.hasTime, t);
+  } else {
+    CountIn(&stats->ids, channel, r.can.extended, r.can.id, line.hasTime, t);
+  }
+}
+
+void CountLine(LogStats* stats, const LogLine& line, const buslog_reader::LogContext& context) {
   ++stats->lines;
   switch (line.form) {
     case LineForm::kEmpty: ++stats->empty; return;
     case LineForm::kError: ++stats->errorOnly; return;
-    case LineForm::kText: ++stats->text; return;
+    case LineForm::kText:
+      ++stats->text;
+      if (line.malformed) ++stats->malformed;
+      return;
     case LineForm::kRecord: break;
+  }
+  if (line.marker != buslog_reader::BuslogMarker::kNone) {
+    // The log's word about itself, not a record of its content.
+    ++stats->markerLines;
+    return;
   }
   CountKindBus(stats, line.record);
   if (line.record.type != RecordType::kCan) return;
@@ -109,14 +144,14 @@ void CountLine(LogStats* stats, const LogLine& line) {
     ++stats->canIncomplete;
     return;
   }
-  CountCanFrame(stats, line);
+  CountCanFrame(stats, line, context);
 }
 
-// The identifiers by channel, standard before extended, then identifier.
-std::vector<IdStats> SortedRows(const LogStats& stats) {
+// By channel, standard before extended, then identifier (or error class).
+std::vector<IdStats> SortedRows(const IdTable& table) {
   std::vector<IdStats> rows;
-  rows.reserve(stats.ids.size());
-  for (const auto& entry : stats.ids) rows.push_back(entry.second);
+  rows.reserve(table.size());
+  for (const auto& entry : table) rows.push_back(entry.second);
   std::sort(rows.begin(), rows.end(), [](const IdStats& a, const IdStats& b) {
     if (a.channel != b.channel) return a.channel < b.channel;
     if (a.extended != b.extended) return !a.extended;
@@ -143,47 +178,110 @@ Times TimesOf(const IdStats& s) {
   return t;
 }
 
-void PrintCsv(const LogStats& stats, const std::vector<IdStats>& rows) {
-  printf("section,kind,bus,channel,extended,id,count,error_frames,first_s,last_s,mean_period_s,longest_gap_s\n");
-  printf("lines,,,,,,%llu,,,,,\n", static_cast<Count>(stats.lines));
-  for (const KindBus& k : stats.kinds) {
-    printf("records,%c,%s,,,,%llu,,,,,\n", k.kind, k.bus, static_cast<Count>(k.records));
+// A CSV field: as it is, or in quote marks with inner ones doubled.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
   }
-  printf("error_lines,,,,,,%llu,,,,,\n", static_cast<Count>(stats.errorOnly));
-  printf("empty_lines,,,,,,%llu,,,,,\n", static_cast<Count>(stats.empty));
-  printf("unparsed_lines,,,,,,%llu,,,,,\n", static_cast<Count>(stats.text));
-  for (const IdStats& s : rows) {
+  return quoted + "\"";
+}
+
+void PrintCsv(const LogStats& stats, const std::vector<InputSummary>& inputs) {
+  printf("section,kind,bus,channel,extended,id,count,first_s,last_s,mean_period_s,longest_gap_s\n");
+  printf("lines,,,,,,%llu,,,,\n", static_cast<Count>(stats.lines));
+  for (const KindBus& k : stats.kinds) {
+    printf("records,%c,%s,,,,%llu,,,,\n", k.kind, k.bus, static_cast<Count>(k.records));
+  }
+  printf("error_lines,,,,,,%llu,,,,\n", static_cast<Count>(stats.errorOnly));
+  printf("empty_lines,,,,,,%llu,,,,\n", static_cast<Count>(stats.empty));
+  printf("unparsed_lines,,,,,,%llu,,,,\n", static_cast<Count>(stats.text));
+  printf("malformed_lines,,,,,,%llu,,,,\n", static_cast<Count>(stats.malformed));
+  printf("marker_lines,,,,,,%llu,,,,\n", static_cast<Count>(stats.markerLines));
+  for (const InputSummary& in : inputs) {
+    if (in.haveStart) {
+      char start[32];
+      PrintSeconds(start, sizeof start, static_cast<int64_t>(in.startSeconds) * 1000000 + in.startMicros);
+      printf("start,,,,,,,%s,,,\n", start);
+    }
+    if (!in.writer.empty()) printf("writer,,,,,%s,,,,,\n", CsvField(in.writer).c_str());
+    for (const auto& name : in.names) printf("interface,,CAN,%d,,%s,,,,,\n", name.first, CsvField(name.second).c_str());
+  }
+  for (const IdStats& s : SortedRows(stats.ids)) {
     Times t = TimesOf(s);
-    printf("can,,CAN,%d,%d,%0*X,%llu,%llu,%s,%s,%s,%s\n", s.channel, s.extended ? 1 : 0, s.extended ? 8 : 3, s.id,
-           static_cast<Count>(s.frames), static_cast<Count>(s.errorFrames), t.first, t.last, t.period, t.gap);
+    printf("can,,CAN,%d,%d,%0*X,%llu,%s,%s,%s,%s\n", s.channel, s.extended ? 1 : 0, s.extended ? 8 : 3, s.id,
+           static_cast<Count>(s.frames), t.first, t.last, t.period, t.gap);
+  }
+  for (const IdStats& s : SortedRows(stats.errors)) {
+    Times t = TimesOf(s);
+    printf("can_error,,CAN,%d,,%08X,%llu,%s,%s,%s,%s\n", s.channel, s.id, static_cast<Count>(s.frames), t.first,
+           t.last, t.period, t.gap);
   }
 }
 
-void PrintTable(const char* log, const LogStats& stats, const std::vector<IdStats>& rows) {
-  printf("%s\n  lines           %llu\n  records         %llu\n", log, static_cast<Count>(stats.lines),
-         static_cast<Count>(stats.lines - stats.empty - stats.errorOnly - stats.text));
-  for (const KindBus& k : stats.kinds) printf("    %c %-10s  %llu\n", k.kind, k.bus, static_cast<Count>(k.records));
-  printf("  error fields    %llu (lines with an error field and no record)\n", static_cast<Count>(stats.errorOnly));
-  printf("  empty lines     %llu\n", static_cast<Count>(stats.empty));
-  printf("  unparsed lines  %llu\n", static_cast<Count>(stats.text));
-  if (stats.canIncomplete != 0) {
-    printf("  CAN records without identifier or length: %llu\n", static_cast<Count>(stats.canIncomplete));
+// What each input's markers said.
+void PrintInputs(const std::vector<InputSummary>& inputs) {
+  for (const InputSummary& in : inputs) {
+    printf("%s\n", in.name.c_str());
+    if (in.haveStart) {
+      char utc[buslog_reader::kUtcTextLength + 1];
+      buslog_reader::FormatUtc(in.startSeconds, in.startMicros, utc);
+      printf("  start           %s (%llu.%06u)%s\n", utc, static_cast<Count>(in.startSeconds), in.startMicros,
+             in.timeBases > 1 ? "; later start markers begin new time bases" : "");
+    } else if (in.timeBases > 0) {
+      printf("  start           not readable\n");
+    }
+    if (!in.writer.empty()) printf("  writer          %s\n", in.writer.c_str());
+    for (const auto& name : in.names) printf("  interface       %s -> channel %d\n", name.second.c_str(), name.first);
   }
+  if (inputs.size() > 1) printf("together (%zu logs, read in order as one)\n", inputs.size());
+}
+
+void PrintRows(const char* title, const char* idHeading, const std::vector<IdStats>& rows, bool errorClasses) {
   if (rows.empty()) return;
-  printf("\nCAN frames by channel and identifier (times in seconds of the log)\n");
-  printf("%7s %8s %10s %8s %17s %17s %14s %17s\n", "channel", "id", "frames", "errors", "first", "last",
-         "mean period", "longest gap");
+  printf("\n%s\n", title);
+  printf("%7s %8s %10s %17s %17s %14s %17s\n", "channel", idHeading, "frames", "first", "last", "mean period",
+         "longest gap");
   for (const IdStats& s : rows) {
     Times t = TimesOf(s);
     char id[16];
-    snprintf(id, sizeof id, "%0*X", s.extended ? 8 : 3, s.id);
+    snprintf(id, sizeof id, "%0*X", errorClasses || s.extended ? 8 : 3, s.id);
     char row[160];
-    int length = snprintf(row, sizeof row, "%7d %8s %10llu %8llu %17s %17s %14s %17s", s.channel, id,
-                          static_cast<Count>(s.frames), static_cast<Count>(s.errorFrames), t.first, t.last,
-                          t.period, t.gap);
+    int length = snprintf(row, sizeof row, "%7d %8s %10llu %17s %17s %14s %17s", s.channel, id,
+                          static_cast<Count>(s.frames), t.first, t.last, t.period, t.gap);
+    if (length < 0) continue;
+    if (static_cast<size_t>(length) >= sizeof row) length = sizeof row - 1;
     while (length > 0 && row[length - 1] == ' ') --length;  // no blanks for missing figures
     printf("%.*s\n", length, row);
   }
+}
+
+void PrintTable(const LogStats& stats, const std::vector<InputSummary>& inputs) {
+  PrintInputs(inputs);
+  printf("  lines           %llu\n  records         %llu\n", static_cast<Count>(stats.lines),
+         static_cast<Count>(stats.lines - stats.empty - stats.errorOnly - stats.text - stats.markerLines));
+  for (const KindBus& k : stats.kinds) printf("    %c %-10s  %llu\n", k.kind, k.bus, static_cast<Count>(k.records));
+  if (stats.markerLines != 0) {
+    printf("  marker lines    %llu (the log's start, writer and interfaces)\n", static_cast<Count>(stats.markerLines));
+  }
+  printf("  error fields    %llu (lines with an error field and no record)\n", static_cast<Count>(stats.errorOnly));
+  printf("  empty lines     %llu\n", static_cast<Count>(stats.empty));
+  printf("  unparsed lines  %llu (of them malformed %llu)\n", static_cast<Count>(stats.text),
+         static_cast<Count>(stats.malformed));
+  if (stats.canIncomplete != 0) {
+    printf("  CAN records without identifier or length: %llu\n", static_cast<Count>(stats.canIncomplete));
+  }
+  const char* times = stats.absoluteFrames == 0 ? "times in seconds of the log"
+                      : stats.ownTimeFrames == 0
+                          ? "times in seconds since 1970-01-01 UTC, from the start markers"
+                          : "times since 1970-01-01 UTC where a start marker gave them, else seconds of the log";
+  char title[200];
+  snprintf(title, sizeof title, "CAN frames by channel and identifier (%s)", times);
+  PrintRows(title, "id", SortedRows(stats.ids), false);
+  snprintf(title, sizeof title, "CAN error frames by channel and error class (%s)", times);
+  PrintRows(title, "class", SortedRows(stats.errors), true);
 }
 
 }  // namespace
@@ -192,34 +290,24 @@ int RunStats(int argc, char** argv) {
   StatsOptions options;
   ParseResult parsed = ParseStatsOptions(argc, argv, &options);
   if (parsed != ParseResult::kRun) return parsed == ParseResult::kHelp ? 0 : 2;
-  const char* log = options.log;
-  FILE* input = OpenLogForReading(log);
-  if (input == nullptr) return 1;
-  buslog_reader::LogReader reader;
-  if (!buslog_reader::OpenLogReader(&reader, input)) {
-    Message("buslog-host: out of memory\n");
-    fclose(input);
-    return 1;
-  }
+  static LogInputs inputs;
+  if (!OpenLogInputs(options.logs, &inputs)) return 1;
   LogStats stats = {};
   stats.ids.reserve(4096);
   static LogLine line;
-  while (buslog_reader::NextLogLine(&reader, &line)) CountLine(&stats, line);
-  bool readError = reader.readError;
-  buslog_reader::CloseLogReader(&reader);
-  fclose(input);
+  while (NextInputLine(&inputs, &line)) CountLine(&stats, line, inputs.reader.context);
+  CloseLogInputs(&inputs);
+  if (inputs.noLog) return 1;
 
-  std::vector<IdStats> rows = SortedRows(stats);
   SetBinaryMode(stdout);
   if (options.csv) {
-    PrintCsv(stats, rows);
+    PrintCsv(stats, inputs.done);
   } else {
-    PrintTable(log, stats, rows);
+    PrintTable(stats, inputs.done);
   }
   bool writeError = fflush(stdout) != 0 || ferror(stdout);
-  if (readError) Message("buslog-host: %s: read error; the figures stop there\n", log);
   if (writeError) Message("buslog-host: standard output: write error\n");
-  return readError || writeError ? 1 : 0;
+  return inputs.readError || writeError ? 1 : 0;
 }
 
 }  // namespace buslog_host

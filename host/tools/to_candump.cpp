@@ -1,5 +1,6 @@
 // convert --to candump: CAN records as candump log lines.
 #include <cstring>
+#include <string>
 
 #include "candump.h"
 #include "platform/message.h"
@@ -28,9 +29,20 @@ void PrintReasons(const char* title, const char* const* names, const uint64_t* c
   }
 }
 
+// A name candump can show as an interface: 1 to kMaxInterfaceName
+// printable bytes without blanks or '#'.
+bool CandumpCanShow(const std::string& name) {
+  if (name.empty() || name.size() > kMaxInterfaceName) return false;
+  for (char c : name) {
+    if (c <= ' ' || c > '~' || c == '#') return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-void WriteCandumpLine(const LogLine& line, const ConvertOptions& options, Output* output, CandumpTotals* t) {
+void WriteCandumpLine(const LogLine& line, const buslog_reader::LogContext& context, const ConvertOptions& options,
+                      Output* output, CandumpTotals* t) {
   const LogRecord& r = line.record;
   const buslog_reader::CanRecord& can = r.can;
   if (!can.complete) {
@@ -66,16 +78,29 @@ void WriteCandumpLine(const LogLine& line, const ConvertOptions& options, Output
 
   if (line.time.wholeMayBeCut) ++t->timeMayBeCut;
   CandumpFrame frame;
-  frame.seconds = line.time.seconds + options.startSeconds;
-  frame.micros = buslog_reader::MicrosOf(line.time) + options.startMicros;
-  if (frame.micros >= 1000000) {
-    frame.micros -= 1000000;
-    ++frame.seconds;
+  if (options.haveStart || !context.AbsoluteTime(line.time, &frame.seconds, &frame.micros)) {
+    if (!options.haveStart) ++t->noStart;
+    frame.seconds = line.time.seconds + options.startSeconds;
+    frame.micros = buslog_reader::MicrosOf(line.time) + options.startMicros;
+    if (frame.micros >= 1000000) {
+      frame.micros -= 1000000;
+      ++frame.seconds;
+    }
+  } else {
+    ++t->timedByStart;
   }
   char defaultName[16];
+  const std::string* named = options.interfaceCount > 0 ? nullptr : context.InterfaceName(r.channel);
+  if (named != nullptr && !CandumpCanShow(*named)) {
+    ++t->badName;
+    named = nullptr;
+  }
   if (options.interfaceCount > 0) {
     frame.interfaceName = options.interfaces[index].text;
     frame.interfaceLength = options.interfaces[index].length;
+  } else if (named != nullptr) {
+    frame.interfaceName = named->data();
+    frame.interfaceLength = named->size();
   } else {
     memcpy(defaultName, "can", 3);
     frame.interfaceName = defaultName;
@@ -128,7 +153,7 @@ void CountOther(const LogLine& line, CandumpTotals* t) {
     case RecordType::kCxpi: ++t->cxpi; break;
     case RecordType::kPort: ++t->port; break;
     case RecordType::kEnv: ++t->env; break;
-    case RecordType::kMarker: ++t->marker; break;
+    case RecordType::kMarker: ++(line.marker != buslog_reader::BuslogMarker::kNone ? t->buslogMarkers : t->marker); break;
     case RecordType::kGeneric: ++t->generic; break;
     default: break;
   }
@@ -159,6 +184,17 @@ void PrintCandumpSummary(const CandumpTotals& t) {
   if (t.lengthDiffers != 0) {
     Message("  note: %llu frames had a length code other than their data's; written with the data\n",
             static_cast<Count>(t.lengthDiffers));
+  }
+  if (t.buslogMarkers != 0) {
+    Message("  markers read    %llu (the log's start, writer and interfaces)\n", static_cast<Count>(t.buslogMarkers));
+  }
+  if (t.timedByStart != 0 && t.noStart != 0) {
+    Message("  note: %llu frames had no start marker before them and keep the log's own times (from 0)\n",
+            static_cast<Count>(t.noStart));
+  }
+  if (t.badName != 0) {
+    Message("  note: %llu frames are on a channel whose marker names what candump cannot show; written as canN\n",
+            static_cast<Count>(t.badName));
   }
   if (t.timeMayBeCut != 0) {
     Message("  note: %llu frames had a time of 8 whole digits and no point, which the log may have cut\n",

@@ -1,5 +1,6 @@
 // convert --to jsonl: every line of a log as one JSON object.
 #include <cstring>
+#include <string>
 
 #include "hex.h"
 #include "platform/message.h"
@@ -8,7 +9,9 @@
 namespace buslog_host {
 namespace {
 
+using buslog_reader::BuslogMarker;
 using buslog_reader::CanType;
+using buslog_reader::LogContext;
 using buslog_reader::LineForm;
 using buslog_reader::LogLine;
 using buslog_reader::LogReader;
@@ -81,30 +84,42 @@ void PutDataHex(Output* output, const LogRecord& r) {
   Commit(output, out);
 }
 
-// The fields every line has: its number and form, and the frame number,
-// time, error field and fullness it may have.
-void PutLineHead(const LogLine& line, Output* output) {
+// The digits of a time as the log kept them: "12.34567" stays 12.34567.
+void PutTime(Output* output, uint64_t seconds, uint32_t fraction, uint8_t digits) {
+  char* out = Reserve(output, 48);
+  out = WriteUnsigned(out, seconds);
+  if (digits > 0) {
+    *out++ = '.';
+    for (int i = digits - 1; i >= 0; --i, fraction /= 10) out[i] = static_cast<char>('0' + fraction % 10);
+    out += digits;
+  }
+  Commit(output, out);
+}
+
+// The fields every line has: its number (and log, when several are read)
+// and form, and the frame number, time (with the absolute time a start
+// marker gives), error field and fullness it may have.
+void PutLineHead(const LogLine& line, const LogContext& context, uint32_t logNumber, Output* output) {
   static const char* const kForms[] = {"empty", "record", "error", "text"};
   char* out = Reserve(output, 64);
   memcpy(out, "{\"line\":", 8);
   Commit(output, WriteUnsigned(out + 8, line.number));
+  if (logNumber != 0) PutNumber(output, "log", logNumber);
   PutKey(output, "form");
   PutJsonString(output, kForms[static_cast<int>(line.form)], strlen(kForms[static_cast<int>(line.form)]));
   if (line.hasFrameNumber) PutNumber(output, "frame", line.frameNumber);
   if (line.hasTime) {
-    // The seconds as the log kept them: "12.34567" stays 12.34567.
     PutKey(output, "time");
-    out = Reserve(output, 48);
-    out = WriteUnsigned(out, line.time.seconds);
-    if (line.time.digits > 0) {
-      *out++ = '.';
-      uint32_t fraction = line.time.fraction;
-      for (int i = line.time.digits - 1; i >= 0; --i, fraction /= 10) out[i] = static_cast<char>('0' + fraction % 10);
-      out += line.time.digits;
-    }
-    Commit(output, out);
+    PutTime(output, line.time.seconds, line.time.fraction, line.time.digits);
     PutNumber(output, "time_digits", line.time.digits);
     if (line.time.wholeMayBeCut) PutLiteral(output, ",\"time_cut\":true");
+    uint64_t seconds;
+    uint32_t micros;
+    if (context.AbsoluteTime(line.time, &seconds, &micros)) {
+      static const uint32_t kScale[7] = {1000000, 100000, 10000, 1000, 100, 10, 1};
+      PutKey(output, "abs_time");
+      PutTime(output, seconds, micros / kScale[line.time.digits], line.time.digits);
+    }
   }
   if (line.hasError) PutNumber(output, "error", line.error);
   if (line.full) PutLiteral(output, ",\"full\":true");
@@ -123,8 +138,41 @@ void PutText(const LogLine& line, Output* output, JsonTotals* t) {
   PutJsonString(output, line.rest.text, line.rest.length);
 }
 
-// A record's type and header: kind, bus, channel, status.
-void PutRecordHeader(const LogRecord& r, Output* output) {
+// What a buslog marker says, as fields of its own line.
+void PutBuslogMarker(const LogLine& line, Output* output) {
+  char utc[buslog_reader::kUtcTextLength + 1];
+  switch (line.marker) {
+    case BuslogMarker::kStart:
+      PutLiteral(output, ",\"buslog\":\"start\",\"start\":");
+      buslog_reader::FormatUtc(line.startSeconds, line.startMicros, utc);
+      PutJsonString(output, utc, strlen(utc));
+      PutKey(output, "start_time");
+      PutTime(output, line.startSeconds, line.startMicros, 6);
+      break;
+    case BuslogMarker::kStartUnread:
+      PutLiteral(output, ",\"buslog\":\"start\",\"start\":null");
+      break;
+    case BuslogMarker::kWriter:
+      PutLiteral(output, ",\"buslog\":\"writer\",\"writer\":");
+      PutJsonString(output, line.markerValue.text, line.markerValue.length);
+      break;
+    case BuslogMarker::kChannel:
+      PutLiteral(output, ",\"buslog\":\"channel\"");
+      PutNumber(output, "names_channel", static_cast<uint32_t>(line.markerChannel));
+      PutKey(output, "interface");
+      PutJsonString(output, line.markerValue.text, line.markerValue.length);
+      break;
+    case BuslogMarker::kOther:
+      PutLiteral(output, ",\"buslog\":\"other\"");
+      break;
+    case BuslogMarker::kNone:
+      break;
+  }
+}
+
+// A record's type and header: kind, bus, channel (and the interface a
+// channel marker named), status.
+void PutRecordHeader(const LogRecord& r, const LogContext& context, Output* output) {
   char* out;
   PutKey(output, "record");
   PutJsonString(output, kRecordNames[static_cast<int>(r.type)], strlen(kRecordNames[static_cast<int>(r.type)]));
@@ -143,6 +191,11 @@ void PutRecordHeader(const LogRecord& r, Output* output) {
       PutLiteral(output, "null");
     }
     PutLiteral(output, r.ok ? ",\"status\":\"OK\"" : ",\"status\":\"NG\"");
+    const std::string* name = r.hasChannel ? context.InterfaceName(r.channel) : nullptr;
+    if (name != nullptr) {
+      PutKey(output, "interface");
+      PutJsonString(output, name->data(), name->size());
+    }
   }
 }
 
@@ -227,8 +280,9 @@ void PutRecordBody(const LogRecord& r, Output* output) {
 
 }  // namespace
 
-void WriteJsonLine(const LogLine& line, Output* output, JsonTotals* t) {
-  PutLineHead(line, output);
+void WriteJsonLine(const LogLine& line, const LogContext& context, uint32_t logNumber, Output* output,
+                   JsonTotals* t) {
+  PutLineHead(line, context, logNumber, output);
   switch (line.form) {
     case LineForm::kEmpty:
       ++t->empty;
@@ -241,8 +295,9 @@ void WriteJsonLine(const LogLine& line, Output* output, JsonTotals* t) {
       break;
     case LineForm::kRecord:
       ++t->records[static_cast<int>(line.record.type)];
-      PutRecordHeader(line.record, output);
+      PutRecordHeader(line.record, context, output);
       PutRecordBody(line.record, output);
+      if (line.marker != BuslogMarker::kNone) PutBuslogMarker(line, output);
       break;
   }
   Put(output, "}\n", 2);

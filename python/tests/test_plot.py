@@ -45,15 +45,16 @@ def panels(figure):
 
 
 def cut_log(host_path, trace, folder, drop):
-    """trace replayed into a log, with the frames whose line numbers are in
-    drop cut out of it (frames lost)."""
+    """trace replayed into a log, with the frames whose frame numbers are in
+    drop cut out of it (frames lost); its marker lines (frame number 0)
+    stay."""
     log = os.path.join(folder, "full.csv")
     subprocess.run([host_path, "replay", trace, "--output", log, "--quiet"], check=True, capture_output=True)
     with open(log, "rb") as file:
         lines = file.readlines()
     cut = os.path.join(folder, "cut.csv")
     with open(cut, "wb") as file:
-        file.writelines(line for number, line in enumerate(lines, 1) if number not in drop)
+        file.writelines(line for line in lines if int(line[:9]) not in drop)
     return cut
 
 

@@ -11,6 +11,7 @@
 #include "candump.h"
 #include "logger/batch.h"
 #include "logger/frame_out.h"
+#include "logger/markers.h"
 #include "support/module_test.h"
 
 namespace {
@@ -144,4 +145,31 @@ TEST_F(LineLengthTest, AFailedBatchMarksEachLineThatCouldNotBeWritten) {
   for (uint32_t i = 1; i <= 5; ++i) buslog_host::AddToBatch(&batch, Line(Forms()[0], i, 0, record, text));
   EXPECT_EQ(buslog_host::WriteBatch(Api(), &batch), 5u);
   for (uint32_t i = 0; i < batch.count; ++i) EXPECT_FALSE(batch.lines[i].written) << i;
+}
+
+// The marker lines the host writes (logger/markers.h) have the length the
+// batch counts with, whatever their text and time.
+TEST_F(LineLengthTest, MarkerLinesHaveTheLengthTheModuleWrites) {
+  const char* const texts[] = {
+      "buslog start 2023-11-14T22:13:20.001000Z", "buslog writer buslog-host 0.1.0", "buslog channel 1 can0",
+      "buslog channel 256 a-name-of-64-bytes-a-name-of-64-bytes-a-name-of-64-bytes-a-name"};
+  const buslog_host::Elapsed times[] = {{0, 0}, {12, 345678}, {99999999, 999999}};
+  for (const char* text : texts) {
+    for (const buslog_host::Elapsed& since : times) {
+      SCOPED_TRACE(std::string(text) + " at " + std::to_string(since.seconds));
+      uint8_t record[BUSLOG_MARKER_RECORD_SIZE(buslog_host::kMaxMarkerText)];
+      LogLine line = buslog_host::MarkerLine(since, text, record, sizeof record);
+      EXPECT_EQ(line.kind, buslog_host::LineKind::kOther);
+      static LineBatch batch;
+      buslog_host::ClearBatch(&batch);
+      ASSERT_EQ(Open("marker.log"), 0);
+      buslog_host::AddToBatch(&batch, line);
+      ASSERT_EQ(buslog_host::WriteBatch(Api(), &batch), 0u);
+      Close();
+      std::string written = ReadLog("marker.log");
+      EXPECT_EQ(written.compare(0, 10, "000000000,"), 0) << written;
+      EXPECT_EQ(line.length + 2, written.size()) << written;
+      EXPECT_NE(written.find(std::string(",M,Marker  , -,OK,") + text + "\r\n"), std::string::npos) << written;
+    }
+  }
 }

@@ -40,8 +40,12 @@ NO_SPACE = r"(?:No space left on device|There is not enough space on the disk|Di
 MISSING = re.compile(r"^  missing +frames? (\d+)(?:-(\d+))? \((.*)\)$", re.M)
 
 
-def command(*args):
-    return ([EMULATOR] if EMULATOR else []) + [HOST] + [str(a) for a in args]
+def command(*args, markers=False):
+    """The host's command line. The logger's marker lines are left out
+    unless `markers`: the faults come at the n-th write, which the cases
+    count in frames."""
+    extra = ["--no-markers"] if args and args[0] in ("replay", "record") and not markers else []
+    return ([EMULATOR] if EMULATOR else []) + [HOST] + [str(a) for a in args] + extra
 
 
 def frame(i):
@@ -51,6 +55,15 @@ def frame(i):
 
 def trace(count, first=1):
     return "".join(frame(i) for i in range(first, first + count)).encode()
+
+
+def whole_lines(path, cut_end=False):
+    """A log's whole lines (frames and markers), without their CR LF."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if cut_end and not data.endswith(b"\r\n"):
+        data = data[: data.rfind(b"\r\n") + 2] if b"\r\n" in data else b""
+    return data[:-2].split(b"\r\n") if data else []
 
 
 def read_log(path, cut_end=False):
@@ -136,7 +149,7 @@ class Host:
     """buslog-host running with a feeder thread that writes `data` to its
     standard input, `rate` lines a second (0: as fast as it takes them)."""
 
-    def __init__(self, args, data=None, rate=0, env=None, cwd=None, limit=None, start_gap=0.0):
+    def __init__(self, args, data=None, rate=0, env=None, cwd=None, limit=None, start_gap=0.0, markers=False):
         self.err = tempfile.TemporaryFile()
         environment = dict(os.environ)
         environment.update(env or {})
@@ -145,7 +158,7 @@ class Host:
             if limit is not None:
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
 
-        self.process = subprocess.Popen(command(*args), cwd=cwd, env=environment,
+        self.process = subprocess.Popen(command(*args, markers=markers), cwd=cwd, env=environment,
                                         stdin=subprocess.PIPE if data is not None else subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=self.err,
                                         preexec_fn=preexec if limit is not None else None)
@@ -181,8 +194,8 @@ class Host:
         return status, text
 
 
-def run(args, data=b"", env=None, cwd=None, limit=None, timeout=60):
-    host = Host(args, data=data, env=env, cwd=cwd, limit=limit)
+def run(args, data=b"", env=None, cwd=None, limit=None, timeout=60, markers=False):
+    host = Host(args, data=data, env=env, cwd=cwd, limit=limit, markers=markers)
     return host.finish(timeout)
 
 
@@ -219,17 +232,30 @@ class StorageTest(unittest.TestCase):
     def logs(self, folder, prefix):
         return sorted(os.path.join(folder, f) for f in os.listdir(folder) if f.startswith(prefix) and f.endswith(".csv"))
 
-    def check(self, err, files, total=None, cut=()):
+    def check(self, err, files, total=None, cut=(), markers=False):
         """The logs hold every frame from 1 to `total` (default: the frames
         read) that the summary does not name as missing, each once, in whole
         lines (`cut`: files that may end in a cut line), and the summary's
-        line counts agree."""
+        line counts agree. With `markers`, each file with a frame begins
+        with its start and writer markers, and a channel marker comes before
+        the file's first frame; without, there is no marker line."""
         if total is None:
             total = summary_number(err, "frames read")
         seen = []
+        lines = 0
         for path in files:
             numbers = read_log(path, cut_end=path in cut)
             seen += numbers
+            whole = whole_lines(path, cut_end=path in cut)
+            lines += len(whole)
+            marked = [line for line in whole if MARKER_LINE.match(line)]
+            if not markers:
+                self.assertEqual(marked, [], path)
+            elif numbers:
+                self.assertRegex(whole[0], rb"^000000000,\+0\.000000,M,.*,buslog start \d{4}-", path)
+                self.assertRegex(whole[1], rb"^000000000,\+0\.000000,M,.*,buslog writer buslog-host ", path)
+                first = next(i for i, line in enumerate(whole) if FRAME_LINE.match(line))
+                self.assertTrue(any(b",buslog channel 1 can0" in line for line in whole[:first]), path)
             # Each file's time base is its first line written.
             with open(path, "rb") as f:
                 head = f.read(20)
@@ -239,7 +265,10 @@ class StorageTest(unittest.TestCase):
         missing = summary_missing(err)
         self.assertEqual(sorted(set(range(1, total + 1)) - set(seen)), sorted(missing), err)
         in_logs = re.search(r"^  in the logs +(\d+)", err, re.M)
-        self.assertEqual(int(in_logs.group(1)) if in_logs else summary_number(err, "frames logged"), len(seen), err)
+        if in_logs:
+            self.assertEqual(int(in_logs.group(1)), lines, err)
+        else:
+            self.assertEqual(summary_number(err, "frames logged"), len(seen), err)
         return seen, missing
 
     def count(self, err, pattern):
@@ -277,12 +306,12 @@ class StorageTest(unittest.TestCase):
         out = self.path("batch.csv")
         report = self.path("report")
         env = faults(path="*/batch.csv", write=3, errno="EIO", times=2, report=report)
-        status, err = run(["replay", self.path("in.log"), "--output", out], env=env)
+        status, err = run(["replay", self.path("in.log"), "--output", out], env=env, markers=True)
         with open(report) as f:
             self.assertEqual(f.read(), "write 3 EIO\nwrite 4 EIO\n")
         self.assertEqual(status, 0, err)
         self.assertEqual(self.count(err, r"Input/output error"), 1, err)
-        seen, missing = self.check(err, [out])
+        seen, missing = self.check(err, [out], markers=True)
         self.assertEqual(seen, list(range(1, 3001)))
 
     @needs_faults
@@ -362,6 +391,26 @@ class StorageTest(unittest.TestCase):
         self.assertEqual(sorted(missing), list(range(100, 100 + len(missing))))
 
     @needs_faults
+    def test_a_failed_marker_line_is_written_again_before_its_frame(self):
+        # With a Write a line, writes 1 to 3 are the start, writer and channel
+        # markers: whichever fails is tried again, in its place, before frame
+        # 1. Batched, write 1 is the first batch, markers and frames.
+        for write, sync in ((1, True), (2, True), (3, True), (1, False)):
+            with self.subTest(write=write, sync=sync):
+                out = self.path("mark-%d-%d.csv" % (write, sync))
+                env = faults(path="*/mark-%d-%d.csv" % (write, sync), write=write, errno="EIO", times=1)
+                status, err = Host(["replay", "-", "--output", out] + (["--sync-every-frame"] if sync else []),
+                                   trace(100), rate=2000, env=env, markers=True).finish()
+                self.assertEqual(status, 0, err)
+                self.assertEqual(self.count(err, r"Input/output error"), 1, err)
+                seen, missing = self.check(err, [out], 100, markers=True)
+                self.assertEqual(seen, list(range(1, 101)))
+                lines = whole_lines(out)
+                self.assertEqual([line[37:51] for line in lines[:3]],
+                                 [b"buslog start 2", b"buslog writer ", b"buslog channel"], err)
+                self.assertEqual(summary_number(err, "marker lines"), 3, err)
+
+    @needs_faults
     def test_efbig_at_a_file_systems_largest_file_goes_on_in_a_new_file(self):
         # Lines are 71 bytes: 20,000 bytes hold 281 whole lines and a cut
         # one, which the module takes back.
@@ -370,14 +419,15 @@ class StorageTest(unittest.TestCase):
                 folder = tempfile.mkdtemp(dir=self.dir)
                 out = os.path.join(folder, "big.csv")
                 env = faults(path="*/big*.csv", max_size=20000)
-                status, err = Host(["replay", "-", "--output", out] + rotate, trace(1000), env=env).finish()
+                status, err = Host(["replay", "-", "--output", out] + rotate, trace(1000), env=env,
+                                   markers=True).finish()
                 self.assertEqual(status, 0, err)
                 files = self.logs(folder, "big")
                 self.assertEqual(len(files), 4, err)
                 for path in files:
                     self.assertLessEqual(os.path.getsize(path), 20000)
                 self.assertEqual(self.count(err, r"File too large.*going on in"), 3, err)
-                seen, missing = self.check(err, files, 1000)
+                seen, missing = self.check(err, files, 1000, markers=True)
                 self.assertEqual(missing, {})
 
     # ---- a file size limit (real)
@@ -385,13 +435,13 @@ class StorageTest(unittest.TestCase):
     @posix_only
     def test_file_size_limit_never_kills_the_logger(self):
         out = self.path("limit.csv")
-        status, err = Host(["record", "--output", out], trace(2000), limit=30000).finish()
+        status, err = Host(["record", "--output", out], trace(2000), limit=30000, markers=True).finish()
         self.assertEqual(status, 0, err)
         self.assertNotEqual(status, -signal.SIGXFSZ)
         self.assertRegex(err, r"File too large; going on in .*limit-002\.csv")
         files = self.logs(self.dir, "limit")
         self.assertGreaterEqual(len(files), 3, err)
-        self.check(err, files, 2000)
+        self.check(err, files, 2000, markers=True)
 
     @posix_only
     def test_file_size_limit_never_kills_convert(self):
@@ -451,7 +501,7 @@ class StorageTest(unittest.TestCase):
             with self.subTest(rotate=rotate):
                 folder = tempfile.mkdtemp(dir=self.dir)
                 out = os.path.join(folder, "del.csv")
-                host = Host(["replay", "-", "--output", out] + rotate, trace(1500), rate=500)
+                host = Host(["replay", "-", "--output", out] + rotate, trace(1500), rate=500, markers=True)
                 time.sleep(1.0)
                 deleted = self.open_log(folder, "del")
                 os.remove(deleted)
@@ -460,7 +510,7 @@ class StorageTest(unittest.TestCase):
                 self.assertEqual(self.count(err, r"^buslog-host: the log .*%s was deleted under the logger; its \d+ "
                                             r"lines are lost; going on in " % os.path.basename(deleted)), 1, err)
                 files = self.logs(folder, "del")
-                seen, missing = self.check(err, files)
+                seen, missing = self.check(err, files, markers=True)
                 # What is missing is the deleted file's frames, one run of them.
                 self.assertEqual(sorted(missing), list(range(min(missing), max(missing) + 1)), err)
                 self.assertEqual(set(missing.values()), {"the log %s was deleted" % deleted})

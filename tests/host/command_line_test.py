@@ -114,7 +114,7 @@ class CommandLineTest(unittest.TestCase):
             ("unknown option", ["replay", "x.log", "--bogus"],
              "buslog-host: unknown option --bogus (replay takes --output, --name, --overwrite, --rotate-size, "
              "--rotate-seconds, --max-files, --max-total, --queue, --module, --share, --strict, --progress, --quiet, "
-             "--report-every, --sync-every-frame)"),
+             "--report-every, --sync-every-frame, --no-markers)"),
             ("unknown command", ["frob"],
              "buslog-host: unknown command frob (the commands: replay, record, run, demo, convert, stats, help)"),
             ("no command", [], "buslog-host: no command given (the commands: replay, record, run, demo, convert, "

@@ -48,17 +48,27 @@ def frame(i, seconds=None, ident="123"):
     return "(%.6f) can0 %s#%02X\n" % (seconds, ident, i & 0xFF)
 
 
+MARKER = re.compile(rb"^000000000,\+\d+\.\d+,M,Marker  , -,OK,buslog (start \S+Z|writer buslog-host \S+|channel \d+ \S+)$")
+
+
+def is_marker(line):
+    return line.startswith(b"000000000,")
+
+
 def read_log(path):
-    """The log's lines; fails unless every one is whole (CR LF) and well formed."""
+    """The log's frame lines; fails unless every line is whole (CR LF) and
+    well formed, and the file begins with its start and writer markers."""
     with open(path, "rb") as f:
         data = f.read()
     if not data:
         return []
     assert data.endswith(b"\r\n"), "%s does not end with a whole line" % path
     lines = data[:-2].split(b"\r\n")
+    assert lines[0].startswith(b"000000000,+0.000000,M,Marker  , -,OK,buslog start "), "%s: %r" % (path, lines[0])
+    assert lines[1].startswith(b"000000000,+0.000000,M,Marker  , -,OK,buslog writer "), "%s: %r" % (path, lines[1])
     for line in lines:
-        assert LINE.match(line), "%s: not a log line: %r" % (path, line)
-    return lines
+        assert LINE.match(line) or MARKER.match(line), "%s: not a log line: %r" % (path, line)
+    return [line for line in lines if not is_marker(line)]
 
 
 def numbers(lines):
@@ -70,11 +80,13 @@ def stamps(lines):
 
 
 def count_lines(path):
+    """Frame lines written so far (marker lines left out)."""
     try:
         with open(path, "rb") as f:
-            return f.read().count(b"\r\n")
+            data = f.read()
     except FileNotFoundError:
         return 0
+    return sum(1 for line in data.split(b"\r\n")[:-1] if not is_marker(line))
 
 
 def wait_for_lines(path, n, timeout=10.0):
@@ -466,7 +478,8 @@ class LoggerTest(unittest.TestCase):
             self.assertTrue(lines, name)
             self.assertEqual(stamps(lines)[0], "0.000000", name)
             every += numbers(lines)
-            self.assertIn(name + " (%d lines, first frame " % len(lines), err.replace("\\", "/"))
+            # The summary counts every line, the file's 3 marker lines too.
+            self.assertIn(name + " (%d lines, first frame " % (len(lines) + 3), err.replace("\\", "/"))
         self.assertEqual(every, list(range(1, total + 1)))
 
     def test_rotation_by_size(self):
@@ -494,6 +507,21 @@ class LoggerTest(unittest.TestCase):
         self.check_rotation(err, files, total)
         for name in files:
             self.assertEqual(stamps(read_log(self.path(name)))[-1], "9.500000", name)
+
+    def test_rotation_by_time_goes_on_after_the_clock_steps_back(self):
+        # 15 s of frames, the clock an hour back, 15 s more: each jump begins
+        # a file with its own time base, and rotation by age goes on from it.
+        times = [1700000000 + i * 0.5 for i in range(30)] + [1699996400 + i * 0.5 for i in range(30)]
+        trace = self.write("in.log", "".join(frame(i + 1, t) for i, t in enumerate(times)))
+        status, _, err = self.run_host("replay", trace, "--output", "age.csv", "--rotate-seconds", "10")
+        self.assertEqual(status, 0, err)
+        files = sorted(f for f in self.listing() if f.startswith("age"))
+        self.assertEqual(files, ["age-001.csv", "age-002.csv", "age-003.csv", "age-004.csv"])
+        self.check_rotation(err, files, 60)
+        self.assertEqual([stamps(read_log(self.path(name)))[-1] for name in files],
+                         ["9.500000", "4.500000", "9.500000", "4.500000"])
+        self.assertIn("in.log:31: time jump: 3614.500000 s before the file's latest frame: the clock went back", err)
+        self.assertIn("time jumps      1 ", err)
 
     def test_rotation_never_continues_an_earlier_series(self):
         # A file of the series' names is there: this run's series has a name
@@ -586,8 +614,8 @@ class LoggerTest(unittest.TestCase):
         self.write("afile", "")
         rows = [
             # name, working folder, --output, exit status, message, file expected
-            ("sub-folder", "", "inner/sub/a.csv", 0, "inner/sub/a.csv (1 lines", "inner/sub/a.csv"),
-            ("up a folder", "inner", "../b.csv", 0, "/b.csv (1 lines", "b.csv"),
+            ("sub-folder", "", "inner/sub/a.csv", 0, "inner/sub/a.csv (4 lines", "inner/sub/a.csv"),
+            ("up a folder", "inner", "../b.csv", 0, "/b.csv (4 lines", "b.csv"),
             ("folder missing", "", "nowhere/c.csv", 1, "does not exist", None),
             ("folder is a file", "", "afile/d.csv", 1, "not a folder", None),
             ("output is a folder", "", "inner", 1, "is a folder", None),

@@ -366,5 +366,245 @@ TEST(LogReaderTest, LineReaderAcrossBlocks) {
   fclose(file);
 }
 
+
+// Rule 12: which text lines count as malformed, and rule 13: which lines
+// are log lines.
+TEST(LogReaderTest, MalformedAndLogLines) {
+  struct Case {
+    const char* name;
+    std::string line;
+    const char* why;  // null: not text
+    bool malformed;
+    bool logLine;
+  };
+  const Case cases[] = {
+      {"a record", "000000001,+0.000001,I,CAN     , 1,OK,0,1,23,0", nullptr, false, true},
+      {"an error field alone", "000000001,+0.000001,(0:ERR=0000001F)", nullptr, false, true},
+      {"free text after frame and time", "000000043,+0.000043,operator note", "not a record", false, true},
+      {"frame and time only", "000000044,+12.34567", "no record", false, true},
+      {"a record without frame or time", ",M,Marker  , -,OK,x", nullptr, false, true},
+      {"a broken CAN body", "000000003,+0.000003,I,CAN     , 1,OK,0,3,21,1,AA,RTR", "data before RTR", true, true},
+      {"CAN flags above 7", "000000001,+0.000001,I,CAN     , 1,OK,8,1,23,0", "bad CAN flags", true, true},
+      {"a broken environment record", "000000029,+0.000029,E,Env     , -,OK,N",
+       "environment record without a quoted value", true, true},
+      {"a time in exponent form", "000000001,+1e3,I,CAN     , 1,OK,0,1,23,0", "not a record", true, false},
+      {"not a number as time", "000000001,+nan,I,CAN     , 1,OK,0,1,23,0", "not a record", true, false},
+      {"a time with its point first", "000000048,+.1234567", "not a record", true, false},
+      {"an unpadded bus name", "000000001,+0.000001,I,CAN, 1,OK,0,1,23,0", "not a record", false, true},
+      {"a record behind NUL bytes", std::string(413, '\0') + "000000011,+0.000011,I,CAN     , 1,OK,0,1,23,0",
+       "log line behind leading bytes", true, false},
+      {"an error field behind junk", "xx000000011,+0.000011,(0:ERR=00000001)", "log line behind leading bytes",
+       true, false},
+      {"text behind NUL bytes", std::string(3, '\0') + "000000011,+0.000011,note", "not a log line", false, false},
+      {"a candump line", "(1436509052.249713) can0 123#DEADBEEF", "not a log line", false, false},
+      {"plain text", "hello, world", "not a log line", false, false},
+      {"longer than a log line", std::string(kLogLineLimit + 1, 'x'), "longer than a log line", true, false},
+      {"empty", "", nullptr, false, false},
+  };
+  static LogLine line;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ParseLogLine(c.line.data(), c.line.size(), &line);
+    if (c.why != nullptr) {
+      ASSERT_EQ(line.form, LineForm::kText);
+      EXPECT_STREQ(line.why, c.why);
+    } else {
+      EXPECT_NE(line.form, LineForm::kText);
+    }
+    EXPECT_EQ(line.malformed, c.malformed);
+    EXPECT_EQ(line.logLine, c.logLine);
+  }
+}
+
+// Rule 14: what each buslog marker says.
+TEST(LogReaderTest, BuslogMarkers) {
+  struct Case {
+    const char* name;
+    const char* line;
+    const char* reading;  // "none", "start S.U", "start?", "writer [W]", "channel N [NAME]", "other"
+  };
+  const Case cases[] = {
+      {"start", "000000000,+0.000000,M,Marker  , -,OK,buslog start 2023-11-14T22:13:20.001000Z",
+       "start 1700000000.001000"},
+      {"start at the epoch", "000000000,+0.000000,M,Marker  , -,OK,buslog start 1970-01-01T00:00:00.000000Z",
+       "start 0.000000"},
+      {"start on a leap day", "000000000,+0.000000,M,Marker  , -,OK,buslog start 2024-02-29T23:59:59.999999Z",
+       "start 1709251199.999999"},
+      {"start past 32-bit seconds", "000000000,+0.000000,M,Marker  , -,OK,buslog start 2106-02-07T06:28:16.500000Z",
+       "start 4294967296.500000"},
+      {"start in the last year", "000000000,+0.000000,M,Marker  , -,OK,buslog start 9999-12-31T23:59:59.000000Z",
+       "start 253402300799.000000"},
+      {"start on 29 February of no leap year",
+       "000000000,+0.000000,M,Marker  , -,OK,buslog start 2023-02-29T00:00:00.000000Z", "start?"},
+      {"start before 1970", "000000000,+0.000000,M,Marker  , -,OK,buslog start 1969-12-31T23:59:59.000000Z",
+       "start?"},
+      {"start without its Z", "000000000,+0.000000,M,Marker  , -,OK,buslog start 2023-11-14T22:13:20.001000",
+       "start?"},
+      {"start with 3 fractional digits", "000000000,+0.000000,M,Marker  , -,OK,buslog start 2023-11-14T22:13:20.001Z",
+       "start?"},
+      {"start with a leap second", "000000000,+0.000000,M,Marker  , -,OK,buslog start 2016-12-31T23:59:60.000000Z",
+       "start?"},
+      {"start with text after it", "000000000,+0.000000,M,Marker  , -,OK,buslog start 2023-11-14T22:13:20.001000Z x",
+       "start?"},
+      {"start alone", "000000000,+0.000000,M,Marker  , -,OK,buslog start", "start?"},
+      {"writer", "000000000,+0.000000,M,Marker  , -,OK,buslog writer buslog-host 0.2.0", "writer [buslog-host 0.2.0]"},
+      {"writer without a name", "000000000,+0.000000,M,Marker  , -,OK,buslog writer ", "other"},
+      {"channel", "000000000,+0.004000,M,Marker  , -,OK,buslog channel 1 can0", "channel 1 [can0]"},
+      {"channel with a name of blanks and commas",
+       "000000000,+0.004000,M,Marker  , -,OK,buslog channel 12 PCAN_USBBUS1, bus 2", "channel 12 [PCAN_USBBUS1, bus 2]"},
+      {"channel 0", "000000000,+0.004000,M,Marker  , -,OK,buslog channel 0 can0", "other"},
+      {"channel with a leading zero", "000000000,+0.004000,M,Marker  , -,OK,buslog channel 01 can0", "other"},
+      {"channel past 32 bits", "000000000,+0.004000,M,Marker  , -,OK,buslog channel 2147483648 can0", "other"},
+      {"channel without a name", "000000000,+0.004000,M,Marker  , -,OK,buslog channel 1 ", "other"},
+      {"channel with two blanks", "000000000,+0.004000,M,Marker  , -,OK,buslog channel 1  can0", "channel 1 [ can0]"},
+      {"an unknown buslog word", "000000000,+0.000000,M,Marker  , -,OK,buslog stop", "other"},
+      {"buslog without a word", "000000000,+0.000000,M,Marker  , -,OK,buslog", "none"},
+      {"an ordinary marker with frame number 0", "000000000,+0.000000,M,Marker  , -,OK,Start of test", "none"},
+      {"a buslog text with frame number 1", "000000001,+0.000000,M,Marker  , -,OK,buslog start 2023-11-14T22:13:20.001000Z",
+       "none"},
+      {"a buslog text without frame number", ",M,Marker  , -,OK,buslog channel 1 can0", "none"},
+      {"free text, not a marker record", "000000000,+0.000000,buslog channel 1 can0", "none"},
+  };
+  static LogLine line;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ParseLogLine(c.line, strlen(c.line), &line);
+    char reading[128];
+    switch (line.marker) {
+      case BuslogMarker::kNone: snprintf(reading, sizeof reading, "none"); break;
+      case BuslogMarker::kStart:
+        snprintf(reading, sizeof reading, "start %llu.%06u", static_cast<unsigned long long>(line.startSeconds),
+                 line.startMicros);
+        break;
+      case BuslogMarker::kStartUnread: snprintf(reading, sizeof reading, "start?"); break;
+      case BuslogMarker::kWriter: snprintf(reading, sizeof reading, "writer [%s]", Str(line.markerValue).c_str()); break;
+      case BuslogMarker::kChannel:
+        snprintf(reading, sizeof reading, "channel %d [%s]", line.markerChannel, Str(line.markerValue).c_str());
+        break;
+      case BuslogMarker::kOther: snprintf(reading, sizeof reading, "other"); break;
+    }
+    EXPECT_STREQ(reading, c.reading);
+    EXPECT_FALSE(line.malformed);
+  }
+  const char withNul[] = "000000000,+0.000000,M,Marker  , -,OK,buslog channel 1 ca\0n0";
+  ParseLogLine(withNul, sizeof withNul - 1, &line);
+  EXPECT_EQ(line.marker, BuslogMarker::kOther);
+}
+
+TEST(LogReaderTest, UtcTexts) {
+  struct Case {
+    uint64_t seconds;
+    uint32_t micros;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, 0, "1970-01-01T00:00:00.000000Z"},
+      {1700000000, 1000, "2023-11-14T22:13:20.001000Z"},
+      {951782400, 5, "2000-02-29T00:00:00.000005Z"},
+      {4294967295, 999999, "2106-02-07T06:28:15.999999Z"},
+      {253402300799, 0, "9999-12-31T23:59:59.000000Z"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    char text[kUtcTextLength + 1];
+    ASSERT_TRUE(FormatUtc(c.seconds, c.micros, text));
+    EXPECT_STREQ(text, c.text);
+    uint64_t seconds = 1;
+    uint32_t micros = 1;
+    ASSERT_TRUE(ParseUtc(text, strlen(text), &seconds, &micros));
+    EXPECT_EQ(seconds, c.seconds);
+    EXPECT_EQ(micros, c.micros);
+  }
+  char text[kUtcTextLength + 1];
+  EXPECT_FALSE(FormatUtc(253402300800, 0, text));
+  EXPECT_FALSE(FormatUtc(0, 1000000, text));
+}
+
+void ReadContext(const std::string& contents, LogContext* context, std::vector<std::string>* times) {
+  FILE* file = tmpfile();
+  EXPECT_NE(file, nullptr);
+  fwrite(contents.data(), 1, contents.size(), file);
+  rewind(file);
+  LogReader reader;
+  EXPECT_TRUE(OpenLogReader(&reader, file));
+  static LogLine line;
+  while (NextLogLine(&reader, &line)) {
+    if (line.marker != BuslogMarker::kNone || line.form != LineForm::kRecord) continue;
+    uint64_t seconds;
+    uint32_t micros;
+    char text[64];
+    const std::string* name = reader.context.InterfaceName(line.record.channel);
+    if (reader.context.AbsoluteTime(line.time, &seconds, &micros)) {
+      snprintf(text, sizeof text, "%llu.%06u %s", static_cast<unsigned long long>(seconds), micros,
+               name != nullptr ? name->c_str() : "-");
+    } else {
+      snprintf(text, sizeof text, "? %s", name != nullptr ? name->c_str() : "-");
+    }
+    times->push_back(text);
+  }
+  *context = reader.context;
+  CloseLogReader(&reader);
+  fclose(file);
+}
+
+// The context a reader keeps: time bases (also a start marker later in the
+// file), interface names, the writer, and the counts behind "no log".
+TEST(LogReaderTest, ContextFromMarkers) {
+  std::string log =
+      "000000000,+0.000000,M,Marker  , -,OK,buslog start 2023-11-14T22:13:20.001000Z\r\n"
+      "000000000,+0.000000,M,Marker  , -,OK,buslog writer buslog-python 0.2.0\r\n"
+      "000000000,+0.000000,M,Marker  , -,OK,buslog channel 1 can0\r\n"
+      "000000001,+0.000000,I,CAN     , 1,OK,0,1,23,0\r\n"
+      "000000002,+1.999999,I,CAN     , 2,OK,0,1,23,0\r\n"
+      "000000000,+1.999999,M,Marker  , -,OK,buslog channel 2 vcan 7\r\n"
+      "000000003,+1.999999,I,CAN     , 2,OK,0,1,23,0\r\n"
+      "000000000,+0.000000,M,Marker  , -,OK,buslog start 2023-11-14T23:13:20.500000Z\r\n"
+      "000000004,+0.600000,I,CAN     , 1,OK,0,1,23,0\r\n"
+      "000000000,+0.000000,M,Marker  , -,OK,buslog start yesterday\r\n"
+      "000000005,+0.700000,I,CAN     , 1,OK,0,1,23,0\r\n"
+      "000000000,+0.000000,M,Marker  , -,OK,buslog pause\r\n";
+  log += std::string("\0\0", 2) + "000000006,+0.800000,I,CAN     , 1,OK,0,1,23,0\r\n";
+  LogContext context;
+  std::vector<std::string> times;
+  ReadContext(log, &context, &times);
+  const std::vector<std::string> expected = {
+      "1700000000.001000 can0", "1700000002.000999 -", "1700000002.000999 vcan 7",
+      "1700003601.100000 can0", "? can0",
+  };
+  EXPECT_EQ(times, expected);
+  EXPECT_EQ(context.writer, "buslog-python 0.2.0");
+  EXPECT_EQ(context.timeBases, 3u);
+  EXPECT_EQ(context.markerLines, 7u);
+  EXPECT_EQ(context.ignoredMarkers, 2u);
+  EXPECT_EQ(context.malformedLines, 1u);
+  EXPECT_EQ(context.lines, 13u);
+  EXPECT_EQ(context.logLines, 12u);
+  EXPECT_FALSE(context.NoLog());
+}
+
+TEST(LogReaderTest, NoLogDetection) {
+  struct Case {
+    const char* name;
+    std::string contents;
+    bool noLog;
+  };
+  const Case cases[] = {
+      {"an empty file", "", false},
+      {"a candump trace", "(1436509052.249713) can0 123#DEADBEEF\n(1436509052.249800) can0 124#\n", true},
+      {"blank lines only", "\r\n\r\n", true},
+      {"text and one log line", "hello\n000000001,+0.000000,I,CAN     , 1,OK,0,1,23,0\n", false},
+      {"a record behind NUL bytes only", std::string("\0\0", 2) + "000000001,+0.000000,I,CAN     , 1,OK,0,1,23,0\n",
+       true},
+      {"markers only", "000000000,+0.000000,M,Marker  , -,OK,buslog start 2023-11-14T22:13:20.001000Z\r\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LogContext context;
+    std::vector<std::string> times;
+    ReadContext(c.contents, &context, &times);
+    EXPECT_EQ(context.NoLog(), c.noLog);
+  }
+}
+
 }  // namespace
 }  // namespace buslog_reader

@@ -44,6 +44,16 @@ run(${HOST} convert ${log} --to candump --start ${start} --interfaces ${interfac
 message("${err}")
 run(${TOOL} compare ${TRACE} ${WORK}/rt-${NAME}.out.candump ${start})
 message("${out}")
+# Without --start and --interfaces the log's own markers give the same
+# absolute times and interface names.
+run(${HOST} convert ${log} --to candump --direction --output ${WORK}/rt-${NAME}.markers.candump --overwrite)
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/rt-${NAME}.out.candump
+                        ${WORK}/rt-${NAME}.markers.candump RESULT_VARIABLE differ)
+if(differ)
+  message(FATAL_ERROR "convert without --start and --interfaces differs from convert with them")
+endif()
+run(${TOOL} compare ${TRACE} ${WORK}/rt-${NAME}.markers.candump ${start})
+message("from the markers alone: ${out}")
 
 # can-utils reads the converted file too (native builds, where log2asc is).
 find_program(LOG2ASC log2asc)

@@ -170,10 +170,18 @@ def test_jsonl_fields_are_typed(tmp_path):
     log = SOURCE / "tests" / "host" / "expected" / "demo-can.log"
     out = tmp_path / "demo.jsonl"
     host("convert", log, "--to", "jsonl", "--output", out)
-    objects = [json.loads(line) for line in out.read_text().splitlines()]
+    every = [json.loads(line) for line in out.read_text().splitlines()]
+    # The log's own marker lines say when and what; then come the frames.
+    markers = [obj for obj in every if "buslog" in obj]
+    assert [(obj["buslog"], obj["frame"]) for obj in markers] == [("start", 0), ("writer", 0), ("channel", 0),
+                                                                 ("channel", 0)]
+    assert (markers[0]["start"], markers[0]["start_time"]) == ("2023-11-14T22:13:20.000000Z", 1700000000.0)
+    assert [(obj["names_channel"], obj["interface"]) for obj in markers[2:]] == [(1, "can0"), (2, "can1")]
+    objects = [obj for obj in every if "buslog" not in obj]
     first = objects[0]
     assert (first["frame"], first["time"], first["channel"], first["id"], first["data"]) == (1, 0.0, 1, 0x123,
                                                                                            "DEADBEEF")
+    assert (first["abs_time"], first["interface"]) == (1700000000.0, "can0")
     fd = objects[5]
     assert (fd["frame_type"], fd["fd_flags"], fd["dlc"], len(fd["data"])) == ("fd", 1, 9, 24)
     error = objects[6]
