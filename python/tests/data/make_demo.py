@@ -106,7 +106,7 @@ def make_picture(output, host):
     import buslog
     with tempfile.TemporaryDirectory() as folder:
         trace = write_trace(os.path.join(folder, "demo-drive.log"))
-        log = os.path.join(folder, "demo-drive.csv")
+        log = os.path.join(folder, "demo-drive.buslog")
         subprocess.run([host, "replay", trace, "--output", log, "--quiet"], check=True, capture_output=True)
         with open(log, "rb") as file:
             lines = file.readlines()
@@ -132,7 +132,7 @@ def make_picture(output, host):
                 line = line.replace(b",0,1,00,8,", b",0,1,00,2,")
                 line = b",".join(line.split(b",")[:12]) + b"\r\n"
             kept.append(line)
-        cut = os.path.join(folder, "demo-drive.csv")
+        cut = os.path.join(folder, "demo-drive.buslog")
         with open(cut, "wb") as file:
             file.writelines(kept)
         summary = buslog.Summary()
