@@ -356,7 +356,6 @@ bool ReplayLines(LoggerRun* run, Source& source) {
   run->totals = ReplayTotals{};
   run->channels.count = 0;
   run->warnings = 0;
-  run->writeWarnings = 0;
   run->keep = Keeping{};
   run->screenFormatSaid = false;
   run->frameNumber = 0;

@@ -60,7 +60,6 @@ struct LoggerRun {
 
   uint32_t frameNumber;          // the last PutFrameId, continued across files
   uint64_t warnings;             // malformed lines and channel faults said or counted
-  uint64_t writeWarnings;        // failed Writes said or counted
   bool screenFormatSaid;         // candump's screen format met, and what to do said
   ReplayTotals totals;
   LiveStats live;                // live input only
