@@ -3,26 +3,14 @@
 // never reads outside them.
 #include "log_reader.h"
 
+#include "hex_digits.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace buslog_reader {
 namespace {
 
-struct HexTable {
-  int8_t value[256];
-};
-constexpr HexTable MakeHexTable() {
-  HexTable table = {};
-  for (int c = 0; c < 256; ++c) table.value[c] = -1;
-  for (int c = '0'; c <= '9'; ++c) table.value[c] = static_cast<int8_t>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) table.value[c] = static_cast<int8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) table.value[c] = static_cast<int8_t>(c - 'A' + 10);
-  return table;
-}
-constexpr HexTable kHex = MakeHexTable();
-
-inline int HexValue(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
 inline bool IsDigit(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c) - '0') <= 9; }
 
 constexpr uint8_t kFdLengths[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 20, 24, 32, 48, 64};
