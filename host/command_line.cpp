@@ -148,13 +148,18 @@ const OptionInfo kOptionTable[] = {
      "one Write, and so one sync, a frame; by default the frames at\n"
      "                      hand go out together (up to about 60 a Write)\n"},
     {"--no-markers", kOptionNoMarkers, nullptr, nullptr,
-     "frames only: no marker lines (start time, writer, interfaces)\n"},
+     "frames only: no marker lines (start time, writer, interfaces);\n"
+     "                      one time base a file\n"},
+    {"--time-base-per-file", kOptionTimeBasePerFile, nullptr, nullptr,
+     "one time base a file, as the module's own time column counts:\n"
+     "                      times then keep fewer digits after 10 s\n"},
 };
 
 const uint32_t kLoggerOptions = kOptionOutput | kOptionName | kOptionOverwrite | kOptionRotateSize |
                                 kOptionRotateSeconds | kOptionQueue | kOptionModule | kOptionShare | kOptionStrict |
                                 kOptionProgress | kOptionQuiet | kOptionReportEvery | kOptionMaxFiles |
-                                kOptionMaxTotal | kOptionSyncEveryFrame | kOptionNoMarkers;
+                                kOptionMaxTotal | kOptionSyncEveryFrame | kOptionNoMarkers |
+                                kOptionTimeBasePerFile;
 
 const CommandSpec kCommandSpecs[] = {
     {"replay", "replay TRACE [options]", "log a candump trace through the module (TRACE -: standard input)\n",
@@ -345,6 +350,7 @@ ParseResult ParseOptions(int argc, char** argv, Options* options) {
         case kOptionQuiet: options->quiet = true; break;
         case kOptionSyncEveryFrame: options->syncEveryFrame = true; break;
         case kOptionNoMarkers: options->noMarkers = true; break;
+        case kOptionTimeBasePerFile: options->timeBasePerFile = true; break;
         default: break;
       }
       continue;

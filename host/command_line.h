@@ -6,10 +6,13 @@
 #include <vector>
 
 #include "file_names.h"
-#include "logger/channels.h"
+#include "buslog_writer.h"
+#include "candump.h"
 #include "platform/message.h"
 
 namespace buslog_host {
+
+using buslog_files::kPathSize;
 
 // The options of replay, record, run and demo, one bit each: which ones a
 // command takes (CommandSpec), which ones a command line gave (Options).
@@ -30,6 +33,7 @@ enum OptionBit : uint32_t {
   kOptionMaxTotal = 1u << 13,
   kOptionSyncEveryFrame = 1u << 14,
   kOptionNoMarkers = 1u << 15,
+  kOptionTimeBasePerFile = 1u << 16,
 };
 
 // A command of those that load the module, for its help and for what its
@@ -65,6 +69,7 @@ struct Options {
   uint64_t maxTotal;         // --max-total: 0 no ring by size
   bool syncEveryFrame;       // one Write (one sync) a frame, no batches
   bool noMarkers;            // --no-markers: frames only, no marker lines
+  bool timeBasePerFile;      // --time-base-per-file: one time base a file
   uint32_t given;            // the OptionBits the command line gave
 };
 
@@ -87,7 +92,7 @@ struct InterfaceName {
 };
 
 // Names --interfaces can give: one per channel.
-constexpr size_t kMaxInterfaces = kMaxChannels;
+constexpr size_t kMaxInterfaces = BUSLOG_WRITER_MAX_CHANNELS;
 
 struct ConvertOptions {
   std::vector<const char*> logs;  // read in order as one; "-" is standard input

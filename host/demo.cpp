@@ -5,25 +5,23 @@
 #include <cstdio>
 #include <cstring>
 
-#include "file_names.h"
+#include "platform/system.h"
 #include "logger/logger.h"
 #include "platform/message.h"
-#include "platform/system.h"
 #include "script/runner.h"
 
 namespace buslog_host {
 namespace {
 
 // The demo's replay into `output` in the current directory.
-int Replay(const Options& options, const BuslogApi& api, const char* moduleDirectory, const char* trace,
-           const char* output) {
+int Replay(const Options& options, const char* trace, const char* output) {
   LoggerRequest request = MakeLoggerRequest(options, trace);
-  request.log.output = output;
-  request.log.name = nullptr;
-  request.log.overwrite = options.overwrite;
-  request.log.rotating = false;
-  request.rotation = RotationPolicy{0, 0};
-  return RunLogger(api, moduleDirectory, request);
+  request.output = output;
+  request.name = nullptr;
+  request.overwrite = options.overwrite;
+  request.rotateBytes = 0;
+  request.rotateSeconds = 0;
+  return RunLogger(options.module, request);
 }
 
 bool FindSamples(char* dir, size_t size) {
@@ -104,7 +102,7 @@ int RunDemo(const Options& options, const BuslogApi& api, const char* moduleDire
     return 1;
   }
   logFolder[folderLength - nameLength] = '\0';
-  int status = Replay(options, api, moduleDirectory, trace, canLog);
+  int status = Replay(options, trace, canLog);
   char scriptLog[kPathSize] = "demo-script.buslog";
   status |= RunScript(options, api, moduleDirectory, script, logFolder, scriptLog, sizeof scriptLog);
   ShowLog(fullCanLog);

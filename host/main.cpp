@@ -7,11 +7,10 @@
 
 #include "command_line.h"
 #include "demo.h"
-#include "file_names.h"
+#include "platform/system.h"
 #include "logger/logger.h"
 #include "platform/message.h"
 #include "platform/module_loader.h"
-#include "platform/system.h"
 #include "script/runner.h"
 #include "tools/log_tools.h"
 
@@ -79,13 +78,11 @@ bool LoadHost(const Options& options, Host* host) {
   return true;
 }
 
-int ReplayCommand(const Options& options, const Host& host) {
-  return RunLogger(host.module.api, host.moduleDirectory, MakeLoggerRequest(options, options.input));
+int ReplayCommand(const Options& options, const Host&) {
+  return RunLogger(options.module, MakeLoggerRequest(options, options.input));
 }
 
-int RecordCommand(const Options& options, const Host& host) {
-  return RunLogger(host.module.api, host.moduleDirectory, MakeLoggerRequest(options, "-"));
-}
+int RecordCommand(const Options& options, const Host&) { return RunLogger(options.module, MakeLoggerRequest(options, "-")); }
 
 int RunCommand(const Options& options, const Host& host) {
   return RunScript(options, host.module.api, host.moduleDirectory, options.input, nullptr, nullptr, 0);
@@ -97,16 +94,19 @@ int DemoCommand(const Options& options, const Host& host) {
 
 // Every command. The log tools take their own command lines and need no
 // module; the others take the options their CommandSpec (command_line.h)
-// lists, and load it.
+// lists, and find it: the logger hands it to the writer engine, which
+// loads it, the script runner and the demo load it here.
 struct Command {
   const char* name;
   int (*run)(const Options& options, const Host& host);
   int (*runTool)(int argc, char** argv);  // a log tool: its own options, no module
+  bool loadsModule;
 };
 
 const Command kCommands[] = {
-    {"replay", ReplayCommand, nullptr}, {"record", RecordCommand, nullptr}, {"run", RunCommand, nullptr},
-    {"demo", DemoCommand, nullptr},     {"convert", nullptr, RunConvert},   {"stats", nullptr, RunStats},
+    {"replay", ReplayCommand, nullptr, false}, {"record", RecordCommand, nullptr, false},
+    {"run", RunCommand, nullptr, true},        {"demo", DemoCommand, nullptr, true},
+    {"convert", nullptr, RunConvert, false},   {"stats", nullptr, RunStats, false},
 };
 
 const Command* FindCommand(const char* name) {
@@ -168,8 +168,8 @@ int main(int argc, char** argv) {
   if (parsed == ParseResult::kWrong) return 2;
   const Command* command = FindCommand(options.command);
   static Host host;
-  if (!FindModule(&options) || !LoadHost(options, &host)) return 1;
+  if (!FindModule(&options) || (command->loadsModule && !LoadHost(options, &host))) return 1;
   int status = command->run(options, host);
-  UnloadModule(&host.module);
+  if (command->loadsModule) UnloadModule(&host.module);
   return status;
 }

@@ -20,6 +20,17 @@ void Refill(LineSource* source) {
   source->begin = 0;
   source->end = pending;
   size_t room = kBufferSize - pending;
+  if (source->readSome != nullptr) {
+    long got = source->readSome(source->readContext, source->buffer + pending, room);
+    if (got <= 0) {
+      source->atEnd = true;
+      source->readError = got < 0;
+      return;
+    }
+    source->end += static_cast<size_t>(got);
+    source->bytesRead += static_cast<size_t>(got);
+    return;
+  }
   size_t got = fread(source->buffer + pending, 1, room, source->file);
   source->end += got;
   source->bytesRead += got;
@@ -54,6 +65,13 @@ bool OpenLineSource(LineSource* source, FILE* file) {
   return source->buffer != nullptr;
 }
 
+bool OpenStreamLineSource(LineSource* source, ReadSome readSome, void* context) {
+  if (!OpenLineSource(source, nullptr)) return false;
+  source->readSome = readSome;
+  source->readContext = context;
+  return true;
+}
+
 void CloseLineSource(LineSource* source) {
   free(source->buffer);
   source->buffer = nullptr;
@@ -85,6 +103,7 @@ bool NextWholeLine(LineSource* source, const char** line, size_t* length, bool* 
       if (available == 0) return false;
       // The last line has no newline.
       source->begin = source->end;
+      source->endedMidLine = true;
       ++source->lineNumber;
       if (skipping || available > kMaxLineLength) {
         *tooLong = true;

@@ -15,8 +15,14 @@ namespace buslog_reader {
 // Longest line handed out whole.
 constexpr size_t kMaxLineLength = 64 * 1024;
 
+// Reads up to `size` bytes of a stream as they arrive, waiting for the
+// first: how many, 0 at its end, -1 when reading failed.
+typedef long (*ReadSome)(void* context, char* bytes, size_t size);
+
 struct LineSource {
   FILE* file;
+  ReadSome readSome;   // a stream's reader instead of `file`, or null
+  void* readContext;
   char* buffer;        // owned; a block and kMaxLineLength bytes
   size_t begin;        // first unread byte in buffer
   size_t end;          // one past the last byte read into buffer
@@ -25,12 +31,16 @@ struct LineSource {
   bool skipping;       // the rest of a cut line is still to be skipped
   uint64_t lineNumber;
   uint64_t bytesRead;  // bytes read from the file so far
+  bool endedMidLine;   // the last line handed out had no line end
 };
 
 // Prepares `source` for `file` (opened in binary mode), with a buffer that
 // stays owned by the source until CloseLineSource. False when the buffer
 // cannot be had.
 bool OpenLineSource(LineSource* source, FILE* file);
+// The same for a stream (a pipe, a FIFO, a terminal) read through
+// `readSome`: lines are handed out as soon as they are whole.
+bool OpenStreamLineSource(LineSource* source, ReadSome readSome, void* context);
 void CloseLineSource(LineSource* source);
 
 // Bytes of the file handed out or skipped so far.

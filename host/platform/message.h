@@ -9,18 +9,9 @@
 #include <cstddef>
 #include <cstdio>
 
-namespace buslog_host {
+#include "printf_like.h"
 
-#if defined(__MINGW32__)
-// mingw-w64's C++ runtime formats with its own printf (C99: %zu, %llu).
-#define BUSLOG_PRINTF_LIKE(formatIndex, firstArgument) \
-  __attribute__((format(__MINGW_PRINTF_FORMAT, formatIndex, firstArgument)))
-#elif defined(__GNUC__)
-#define BUSLOG_PRINTF_LIKE(formatIndex, firstArgument) \
-  __attribute__((format(printf, formatIndex, firstArgument)))
-#else
-#define BUSLOG_PRINTF_LIKE(formatIndex, firstArgument)
-#endif
+namespace buslog_host {
 
 // Writes the printf-style message to standard error in one write.
 void Message(const char* format, ...) BUSLOG_PRINTF_LIKE(1, 2);

@@ -53,12 +53,6 @@ void OnStopSignal(int) {
   errno = savedErrno;
 }
 
-void Reason(char* reason, size_t size, int error) { snprintf(reason, size, "%s", strerror(error)); }
-
-FileIdentity IdentityOfStat(const struct stat& st) {
-  return FileIdentity{true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-}
-
 }  // namespace
 
 bool OpenInputFile(const char* path, InputFile* input, char* reason, size_t reasonSize) {
@@ -69,7 +63,7 @@ bool OpenInputFile(const char* path, InputFile* input, char* reason, size_t reas
     // A folder is refused before open(), which would take it.
     struct stat before;
     if (stat(path, &before) != 0) {
-      Reason(reason, reasonSize, errno);
+      SystemErrorText(errno, reason, reasonSize);
       return false;
     }
     if (S_ISDIR(before.st_mode)) {
@@ -80,13 +74,13 @@ bool OpenInputFile(const char* path, InputFile* input, char* reason, size_t reas
       fd = open(path, O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-      Reason(reason, reasonSize, errno);
+      SystemErrorText(errno, reason, reasonSize);
       return false;
     }
   }
   struct stat st;
   if (fstat(fd, &st) != 0) {
-    Reason(reason, reasonSize, errno);
+    SystemErrorText(errno, reason, reasonSize);
     if (!input->standardInput) close(fd);
     return false;
   }
@@ -96,20 +90,20 @@ bool OpenInputFile(const char* path, InputFile* input, char* reason, size_t reas
     return false;
   }
   input->handle = fd;
-  input->identity = IdentityOfStat(st);
+  IdentityOfHandle(fd, &input->identity);
   if (S_ISREG(st.st_mode)) {
     input->kind = InputKind::kRegular;
     input->size = static_cast<uint64_t>(st.st_size);
     input->stream = input->standardInput ? stdin : fdopen(fd, "rb");
     if (input->stream == nullptr) {
-      Reason(reason, reasonSize, errno);
+      SystemErrorText(errno, reason, reasonSize);
       close(fd);
       return false;
     }
   } else {
     input->kind = InputKind::kStream;
     if (!MakeWakePipe()) {
-      Reason(reason, reasonSize, errno);
+      SystemErrorText(errno, reason, reasonSize);
       if (!input->standardInput) close(fd);
       return false;
     }
@@ -173,64 +167,7 @@ void StopHandlingDone() {
   signal(SIGHUP, SIG_DFL);
 }
 
-bool IdentityOfPath(const char* path, FileIdentity* identity) {
-  struct stat st;
-  if (stat(path, &st) != 0) return false;
-  *identity = IdentityOfStat(st);
-  return true;
-}
-
-bool IdentityOfFile(FILE* file, FileIdentity* identity) {
-  struct stat st;
-  if (fstat(fileno(file), &st) != 0) return false;
-  *identity = IdentityOfStat(st);
-  return true;
-}
-
-PathState StateOfPath(const char* path) {
-  struct stat st;
-  if (stat(path, &st) != 0) {
-    // A dangling symbolic link is still something in the way.
-    return lstat(path, &st) == 0 ? PathState::kFile : PathState::kMissing;
-  }
-  return S_ISDIR(st.st_mode) ? PathState::kFolder : PathState::kFile;
-}
-
-bool CreateNewFile(const char* path, bool* exists, char* reason, size_t reasonSize) {
-  *exists = false;
-  int fd;
-  do {
-    fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
-  if (fd >= 0) {
-    close(fd);
-    return true;
-  }
-  switch (errno) {
-    case EEXIST: *exists = true; snprintf(reason, reasonSize, "a file of that name exists"); break;
-    case ENOENT: {
-      // The folder may be there and still make no files (/proc, /sys).
-      char folder[PATH_MAX];
-      const char* slash = strrchr(path, '/');
-      snprintf(folder, sizeof folder, "%.*s", slash == nullptr ? 1 : slash == path ? 1 : static_cast<int>(slash - path),
-               slash == nullptr ? "." : path);
-      struct stat st;
-      if (stat(folder, &st) == 0 && S_ISDIR(st.st_mode)) {
-        snprintf(reason, reasonSize, "the folder %s does not take new files (the system says: %s)", folder,
-                 strerror(ENOENT));
-      } else {
-        snprintf(reason, reasonSize, "the folder does not exist");
-      }
-      break;
-    }
-    case ENOTDIR: snprintf(reason, reasonSize, "a part of the folder's path is not a folder"); break;
-    case EACCES:
-    case EPERM: snprintf(reason, reasonSize, "permission denied: this user may not create files in that folder"); break;
-    case EROFS: snprintf(reason, reasonSize, "the folder is on a read-only file system"); break;
-    default: Reason(reason, reasonSize, errno); break;
-  }
-  return false;
-}
+bool IdentityOfFile(FILE* file, FileIdentity* identity) { return IdentityOfHandle(fileno(file), identity); }
 
 FILE* CreateOutputFile(const char* path, bool replace) {
   int fd = open(path, O_WRONLY | O_CREAT | (replace ? O_TRUNC : O_EXCL), 0666);
@@ -242,97 +179,11 @@ FILE* CreateOutputFile(const char* path, bool replace) {
 
 void SetBinaryMode(FILE*) {}
 
-bool RemoveFile(const char* path) { return unlink(path) == 0; }
-
 bool TruncateFile(FILE* file, uint64_t size) {
   return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
 }
 
-bool SizeOfFile(const char* path, uint64_t* size) {
-  struct stat st;
-  if (stat(path, &st) != 0) return false;
-  *size = static_cast<uint64_t>(st.st_size);
-  return true;
-}
-
-bool FullOutputPath(const char* path, char* out, size_t size, char* reason, size_t reasonSize) {
-  size_t length = strlen(path);
-  if (length == 0 || path[length - 1] == '/') {
-    snprintf(reason, reasonSize, "names a folder, not a file");
-    return false;
-  }
-  const char* slash = strrchr(path, '/');
-  const char* name = slash == nullptr ? path : slash + 1;
-  if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
-    snprintf(reason, reasonSize, "names a folder, not a file");
-    return false;
-  }
-  char folder[PATH_MAX];
-  if (slash == nullptr) {
-    snprintf(folder, sizeof folder, ".");
-  } else if (slash == path) {
-    snprintf(folder, sizeof folder, "/");
-  } else {
-    snprintf(folder, sizeof folder, "%.*s", static_cast<int>(slash - path), path);
-  }
-  // The module's ".." steps are taken by the system from the real folder,
-  // so the folder is resolved as the system sees it (symbolic links too).
-  char resolved[PATH_MAX];
-  if (realpath(folder, resolved) == nullptr) {
-    switch (errno) {
-      case ENOENT: snprintf(reason, reasonSize, "the folder %s does not exist", folder); break;
-      case ENOTDIR: snprintf(reason, reasonSize, "%s is not a folder", folder); break;
-      case EACCES: snprintf(reason, reasonSize, "permission denied on the folder %s", folder); break;
-      default: snprintf(reason, reasonSize, "%s: %s", folder, strerror(errno)); break;
-    }
-    return false;
-  }
-  const char* separator = strcmp(resolved, "/") == 0 ? "" : "/";
-  int written = snprintf(out, size, "%s%s%s", resolved, separator, name);
-  if (written < 0 || static_cast<size_t>(written) >= size) {
-    snprintf(reason, reasonSize, "the path is too long");
-    return false;
-  }
-  if (StateOfPath(out) == PathState::kFolder) {
-    snprintf(reason, reasonSize, "is a folder, not a file");
-    return false;
-  }
-  return true;
-}
-
-bool RelativePath(const char* fromDirectory, const char* to, char* out, size_t size, char* reason,
-                  size_t reasonSize) {
-  // The longest common run of whole folders.
-  size_t common = 0;
-  for (size_t i = 0; fromDirectory[i] != '\0' && fromDirectory[i] == to[i]; ++i) {
-    if (fromDirectory[i] == '/') common = i + 1;
-  }
-  size_t used = 0;
-  for (const char* p = fromDirectory + common; *p != '\0'; ++p) {
-    if (*p != '/') continue;
-    if (used + 3 >= size) {
-      snprintf(reason, reasonSize, "the path is too long");
-      return false;
-    }
-    memcpy(out + used, "../", 3);
-    used += 3;
-  }
-  int written = snprintf(out + used, size - used, "%s", to + common);
-  if (written < 0 || static_cast<size_t>(written) >= size - used) {
-    snprintf(reason, reasonSize, "the path is too long");
-    return false;
-  }
-  return true;
-}
-
-bool LocalTime(int64_t seconds, struct tm* out) {
-  time_t t = static_cast<time_t>(seconds);
-  return localtime_r(&t, out) != nullptr;
-}
-
 // ---- the program, its folder, standard error
-
-char PathSeparator() { return '/'; }
 
 bool ExecutableDirectory(char* out, size_t size) {
   if (size < 2) return false;
@@ -342,13 +193,6 @@ bool ExecutableDirectory(char* out, size_t size) {
   char* slash = strrchr(out, '/');
   if (slash == nullptr) return false;
   slash[1] = '\0';
-  return true;
-}
-
-bool AbsolutePath(const char* path, char* out, size_t size) {
-  char resolved[PATH_MAX];
-  if (realpath(path, resolved) == nullptr || strlen(resolved) >= size) return false;
-  memcpy(out, resolved, strlen(resolved) + 1);
   return true;
 }
 
@@ -364,78 +208,6 @@ void WriteStandardError(const char* bytes, size_t count) {
   }
 }
 
-void ClearSystemError() { errno = 0; }
-
-int LastSystemError() { return errno; }
-
-void SystemErrorText(int error, char* text, size_t size) {
-  if (error == 0) {
-    snprintf(text, size, "the system gave no reason");
-  } else {
-    snprintf(text, size, "%s", strerror(error));
-  }
-}
-
-ErrorKind KindOfError(int error) {
-  if (error == EFBIG) return ErrorKind::kFileTooLarge;
-  if (error == ENOSPC || error == EDQUOT) return ErrorKind::kNoSpace;
-  return ErrorKind::kOther;
-}
-
 void IgnoreFileSizeSignal() { signal(SIGXFSZ, SIG_IGN); }
-
-bool WatchFile(const char* path, FileWatch* watch) {
-  int fd;
-  do {
-    fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  *watch = FileWatch{fd, fd >= 0};
-  return fd >= 0;
-}
-
-void EndWatch(FileWatch* watch) {
-  if (watch->handle >= 0) close(static_cast<int>(watch->handle));
-  watch->handle = -1;
-  watch->canRead = false;
-}
-
-bool LookAtWatched(const FileWatch& watch, WatchedFile* state) {
-  struct stat st;
-  if (watch.handle < 0 || fstat(static_cast<int>(watch.handle), &st) != 0) return false;
-  state->identity = IdentityOfStat(st);
-  state->size = static_cast<uint64_t>(st.st_size);
-  state->links = static_cast<uint64_t>(st.st_nlink);
-  return true;
-}
-
-FileEnd EndOfWatched(const FileWatch& watch, uint64_t size) {
-  if (size == 0) return FileEnd::kWhole;
-  if (!watch.canRead || size < 2) return size < 2 ? FileEnd::kCut : FileEnd::kUnknown;
-  char last[2];
-  ssize_t got = pread(static_cast<int>(watch.handle), last, 2, static_cast<off_t>(size - 2));
-  if (got != 2) return FileEnd::kUnknown;
-  return last[0] == '\r' && last[1] == '\n' ? FileEnd::kWhole : FileEnd::kCut;
-}
-
-bool PathOfWatched(const FileWatch& watch, char* out, size_t size) {
-  if (watch.handle < 0 || size == 0) return false;
-  char link[64];
-  snprintf(link, sizeof link, "/proc/self/fd/%d", static_cast<int>(watch.handle));
-  ssize_t length = readlink(link, out, size - 1);
-  if (length <= 0) return false;
-  out[length] = '\0';
-  return true;
-}
-
-bool ListFolder(const char* folder, std::vector<std::string>* names) {
-  DIR* dir = opendir(folder);
-  if (dir == nullptr) return false;
-  while (struct dirent* entry = readdir(dir)) {
-    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
-    names->push_back(entry->d_name);
-  }
-  closedir(dir);
-  return true;
-}
 
 }  // namespace buslog_host

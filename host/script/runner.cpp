@@ -6,10 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "file_names.h"
+#include "platform/system.h"
 #include "line_source.h"
 #include "platform/message.h"
-#include "platform/system.h"
 #include "script/script.h"
 
 namespace buslog_host {

@@ -1,7 +1,7 @@
 // Parsing and running call script lines.
 #include "script/script.h"
 
-#include "file_names.h"
+#include "platform/system.h"
 #include "hex.h"
 #include "platform/message.h"
 

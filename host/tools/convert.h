@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "log_reader.h"
-#include "logger/channels.h"
 #include "command_line.h"
 #include "tools/log_tools.h"
 

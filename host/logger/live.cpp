@@ -1,0 +1,91 @@
+// The live input's reader thread and the main thread's watch.
+#include "logger/live.h"
+
+#include <atomic>
+#include <thread>
+
+#include "platform/message.h"
+
+namespace buslog_host {
+namespace {
+
+// How often the main thread looks at the stops and the writer.
+constexpr int kLookMilliseconds = 50;
+
+struct Reading {
+  const InputFile* input;
+  ReadLoop* loop;
+  buslog_reader::LineSource source;
+  std::atomic<bool> done;
+};
+
+long ReadStream(void* context, char* bytes, size_t size) {
+  const InputFile* input = static_cast<const InputFile*>(context);
+  long got = ReadInput(*input, bytes, size);
+  // A stop request ends the input.
+  return got == -2 ? 0 : got;
+}
+
+void RunReader(Reading* reading) {
+  ReadLines(reading->loop, &reading->source);
+  reading->done.store(true);
+}
+
+void SayStopping(BuslogWriter* writer) {
+  BuslogWriterCounts counts;
+  BuslogWriterGetCounts(writer, &counts);
+  unsigned long long queued = counts.framesPending;
+  Message("buslog-host: stopping: logging %llu queued frame%s; Ctrl+C again to give them up\n", queued,
+          queued == 1 ? "" : "s");
+}
+
+}  // namespace
+
+bool ReadLive(ReadLoop* loop, const InputFile& input, Monitor* monitor, bool quiet) {
+  Reading* reading = new Reading();
+  reading->input = &input;
+  reading->loop = loop;
+  reading->done.store(false);
+  if (!buslog_reader::OpenStreamLineSource(&reading->source, ReadStream, const_cast<InputFile*>(&input))) {
+    Message("buslog-host: out of memory\n");
+    delete reading;
+    return true;
+  }
+  std::thread reader(RunReader, reading);
+  bool stopping = false;
+  while (!reading->done.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kLookMilliseconds));
+    Look(monitor, false);
+    if (StopRequests() > 0 && !stopping) {
+      stopping = true;
+      if (!WakeInputReader(input)) break;
+    }
+  }
+  if (!reading->done.load()) {
+    // The reader waits in a read the system cannot interrupt: it is left
+    // to the program's end, with its memory and the input.
+    loop->stopped = true;
+    reader.detach();
+    if (!quiet) SayStopping(loop->writer);
+    return false;
+  }
+  reader.join();
+  if (loop->stopped && !quiet) SayStopping(loop->writer);
+  buslog_reader::CloseLineSource(&reading->source);
+  delete reading;
+  return true;
+}
+
+void WaitForWriter(BuslogWriter* writer, Monitor* monitor) {
+  BuslogWriterEndInput(writer);
+  bool abandoned = false;
+  while (BuslogWriterWait(writer, kLookMilliseconds) == 0) {
+    Look(monitor, false);
+    if (StopRequests() >= 2 && !abandoned) {
+      abandoned = true;
+      BuslogWriterAbandon(writer);
+    }
+  }
+}
+
+}  // namespace buslog_host

@@ -1,0 +1,226 @@
+// The batch path: a frame's lines into the batch, the batch's Write, and
+// what a written batch changes.
+#include <cstdio>
+#include <cstring>
+
+#include "engine.h"
+
+namespace buslog_writer {
+namespace {
+
+// Said in full for the first ones; then only counted.
+constexpr uint64_t kMaxJumpsSaid = 20;
+
+// True once the frame at `time` is `limit` seconds or more after the
+// file's first frame `first` (never for a frame earlier than that).
+bool AgeReached(const FrameTime& first, const FrameTime& time, double limit) {
+  if (time.seconds < first.seconds) return false;
+  uint64_t whole = time.seconds - first.seconds;
+  if (whole > 1000000000ull) return true;
+  double age =
+      static_cast<double>(whole) + (static_cast<double>(time.micros) - static_cast<double>(first.micros)) / 1e6;
+  return age >= limit;
+}
+
+// "time jump at frame 7: 3600.000000 s before the latest frame (the clock
+// went back)", once a jump, for the first ones.
+std::string JumpText(Core* core, const TimeBase& base, const Frame& frame, TimeReason reason) {
+  Storage& storage = core->storage;
+  if (frame.number <= storage.lastJumpSaid) return std::string();
+  storage.lastJumpSaid = frame.number;
+  if (++storage.jumpsSaid > kMaxJumpsSaid) {
+    if (storage.jumpsSaid == kMaxJumpsSaid + 1) Say(core->messages, BUSLOG_MESSAGE_NOTE, "further time jumps are only counted");
+    return std::string();
+  }
+  Elapsed gap;
+  const char* what;
+  if (reason == TimeReason::kClockBack) {
+    TimeSince(frame.time, base.latest, &gap);
+    what = "before the latest frame (the clock went back)";
+  } else {
+    TimeSince(base.base, frame.time, &gap);
+    what = "after its time base, more than a time stamp can show";
+  }
+  char text[256];
+  snprintf(text, sizeof text, "time jump at frame %u: %llu.%06u s %s", frame.number,
+           static_cast<unsigned long long>(gap.seconds), gap.micros, what);
+  return text;
+}
+
+// The start and writer markers a new time base brings.
+uint32_t BaseLines(Core* core, OpenFile* file, const Frame& frame, LogLine* out, FrameLinesBytes* bytes) {
+  uint32_t count = 0;
+  char text[kMaxMarkerText];
+  if (StartMarkerText(frame.time, text, sizeof text)) {
+    MarkerLine(Elapsed{0, 0}, text, bytes->markers[0], sizeof bytes->markers[0], &out[count++]);
+  } else if (!core->storage.pastYearSaid) {
+    core->storage.pastYearSaid = true;
+    Say(core->messages, BUSLOG_MESSAGE_NOTE, "frame %u: the time %llu s is past the year 9999, which a start marker "
+        "cannot show; its lines have no date", frame.number, static_cast<unsigned long long>(frame.time.seconds));
+  }
+  if (!file->writerMarked) {
+    file->writerMarked = true;
+    WriterMarkerText(core->settings.writer.c_str(), text, sizeof text);
+    MarkerLine(Elapsed{0, 0}, text, bytes->markers[1], sizeof bytes->markers[1], &out[count++]);
+  }
+  return count;
+}
+
+void AddLineTally(LineTally* into, const LineTally& more) {
+  into->frames += more.frames;
+  for (int i = 0; i < 4; ++i) into->byType[i] += more.byType[i];
+  into->lines += more.lines;
+  into->markerLines += more.markerLines;
+  into->timeBases += more.timeBases;
+  into->timeJumps += more.timeJumps;
+  into->clamped += more.clamped;
+}
+
+}  // namespace
+
+bool NeedsNewFile(Core* core, const OpenFile& file, const Frame& frame, std::string* note) {
+  if (!file.hasFrame) return false;
+  const Settings& settings = core->settings;
+  if (settings.rotateBytes != 0 && file.bytes >= settings.rotateBytes) return true;
+  if (settings.rotateSeconds > 0 && AgeReached(file.first, frame.time, settings.rotateSeconds)) return true;
+  if (settings.precise) return false;
+  TimeReason reason;
+  if (StepFor(false, file.time, frame.time, &reason) != TimeStep::kNewFile) return false;
+  *note = JumpText(core, file.time, frame, reason);
+  if (!note->empty()) *note += "; a new file with its own time base begins";
+  return true;
+}
+
+uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Frame& frame, LogLine* out,
+                         FrameLinesBytes* bytes) {
+  const Settings& settings = core->settings;
+  uint32_t count = 0;
+  TimeReason reason;
+  TimeStep step = StepFor(settings.precise, file->time, frame.time, &reason);
+  if (step != TimeStep::kKeep) {
+    if (file->time.set) ++tally->timeBases;
+    if (reason == TimeReason::kTooLate || reason == TimeReason::kClockBack) {
+      ++tally->timeJumps;
+      std::string jump = JumpText(core, file->time, frame, reason);
+      if (!jump.empty()) Say(core->messages, BUSLOG_MESSAGE_NOTE, "%s; a new time base begins", jump.c_str());
+    }
+    if (!file->hasFrame) file->first = frame.time;
+    BeginBase(&file->time, frame.time);
+    if (settings.markers) count += BaseLines(core, file, frame, out, bytes);
+  }
+  Elapsed since;
+  if (!TakeTime(&file->time, frame.time, &since)) ++tally->clamped;
+  if (!settings.precise && since.seconds >= kPreciseSeconds && !core->storage.precisionSaid) {
+    core->storage.precisionSaid = true;
+    Say(core->messages, BUSLOG_MESSAGE_NOTE, "times 10 s or more after a file's first frame keep fewer than six "
+        "decimals (one time base a file)");
+  }
+  if (settings.markers && !file->channelMarked[frame.channel]) {
+    file->channelMarked.set(frame.channel);
+    char name[kMaxInterfaceName + 1];
+    if (MarkerName(*core->channels, frame.channel, name) > 0) {
+      char text[kMaxMarkerText];
+      ChannelMarkerText(frame.channel, name, text, sizeof text);
+      MarkerLine(since, text, bytes->markers[2], sizeof bytes->markers[2], &out[count++]);
+    }
+  }
+  out[count++] = FrameLine(frame, since, &bytes->frame);
+  file->hasFrame = true;
+  for (uint32_t i = 0; i < count; ++i) file->bytes += out[i].length + 2u;
+  file->lines += count;
+  tally->lines += count;
+  tally->markerLines += count - 1;
+  ++tally->frames;
+  ++tally->byType[frame.type & 3];
+  return count;
+}
+
+bool PutFrame(Core* core, const Frame& frame) {
+  Storage& storage = core->storage;
+  if (frame.channel == kNoChannel) {
+    LoseFrames(core, frame.number, frame.number, "more interfaces than channels", 0, true);
+    return true;
+  }
+  for (;;) {
+    if (storage.givenUp) {
+      LoseFrames(core, frame.number, frame.number, storage.givenUpReason, storage.trouble.error, false);
+      return false;
+    }
+    std::string note;
+    bool newFile = NeedsNewFile(core, core->pending, frame, &note);
+    if (newFile || storage.newFileDue || storage.trouble.failing) {
+      // A new file, or storage that fails: the frame goes alone, kept
+      // until it is written or given up.
+      Commit(core);
+      if (newFile && !note.empty()) storage.newFileNote = note;
+      return WriteAlone(core, frame, newFile) != Logged::kGaveUp;
+    }
+    OpenFile file = core->pending;
+    LineTally tally = core->batchTally;
+    LogLine lines[kMaxFrameLines];
+    FrameLinesBytes bytes;
+    uint32_t count = BuildFrameLines(core, &file, &tally, frame, lines, &bytes);
+    if (!BatchTakes(core->batch, lines, count)) {
+      Commit(core);
+      continue;
+    }
+    for (uint32_t i = 0; i < count; ++i) AddToBatch(&core->batch, lines[i]);
+    core->batch.frames[core->batch.frameCount++] = frame;
+    core->pending = file;
+    core->batchTally = tally;
+    if (BatchFull(*core)) Commit(core);
+    return true;
+  }
+}
+
+void LinesWritten(Core* core) {
+  core->committed = core->pending;
+  AddLineTally(&core->tally.written, core->batchTally);
+  core->batchTally = LineTally{};
+  LogFileEntry& file = core->logs.files.back();
+  file.lines = core->committed.lines;
+  file.bytes = core->committed.bytes;
+  if (!file.haveStart && core->committed.hasFrame) {
+    file.haveStart = true;
+    file.start = core->committed.first;
+  }
+  for (uint32_t i = 0; i < core->batch.frameCount; ++i) {
+    uint32_t number = core->batch.frames[i].number;
+    if (file.firstFrame == 0) file.firstFrame = number;
+    file.lastFrame = number;
+    if (!file.runs.empty() && file.runs.back().second + 1 == number) {
+      file.runs.back().second = number;
+    } else {
+      file.runs.emplace_back(number, number);
+    }
+  }
+}
+
+void Commit(Core* core) {
+  LineBatch& batch = core->batch;
+  if (batch.count == 0) return;
+  buslog_files::ClearSystemError();
+  bool written = WriteBatch(*core->api, batch);
+  int error = buslog_files::LastSystemError();
+  ++core->tally.writes;
+  if (written) {
+    LinesWritten(core);
+    ClearBatch(&batch);
+    LookAtLogNow(core);
+    return;
+  }
+  // Nothing of the batch is in the log (or a part that could not be taken
+  // back, which begins a new file): each frame again alone, kept while the
+  // storage fails, so that exactly the frames given up are known, in order.
+  ++core->tally.writeFailures;
+  core->pending = core->committed;
+  core->batchTally = LineTally{};
+  uint32_t frames = batch.frameCount;
+  memcpy(core->retry, batch.frames, frames * sizeof(Frame));
+  ClearBatch(&batch);
+  BatchFailed(core, frames > 0 ? core->retry[0].number : 0, error);
+  for (uint32_t i = 0; i < frames; ++i) WriteAlone(core, core->retry[i], false);
+  BatchRetried(core);
+}
+
+}  // namespace buslog_writer

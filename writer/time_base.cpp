@@ -1,0 +1,33 @@
+// When a new time base begins.
+#include "time_base.h"
+
+namespace buslog_writer {
+
+TimeStep StepFor(bool precise, const TimeBase& base, const FrameTime& time, TimeReason* reason) {
+  *reason = TimeReason::kNone;
+  if (!base.set) return TimeStep::kFirstBase;
+  Elapsed back;
+  if (TimeSince(time, base.latest, &back) &&
+      (back.seconds > kOutOfOrderMicros / 1000000 ||
+       (back.seconds == kOutOfOrderMicros / 1000000 && back.micros > kOutOfOrderMicros % 1000000))) {
+    *reason = TimeReason::kClockBack;
+  } else {
+    Elapsed since;
+    if (!TimeSince(base.base, time, &since) || since.seconds < kPreciseSeconds) return TimeStep::kKeep;
+    if (since.seconds >= kSecondsPerBase) {
+      *reason = TimeReason::kTooLate;
+    } else if (precise) {
+      *reason = TimeReason::kPrecision;
+    } else {
+      return TimeStep::kKeep;
+    }
+  }
+  return precise ? TimeStep::kNewBase : TimeStep::kNewFile;
+}
+
+bool TakeTime(TimeBase* base, const FrameTime& time, Elapsed* since) {
+  if (Earlier(base->latest, time)) base->latest = time;
+  return TimeSince(base->base, time, since);
+}
+
+}  // namespace buslog_writer
