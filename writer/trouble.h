@@ -37,9 +37,9 @@ struct Losses {
   std::vector<std::string> reasons;
   std::vector<int> errors;        // the system's error of each reason, 0 none
   std::vector<LossRange> ranges;  // in the order they became known
-  uint64_t lost;                  // frames in `ranges`
-  uint32_t reported;              // ranges a report has named
-  uint64_t lostReported;          // frames of those
+  uint64_t lost = 0;              // frames in `ranges`
+  uint32_t reported = 0;          // ranges a report has named
+  uint64_t lostReported = 0;      // frames of those
 };
 
 struct StorageTrouble {

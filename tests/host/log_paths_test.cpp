@@ -6,7 +6,6 @@
 
 #include "command_line.h"
 #include "file_names.h"
-#include "logger/log_files.h"
 #include "platform/system.h"
 
 namespace buslog_host {
