@@ -58,7 +58,8 @@ struct Settings {
 struct OpenFile {
   TimeBase time;         // its time base
   bool hasFrame;         // a frame went into it:
-  FrameTime first;       // its first frame's time (rotation by age)
+  FrameTime first;       // its first frame's time
+  double ageBefore;      // seconds of it before its time base (rotation by age)
   bool writerMarked;
   std::bitset<kMaxChannels> channelMarked;
   uint64_t bytes;        // bytes of its lines, CR LF included

@@ -11,15 +11,17 @@ namespace {
 // Said in full for the first ones; then only counted.
 constexpr uint64_t kMaxJumpsSaid = 20;
 
-// True once the frame at `time` is `limit` seconds or more after the
-// file's first frame `first` (never for a frame earlier than that).
-bool AgeReached(const FrameTime& first, const FrameTime& time, double limit) {
-  if (time.seconds < first.seconds) return false;
-  uint64_t whole = time.seconds - first.seconds;
-  if (whole > 1000000000ull) return true;
-  double age =
-      static_cast<double>(whole) + (static_cast<double>(time.micros) - static_cast<double>(first.micros)) / 1e6;
-  return age >= limit;
+// Seconds from `from` to `to`, 0 when `to` is earlier.
+double SecondsBetween(const FrameTime& from, const FrameTime& to) {
+  Elapsed since;
+  TimeSince(from, to, &since);
+  return static_cast<double>(since.seconds) + since.micros / 1e6;
+}
+
+// The file's age at a frame at `time`: its seconds under earlier time
+// bases and under this one, a time jump's gap left out.
+double FileAge(const OpenFile& file, const FrameTime& time) {
+  return file.ageBefore + SecondsBetween(file.time.base, time);
 }
 
 // "time jump at frame 7: 3600.000000 s before the latest frame (the clock
@@ -82,10 +84,12 @@ bool NeedsNewFile(Core* core, const OpenFile& file, const Frame& frame, std::str
   if (!file.hasFrame) return false;
   const Settings& settings = core->settings;
   if (settings.rotateBytes != 0 && file.bytes >= settings.rotateBytes) return true;
-  if (settings.rotateSeconds > 0 && AgeReached(file.first, frame.time, settings.rotateSeconds)) return true;
+  if (settings.rotateSeconds > 0 && FileAge(file, frame.time) >= settings.rotateSeconds) return true;
   if (settings.precise) return false;
   TimeReason reason;
   if (StepFor(false, file.time, frame.time, &reason) != TimeStep::kNewFile) return false;
+  // Counted once, also when the frame comes here again after a Write.
+  if (frame.number > core->storage.lastJumpSaid) ++core->tally.written.timeJumps;
   *note = JumpText(core, file.time, frame, reason);
   if (!note->empty()) *note += "; a new file with its own time base begins";
   return true;
@@ -105,6 +109,10 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
       if (!jump.empty()) Say(core->messages, BUSLOG_MESSAGE_NOTE, "%s; a new time base begins", jump.c_str());
     }
     if (!file->hasFrame) file->first = frame.time;
+    if (file->time.set) {
+      bool jump = reason == TimeReason::kTooLate || reason == TimeReason::kClockBack;
+      file->ageBefore += SecondsBetween(file->time.base, jump ? file->time.latest : frame.time);
+    }
     BeginBase(&file->time, frame.time);
     if (settings.markers) count += BaseLines(core, file, frame, out, bytes);
   }

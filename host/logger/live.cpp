@@ -31,9 +31,12 @@ void RunReader(Reading* reading) {
   reading->done.store(true);
 }
 
-void SayStopping(BuslogWriter* writer) {
+// Said once, at the first stop request, while reading or after.
+void SayStopping(Monitor* monitor, bool quiet) {
+  if (monitor->stoppingSaid || quiet) return;
+  monitor->stoppingSaid = true;
   BuslogWriterCounts counts;
-  BuslogWriterGetCounts(writer, &counts);
+  BuslogWriterGetCounts(monitor->writer, &counts);
   unsigned long long queued = counts.framesPending;
   Message("buslog-host: stopping: logging %llu queued frame%s; Ctrl+C again to give them up\n", queued,
           queued == 1 ? "" : "s");
@@ -66,21 +69,22 @@ bool ReadLive(ReadLoop* loop, const InputFile& input, Monitor* monitor, bool qui
     // to the program's end, with its memory and the input.
     loop->stopped = true;
     reader.detach();
-    if (!quiet) SayStopping(loop->writer);
+    SayStopping(monitor, quiet);
     return false;
   }
   reader.join();
-  if (loop->stopped && !quiet) SayStopping(loop->writer);
+  if (loop->stopped) SayStopping(monitor, quiet);
   buslog_reader::CloseLineSource(&reading->source);
   delete reading;
   return true;
 }
 
-void WaitForWriter(BuslogWriter* writer, Monitor* monitor) {
+void WaitForWriter(BuslogWriter* writer, Monitor* monitor, bool quiet) {
   BuslogWriterEndInput(writer);
   bool abandoned = false;
   while (BuslogWriterWait(writer, kLookMilliseconds) == 0) {
     Look(monitor, false);
+    if (StopRequests() > 0) SayStopping(monitor, quiet);
     if (StopRequests() >= 2 && !abandoned) {
       abandoned = true;
       BuslogWriterAbandon(writer);

@@ -20,6 +20,6 @@ bool ReadLive(ReadLoop* loop, const InputFile& input, Monitor* monitor, bool qui
 
 // Waits for the writer to log what it holds, giving it up at a second stop
 // request, while the monitor shows what happens.
-void WaitForWriter(BuslogWriter* writer, Monitor* monitor);
+void WaitForWriter(BuslogWriter* writer, Monitor* monitor, bool quiet);
 
 }  // namespace buslog_host

@@ -128,7 +128,7 @@ int RunLogger(const char* module, const LoggerRequest& request) {
   bool inputFreed = true;
   if (live) {
     inputFreed = ReadLive(loop, input, &monitor, request.quiet);
-    WaitForWriter(writer, &monitor);
+    WaitForWriter(writer, &monitor, request.quiet);
   } else {
     ReadFile(loop, input, &monitor);
   }

@@ -25,6 +25,7 @@ struct Monitor {
   std::chrono::steady_clock::time_point lastShown;
   uint64_t lastFrames;
   uint64_t reported;      // lines "written" was said for
+  bool stoppingSaid;      // live input: what a first stop leaves to log
 };
 
 void StartMonitor(Monitor* monitor);

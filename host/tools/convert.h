@@ -27,11 +27,17 @@ struct CandumpTotals {
   uint64_t timedByStart;   // frames whose time is the start marker's plus the log's
   uint64_t noStart;        // frames without --start or a start marker: the log's own time
   uint64_t badName;        // frames whose channel marker names what candump cannot show
+  // --start with start markers: the shift from the logs' first time base to
+  // --start, kept for every later base (microseconds).
+  bool shiftKnown;
+  int64_t shiftMicros;
 };
 
 // Writes one CAN record as a candump line, or counts why it cannot. The
-// time is the log's plus --start, else plus the file's start marker; the
-// interface is --interfaces', else the file's channel marker's, else canN.
+// time is the log's plus its time base's start marker, else plus 0;
+// --start moves the logs' first time base there (and every later one by as
+// much), or is the start of a log without start markers. The interface is
+// --interfaces', else the file's channel marker's, else canN.
 void WriteCandumpLine(const buslog_reader::LogLine& line, const buslog_reader::LogContext& context,
                       const ConvertOptions& options, Output* output, CandumpTotals* t);
 // Counts a line that is no CAN record by what it is.

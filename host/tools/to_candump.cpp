@@ -39,6 +39,20 @@ bool CandumpCanShow(const std::string& name) {
   return true;
 }
 
+// Moves an absolute time by --start's shift from the logs' first time base.
+void ShiftToStart(const buslog_reader::LogContext& context, const ConvertOptions& options, CandumpTotals* t,
+                  uint64_t* seconds, uint32_t* micros) {
+  if (!t->shiftKnown) {
+    t->shiftKnown = true;
+    t->shiftMicros = (static_cast<int64_t>(options.startSeconds) - static_cast<int64_t>(context.startSeconds)) * 1000000 +
+                     (static_cast<int64_t>(options.startMicros) - static_cast<int64_t>(context.startMicros));
+  }
+  int64_t moved = static_cast<int64_t>(*seconds) * 1000000 + *micros + t->shiftMicros;
+  if (moved < 0) moved = 0;
+  *seconds = static_cast<uint64_t>(moved / 1000000);
+  *micros = static_cast<uint32_t>(moved % 1000000);
+}
+
 }  // namespace
 
 void WriteCandumpLine(const LogLine& line, const buslog_reader::LogContext& context, const ConvertOptions& options,
@@ -78,7 +92,7 @@ void WriteCandumpLine(const LogLine& line, const buslog_reader::LogContext& cont
 
   if (line.time.wholeMayBeCut) ++t->timeMayBeCut;
   CandumpFrame frame;
-  if (options.haveStart || !context.AbsoluteTime(line.time, &frame.seconds, &frame.micros)) {
+  if (!context.AbsoluteTime(line.time, &frame.seconds, &frame.micros)) {
     if (!options.haveStart) ++t->noStart;
     frame.seconds = line.time.seconds + options.startSeconds;
     frame.micros = buslog_reader::MicrosOf(line.time) + options.startMicros;
@@ -88,6 +102,7 @@ void WriteCandumpLine(const LogLine& line, const buslog_reader::LogContext& cont
     }
   } else {
     ++t->timedByStart;
+    if (options.haveStart) ShiftToStart(context, options, t, &frame.seconds, &frame.micros);
   }
   char defaultName[16];
   const std::string* named = options.interfaceCount > 0 ? nullptr : context.InterfaceName(r.channel);

@@ -114,7 +114,7 @@ class CommandLineTest(unittest.TestCase):
             ("unknown option", ["replay", "x.log", "--bogus"],
              "buslog-host: unknown option --bogus (replay takes --output, --name, --overwrite, --rotate-size, "
              "--rotate-seconds, --max-files, --max-total, --queue, --module, --share, --strict, --progress, --quiet, "
-             "--report-every, --sync-every-frame, --no-markers)"),
+             "--report-every, --sync-every-frame, --no-markers, --time-base-per-file)"),
             ("unknown command", ["frob"],
              "buslog-host: unknown command frob (the commands: replay, record, run, demo, convert, stats, help)"),
             ("no command", [], "buslog-host: no command given (the commands: replay, record, run, demo, convert, "
@@ -229,6 +229,9 @@ class CommandLineTest(unittest.TestCase):
         empty = self.write(os.path.join(self.work, "empty.log"), "")
         screen = self.write(os.path.join(self.work, "screen.log"),
                             "  can0  123   [4]  DE AD BE EF\n  can0  7FF   [0] \n")
+        log = self.write(os.path.join(self.work, "old.buslog"),
+                         "000000000,+0.000000,M,Marker  , -,OK,buslog start 2023-11-14T22:13:20.000000Z\r\n"
+                         "000000001,+0.000000,I,CAN     , 1,OK,0,1,23,1,11\r\n")
         rows = [
             ("empty trace", ["replay", empty, "--output", "a.buslog"], None,
              "buslog-host: %s held no lines; nothing was logged" % empty),
@@ -242,14 +245,18 @@ class CommandLineTest(unittest.TestCase):
              "buslog-host: standard input:1: this is candump's screen format (candump can0), which this host does "
              "not log: it has no time stamps to keep; use candump -L (candump -L can0 | buslog-host record), or "
              "replay a file that candump -l wrote"),
+            ("a buslog log", ["replay", log, "--output", "a.buslog"], None,
+             "buslog-host: %s:1: this is a buslog log, not a candump trace: a log goes to buslog-host convert, "
+             "stats or verify" % log),
         ]
         for name, args, stdin_text, line in rows:
             with self.subTest(name):
                 status, _, err = self.run_host(*args, stdin_text=stdin_text)
-                # An empty input is no error; one in candump's screen format is.
-                self.assertEqual(status, 1 if "screen" in name else 0, err)
+                # An input that holds nothing to log is an error, said in one line.
+                self.assertEqual(status, 1, err)
                 self.assertIn(line + "\n", err)
                 self.assertEqual(err.count("screen format"), 1 if "screen" in name else 0, err)
+                self.assertNotIn("warning", err)
                 self.assertFalse(os.path.exists(os.path.join(self.work, "a.buslog")))
 
     def test_live_screen_format_ends_the_run(self):
@@ -278,7 +285,7 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(status, 0, err)
         self.assertIn("buslog-host: record from standard input\n", err)
         self.assertNotIn("replay of", err)
-        self.assertIn("  note: 1 frame was earlier than its file's first and stamped +0.000000\n", err)
+        self.assertIn("  note: 1 frame was earlier than its time base, stamped +0.000000\n", err)
         junk = self.write(os.path.join(self.work, "junk.log"), "not a frame\n")
         status, _, err = self.run_host("replay", junk, "--output", "j.buslog")
         self.assertEqual(status, 1, err)
