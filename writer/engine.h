@@ -82,6 +82,7 @@ struct Tally {
   uint64_t writes;
   uint64_t writeFailures;
   uint64_t framesGone;   // of the frames written, in files deleted or unreachable since
+  uint64_t goneByType[4];
 };
 
 // The storage's state, beyond the trouble's bookkeeping.
@@ -148,6 +149,10 @@ inline bool BatchFull(const Core& core) {
 // The frame at `number` is lost for `reason` (`error` the system's);
 // `quiet`: said in a message of its own.
 void LoseFrames(Core* core, uint32_t first, uint32_t last, const std::string& reason, int error, bool quiet);
+
+// The frames of `file`, a log that went (deleted, or its name leads
+// elsewhere), are lost for `reason`.
+void LoseFileFrames(Core* core, const LogFileEntry& file, const std::string& reason);
 
 // ---- storage.cpp
 

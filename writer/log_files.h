@@ -54,6 +54,7 @@ struct LogFileEntry {
   uint32_t firstFrame;   // frame numbers of its first and last frame (0: none)
   uint32_t lastFrame;
   std::vector<std::pair<uint32_t, uint32_t>> runs;  // its frames, as runs of numbers
+  uint64_t byType[4];    // its frames by type
   bool haveStart;        // its first frame's time:
   FrameTime start;
   FileWatch watch;       // while open: the file itself

@@ -194,6 +194,7 @@ void LinesWritten(Core* core) {
   }
   for (uint32_t i = 0; i < core->batch.frameCount; ++i) {
     uint32_t number = core->batch.frames[i].number;
+    ++file.byType[core->batch.frames[i].type & 3];
     if (file.firstFrame == 0) file.firstFrame = number;
     file.lastFrame = number;
     if (!file.runs.empty() && file.runs.back().second + 1 == number) {

@@ -45,12 +45,8 @@ bool LogStillThere(Core* core) {
     if (!note.empty()) Say(core->messages, BUSLOG_MESSAGE_WARNING, "%s", note.c_str());
     return true;
   }
-  std::string reason = (file.fate == BUSLOG_FILE_DELETED ? "the log " + file.path + " was deleted"
-                                                          : "the log " + file.path + " can no longer be reached");
-  for (const std::pair<uint32_t, uint32_t>& run : file.runs) {
-    core->tally.framesGone += run.second - run.first + 1u;
-    LoseFrames(core, run.first, run.second, reason, 0, true);
-  }
+  LoseFileFrames(core, file, file.fate == BUSLOG_FILE_DELETED ? "the log " + file.path + " was deleted"
+                                                               : "the log " + file.path + " can no longer be reached");
   NewFileDue(core, note);
   return false;
 }
@@ -257,6 +253,14 @@ void LookAtLogNow(Core* core) {
   if (now < storage.nextLook) return;
   storage.nextLook = now + kLookSeconds;
   LogStillThere(core);
+}
+
+void LoseFileFrames(Core* core, const LogFileEntry& file, const std::string& reason) {
+  for (const std::pair<uint32_t, uint32_t>& run : file.runs) {
+    core->tally.framesGone += run.second - run.first + 1u;
+    LoseFrames(core, run.first, run.second, reason, 0, true);
+  }
+  for (int i = 0; i < 4; ++i) core->tally.goneByType[i] += file.byType[i];
 }
 
 void LoseFrames(Core* core, uint32_t first, uint32_t last, const std::string& reason, int error, bool quiet) {

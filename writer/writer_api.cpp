@@ -94,12 +94,8 @@ void CollectGoneLogs(Core* core) {
   for (size_t i = 0; i < logs.files.size(); ++i) {
     const LogFileEntry& file = logs.files[i];
     if (before[i] == file.fate) continue;
-    std::string reason = file.fate == BUSLOG_FILE_DELETED ? "the log " + file.path + " was deleted"
-                                                          : "the log " + file.path + " can no longer be reached";
-    for (const std::pair<uint32_t, uint32_t>& run : file.runs) {
-      core->tally.framesGone += run.second - run.first + 1u;
-      LoseFrames(core, run.first, run.second, reason, 0, true);
-    }
+    LoseFileFrames(core, file, file.fate == BUSLOG_FILE_DELETED ? "the log " + file.path + " was deleted"
+                                                                : "the log " + file.path + " can no longer be reached");
   }
 }
 
@@ -183,7 +179,8 @@ int BuslogWriterAdd(BuslogWriter* writer, const BuslogFrame* frame) {
   if (writer->inputEnded) return BUSLOG_WRITER_CLOSED;
   Frame taken;
   NumberFrame(writer, *frame, &taken);
-  return PutFrame(core, taken) ? BUSLOG_WRITER_OK : BUSLOG_WRITER_GAVE_UP;
+  PutFrame(core, taken);
+  return core->storage.givenUp ? BUSLOG_WRITER_GAVE_UP : BUSLOG_WRITER_OK;
 }
 
 int BuslogWriterFlush(BuslogWriter* writer, BuslogWriterReport* report) {

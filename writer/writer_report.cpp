@@ -53,12 +53,12 @@ int BuslogWriterGetCounts(BuslogWriter* writer, BuslogWriterCounts* counts) {
   }
   const Tally& t = snapshot.tally;
   made.framesAdded = added;
-  made.framesLogged = t.written.frames - t.framesGone - snapshot.framesRemoved;
+  made.framesLogged = t.written.frames - t.framesGone;
   made.framesLost = snapshot.lost;
   made.framesRemoved = snapshot.framesRemoved;
   uint64_t done = t.written.frames + snapshot.lost - t.framesGone;
   made.framesPending = added > done ? added - done : 0;
-  for (int i = 0; i < 4; ++i) made.loggedByType[i] = t.written.byType[i];
+  for (int i = 0; i < 4; ++i) made.loggedByType[i] = t.written.byType[i] - t.goneByType[i];
   made.lines = t.written.lines;
   made.markerLines = t.written.markerLines;
   made.writes = t.writes;

@@ -99,32 +99,45 @@ void PrintFiles(BuslogWriter* writer, const BuslogWriterCounts& counts) {
   }
 }
 
+// "  removed         frames 1-4120 (by the ring, which keeps this run's
+// newest files)", runs of files joined.
+void PrintRemoved(BuslogWriter* writer, const BuslogWriterCounts& counts) {
+  if (counts.filesRemoved == 0) return;
+  Message("  files removed   %u (the ring keeps this run's newest files)\n", counts.filesRemoved);
+  uint32_t first = 0, last = 0;
+  for (uint32_t i = 0; i <= counts.files; ++i) {
+    BuslogWriterFile file = {};
+    bool removed = i < counts.files && BuslogWriterGetFile(writer, i, &file) == BUSLOG_WRITER_OK &&
+                   file.fate == BUSLOG_FILE_REMOVED && file.firstFrame != 0;
+    if (removed && first != 0 && file.firstFrame == last + 1) {
+      last = file.lastFrame;
+      continue;
+    }
+    if (first != 0) Message("  removed         frames %u-%u (by the ring, as asked)\n", first, last);
+    first = removed ? file.firstFrame : 0;
+    last = removed ? file.lastFrame : 0;
+  }
+}
+
 void PrintCounts(const RunOutcome& outcome, const BuslogWriterCounts& counts, const LossKinds& lost) {
   const ReadTotals& read = outcome.loop->totals;
   const uint64_t* by = counts.loggedByType;
-  uint64_t logged = by[0] + by[1] + by[2] + by[3];
-  uint64_t notLogged = lost.storage + lost.interfaces + lost.stop + read.notTaken;
+  uint64_t notLogged = counts.framesLost + read.notTaken;
   Message("buslog-host: %s %s\n", outcome.request->recording ? "record from" : "replay of", outcome.traceName);
   Message("  frames read     %llu (data %llu, remote %llu, CAN FD %llu, error %llu)\n", static_cast<Count>(read.frames),
           static_cast<Count>(read.byKind[0]), static_cast<Count>(read.byKind[1]), static_cast<Count>(read.byKind[2]),
           static_cast<Count>(read.byKind[3]));
-  Message("  frames logged   %llu (data %llu, remote %llu, CAN FD %llu, error %llu)\n", static_cast<Count>(logged),
-          static_cast<Count>(by[0]), static_cast<Count>(by[1]), static_cast<Count>(by[2]), static_cast<Count>(by[3]));
-  Message("  not logged      %llu (write failed %llu, too many interfaces %llu, left at the stop %llu)\n",
-          static_cast<Count>(notLogged), static_cast<Count>(lost.storage), static_cast<Count>(lost.interfaces),
-          static_cast<Count>(lost.stop + read.notTaken));
-  if (lost.gone > 0) {
-    Message("  lost since      %llu frames logged into logs that are gone since\n", static_cast<Count>(lost.gone));
-  }
-  if (counts.framesRemoved > 0) {
-    Message("  removed         %llu frames in %u files (the ring keeps this run's newest files)\n",
-            static_cast<Count>(counts.framesRemoved), counts.filesRemoved);
-  }
+  Message("  frames logged   %llu (data %llu, remote %llu, CAN FD %llu, error %llu)\n",
+          static_cast<Count>(counts.framesLogged), static_cast<Count>(by[0]), static_cast<Count>(by[1]),
+          static_cast<Count>(by[2]), static_cast<Count>(by[3]));
+  Message("  not logged      %llu (write failed %llu, logs gone %llu, too many interfaces %llu, left at the stop %llu)\n",
+          static_cast<Count>(notLogged), static_cast<Count>(lost.storage), static_cast<Count>(lost.gone),
+          static_cast<Count>(lost.interfaces), static_cast<Count>(lost.stop + read.notTaken));
   Message("  lines skipped   %llu (malformed %llu, of them too long %llu)\n  write failures  %llu\n",
           static_cast<Count>(read.malformed), static_cast<Count>(read.malformed), static_cast<Count>(read.tooLong),
           static_cast<Count>(counts.writeFailures));
   Message("  seconds         %.3f\n  frames/s        %.0f\n", outcome.seconds,
-          outcome.seconds > 0 ? static_cast<double>(logged) / outcome.seconds : 0.0);
+          outcome.seconds > 0 ? static_cast<double>(counts.framesLogged) / outcome.seconds : 0.0);
 }
 
 }  // namespace
@@ -143,6 +156,7 @@ void PrintSummary(BuslogWriter* writer, const RunOutcome& outcome) {
             static_cast<Count>(counts.queueDeepest), counts.queueWaited);
   }
   if (outcome.stops > 0) Message("  stopped         on request (%d)\n", outcome.stops);
+  PrintRemoved(writer, counts);
   PrintMissing(writer, counts);
   PrintFiles(writer, counts);
   if (counts.timeJumps > 0) {
