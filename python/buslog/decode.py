@@ -1162,15 +1162,26 @@ def signals(logs, dbc, message, signals=None, channel=None, pandas=None, summary
             rows = numpy.unique(numpy.concatenate([column.rows for column in columns]))
             part = {"time": decoded.time[rows], "channel": numpy.empty(len(rows), dtype=object)}
             part["channel"][:] = [frame_channel] * len(rows)
+            by_name = {}
             for column in columns:
-                values = numpy.asarray(column.values)[column.which]
-                if len(column.rows) == len(rows):
-                    part[column.signal.name] = values
-                else:
-                    spread = numpy.full(len(rows), numpy.nan)
-                    spread[numpy.searchsorted(rows, column.rows)] = values
-                    part[column.signal.name] = spread
+                # A multiplexed message has a column of a signal for each
+                # multiplexer value whose frames carry it.
+                by_name.setdefault(column.signal.name, []).append(column)
+            for name, same in by_name.items():
+                at = numpy.concatenate([numpy.searchsorted(rows, column.rows) for column in same])
+                values = numpy.concatenate([numpy.asarray(column.values)[column.which] for column in same])
+                spread = numpy.full(len(rows), numpy.nan) if len(at) < len(rows) else numpy.empty(len(rows),
+                                                                                                  values.dtype)
+                spread[at] = values
+                part[name] = spread
             parts.append(part)
+    # The signals in the database's order.
+    order = {}
+    for database in _databases(dbc).values():
+        for frame in database.frames.values():
+            if frame.name == message:
+                order.update((signal.name, index) for index, signal in enumerate(frame.signals))
+    names.sort(key=lambda name: order.get(name, len(order)))
     result = {"time": numpy.concatenate([part["time"] for part in parts]) if parts else numpy.empty(0),
               "channel": numpy.concatenate([part["channel"] for part in parts]) if parts else numpy.empty(0, object)}
     for name in names:
