@@ -654,40 +654,55 @@ def read_frames(paths, start=0.0, buslog_module=None):
     interface_codes = {}
     width = 0
     total_lines = malformed = 0
-    columns = ("lineNumber", "frameNumber", "time", "absoluteTime", "channel", "interfaceIndex", "identifier",
-               "frameFlags", "dlc", "length", "data")
+    types = dict(_COLUMNS)
+    direct = ("lineNumber", "frameNumber", "time", "absoluteTime", "channel", "interfaceIndex", "identifier",
+              "frameFlags", "dlc", "length")
     for file_index, path in enumerate(paths):
-        with LogFile(path, columns, _rows(ROW_FRAME), 65536, buslog_module) as log_file:
-            arrays = log_file.arrays
+        # Every frame line has at least this many bytes ("000000001,I,CAN     , 1,OK,0,1,23,0" and its
+        # line end): the library writes the columns straight into arrays of
+        # that many rows, of which only the pages used are ever touched.
+        most = os.path.getsize(path) // 37 + 1
+        whole = {name: numpy.empty(most, dtype=types[name]) for name in direct}
+        with LogFile(path, ("data",), _rows(ROW_FRAME), 65536, buslog_module) as log_file:
+            structure = log_file._structure
+            filled = 0
+            for name in direct:
+                setattr(structure, name, whole[name].ctypes.data)
             for count in log_file.batches():
-                lengths = arrays["length"][:count]
+                lengths = whole["length"][filled:filled + count]
                 longest = int(lengths.max())
                 if longest > ROW_DATA:
                     raise ValueError(f"{path}: a classic CAN record of {longest} data bytes; "
                                      "read_frames keeps at most 64")
                 width = max(width, longest)
-                parts["data"].append(arrays["data"][:count, :max(longest, 1)].copy())
-                for name in columns:
-                    if name != "data":
-                        parts[name].append(arrays[name][:count].copy())
-                local = arrays["interfaceIndex"][:count]
-                mapped = numpy.full(count, -1, dtype=numpy.int16)
-                for index in numpy.unique(local[local >= 0]).tolist():
-                    name = log_file.interface(index)
-                    code = interface_codes.get(name)
-                    if code is None:
-                        code = interface_codes[name] = len(interfaces)
-                        interfaces.append(name)
-                    mapped[local == index] = code
-                parts["interface"].append(mapped)
-                parts["file"].append(numpy.full(count, file_index, dtype=numpy.int16))
+                parts["data"].append(log_file.arrays["data"][:count, :max(longest, 1)].copy())
+                filled += count
+                structure.capacity = min(65536, most - filled) or 1
+                for name in direct:
+                    setattr(structure, name, whole[name][filled:].ctypes.data if filled < most else 0)
             counts = log_file.counts()
             if counts.lines and not counts.logLines:
                 raise NotALogError(f"{path} is not a buslog log: none of its {counts.lines} lines is a log line")
             total_lines += counts.lines
             malformed += counts.malformedLines
+            for name in direct:
+                parts[name].append(whole[name][:filled])
+            local = whole["interfaceIndex"][:filled]
+            named = int(local.max()) + 1 if filled else 0
+            table = numpy.full(named + 1, -1, dtype=numpy.int16)
+            for index in range(named):
+                name = log_file.interface(index)
+                code = interface_codes.get(name)
+                if code is None:
+                    code = interface_codes[name] = len(interfaces)
+                    interfaces.append(name)
+                table[index] = code
+            parts["interface"].append(table[local])
+            parts["file"].append(numpy.full(filled, file_index, dtype=numpy.int16))
 
     def joined(name, dtype):
+        if len(parts[name]) == 1:
+            return parts[name][0]
         return numpy.concatenate(parts[name]) if parts[name] else numpy.empty(0, dtype=dtype)
 
     absolute = joined("absoluteTime", numpy.int64)
