@@ -55,19 +55,27 @@ def _time_texts(decoded, form, none):
     return texts
 
 
-def _write_blocks(blocks, out, form, none, tail_of):
-    """Writes each block's values as lines: the frame's time (form) and the
-    tail that tail_of(column) gives for each distinct value of a column;
-    the text of a whole block is written at once. Returns the count."""
+def _write_blocks(blocks, out, form, none, middle_of, line_of):
+    """Writes each block's values as lines: the frame's time (form % the
+    seconds, `none` without a time stamp), then line_of(middle, value,
+    label) for each distinct value of a column, middle_of(column) being
+    its channel, message, signal and unit as text. The text of a whole
+    block is written at once. Returns the count."""
     import numpy
     count = 0
-    tails = {}
+    middles = {}
     for decoded in blocks:
         lines = numpy.empty(decoded.count, dtype=object)
         times = _time_texts(decoded, form, none)
         for column in decoded.columns:
-            texts = tail_of(column, tails)
-            lines[column.at] = times[column.rows] + texts[column.which]
+            key = (column.message, column.signal.name, repr(column.channel))
+            middle = middles.get(key)
+            if middle is None:
+                middle = middles[key] = middle_of(column)
+            labels = column.labels or [""] * len(column.values)
+            tails = numpy.empty(len(column.values), dtype=object)
+            tails[:] = [line_of(middle, value, label) for value, label in zip(column.values, labels)]
+            lines[column.at] = times[column.rows] + tails[column.which]
         out.write("".join(lines.tolist()))
         count += decoded.count
     return count
@@ -76,23 +84,15 @@ def _write_blocks(blocks, out, form, none, tail_of):
 def write_csv(blocks, out):
     """Writes decoded blocks (decode.decode_blocks) as CSV text with a
     header line; returns the count of values."""
-    import numpy
     out.write(_CSV_FIELDS + "\n")
 
-    def tail_of(column, cache):
-        key = (column.message, column.signal.name, repr(column.channel))
-        middle = cache.get(key)
-        if middle is None:
-            middle = cache[key] = (",".join(_csv_text("" if v is None else v)
-                                            for v in (column.channel, column.message, column.signal.name)),
-                                   _csv_text(column.signal.unit))
-        middle, unit = middle
-        labels = column.labels or [""] * len(column.values)
-        texts = numpy.empty(len(column.values), dtype=object)
-        texts[:] = [f",{middle},{_number(value)},{unit},{_csv_text(label) if label else ''}\n"
-                    for value, label in zip(column.values, labels)]
-        return texts
-    return _write_blocks(blocks, out, "%.6f", "", tail_of)
+    def middle_of(column):
+        names = ",".join(_csv_text("" if v is None else v) for v in (column.channel, column.message, column.signal.name))
+        return names, _csv_text(column.signal.unit)
+
+    def line_of(middle, value, label):
+        return f",{middle[0]},{_number(value)},{middle[1]},{_csv_text(label) if label else ''}\n"
+    return _write_blocks(blocks, out, "%.6f", "", middle_of, line_of)
 
 
 def _json_number(value):
@@ -104,22 +104,15 @@ def _json_number(value):
 def write_jsonl(blocks, out):
     """Writes decoded blocks as JSON Lines (the CSV's fields, value a
     number, null for a float that is not finite); returns the count."""
-    import numpy
     dumps = json.dumps
 
-    def tail_of(column, cache):
-        key = (column.message, column.signal.name, repr(column.channel))
-        middle = cache.get(key)
-        if middle is None:
-            middle = cache[key] = (f'"channel": {dumps(column.channel)}, "message": {dumps(column.message)}, '
-                                   f'"signal": {dumps(column.signal.name)}', dumps(column.signal.unit))
-        middle, unit = middle
-        labels = column.labels or [""] * len(column.values)
-        texts = numpy.empty(len(column.values), dtype=object)
-        texts[:] = [f', {middle}, "value": {_json_number(value)}, "unit": {unit}, "label": {dumps(label)}}}\n'
-                    for value, label in zip(column.values, labels)]
-        return texts
-    return _write_blocks(blocks, out, '{"time": %.6f', '{"time": null', tail_of)
+    def middle_of(column):
+        return (f'"channel": {dumps(column.channel)}, "message": {dumps(column.message)}, '
+                f'"signal": {dumps(column.signal.name)}', dumps(column.signal.unit))
+
+    def line_of(middle, value, label):
+        return f', {middle[0]}, "value": {_json_number(value)}, "unit": {middle[1]}, "label": {dumps(label)}}}\n'
+    return _write_blocks(blocks, out, '{"time": %.6f', '{"time": null', middle_of, line_of)
 
 
 class _Usage(Exception):
