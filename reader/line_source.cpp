@@ -20,6 +20,22 @@ void Refill(LineSource* source) {
   source->begin = 0;
   source->end = pending;
   size_t room = kBufferSize - pending;
+  if (source->read != nullptr) {
+    // A caller's function may hand out less than asked before its end.
+    bool failed = false;
+    size_t got = source->read(source->context, source->buffer + pending, room, &failed);
+    if (got > room) {
+      got = 0;
+      failed = true;
+    }
+    source->end += got;
+    source->bytesRead += got;
+    if (got == 0 || failed) {
+      source->atEnd = true;
+      source->readError = failed;
+    }
+    return;
+  }
   size_t got = fread(source->buffer + pending, 1, room, source->file);
   source->end += got;
   source->bytesRead += got;
@@ -52,6 +68,13 @@ bool OpenLineSource(LineSource* source, FILE* file) {
   source->file = file;
   source->buffer = static_cast<char*>(malloc(kBufferSize));
   return source->buffer != nullptr;
+}
+
+bool OpenLineSourceFrom(LineSource* source, ReadBytes read, void* context) {
+  bool ok = OpenLineSource(source, nullptr);
+  source->read = read;
+  source->context = context;
+  return ok;
 }
 
 void CloseLineSource(LineSource* source) {
@@ -109,6 +132,7 @@ bool NextWholeLine(LineSource* source, const char** line, size_t* length, bool* 
 
 bool NextCutLine(LineSource* source, const char** text, size_t* length, bool* cut) {
   *cut = false;
+  source->unended = false;
   if (source->skipping) {
     source->skipping = false;
     SkipRestOfLine(source);
@@ -127,6 +151,7 @@ bool NextCutLine(LineSource* source, const char** text, size_t* length, bool* cu
     } else if (source->atEnd) {
       if (available == 0) return false;
       lineLength = available;  // the last line has no LF
+      source->unended = true;
       if (lineLength <= kMaxLineLength) {
         source->begin = source->end;
         if (start[lineLength - 1] == '\r') --lineLength;
@@ -175,6 +200,7 @@ bool NextLogLine(LogReader* reader, LogLine* line) {
   ParseLogLine(text, length, line);
   line->number = reader->lineNumber;
   line->cut = cut;
+  if (reader->unended) MarkUnended(line);
   UpdateLogContext(&reader->context, *line);
   return true;
 }
