@@ -20,15 +20,20 @@ void Refill(LineSource* source) {
   source->begin = 0;
   source->end = pending;
   size_t room = kBufferSize - pending;
-  if (source->readSome != nullptr) {
-    long got = source->readSome(source->readContext, source->buffer + pending, room);
-    if (got <= 0) {
-      source->atEnd = true;
-      source->readError = got < 0;
-      return;
+  if (source->read != nullptr) {
+    // A caller's function may hand out less than asked before its end.
+    bool failed = false;
+    size_t got = source->read(source->context, source->buffer + pending, room, &failed);
+    if (got > room) {
+      got = 0;
+      failed = true;
     }
-    source->end += static_cast<size_t>(got);
-    source->bytesRead += static_cast<size_t>(got);
+    source->end += got;
+    source->bytesRead += got;
+    if (got == 0 || failed) {
+      source->atEnd = true;
+      source->readError = failed;
+    }
     return;
   }
   size_t got = fread(source->buffer + pending, 1, room, source->file);
@@ -65,11 +70,11 @@ bool OpenLineSource(LineSource* source, FILE* file) {
   return source->buffer != nullptr;
 }
 
-bool OpenStreamLineSource(LineSource* source, ReadSome readSome, void* context) {
-  if (!OpenLineSource(source, nullptr)) return false;
-  source->readSome = readSome;
-  source->readContext = context;
-  return true;
+bool OpenLineSourceFrom(LineSource* source, ReadBytes read, void* context) {
+  bool ok = OpenLineSource(source, nullptr);
+  source->read = read;
+  source->context = context;
+  return ok;
 }
 
 void CloseLineSource(LineSource* source) {
@@ -103,7 +108,6 @@ bool NextWholeLine(LineSource* source, const char** line, size_t* length, bool* 
       if (available == 0) return false;
       // The last line has no newline.
       source->begin = source->end;
-      source->endedMidLine = true;
       ++source->lineNumber;
       if (skipping || available > kMaxLineLength) {
         *tooLong = true;
@@ -128,6 +132,7 @@ bool NextWholeLine(LineSource* source, const char** line, size_t* length, bool* 
 
 bool NextCutLine(LineSource* source, const char** text, size_t* length, bool* cut) {
   *cut = false;
+  source->unended = false;
   if (source->skipping) {
     source->skipping = false;
     SkipRestOfLine(source);
@@ -146,6 +151,7 @@ bool NextCutLine(LineSource* source, const char** text, size_t* length, bool* cu
     } else if (source->atEnd) {
       if (available == 0) return false;
       lineLength = available;  // the last line has no LF
+      source->unended = true;
       if (lineLength <= kMaxLineLength) {
         source->begin = source->end;
         if (start[lineLength - 1] == '\r') --lineLength;
@@ -194,6 +200,7 @@ bool NextLogLine(LogReader* reader, LogLine* line) {
   ParseLogLine(text, length, line);
   line->number = reader->lineNumber;
   line->cut = cut;
+  if (reader->unended) MarkUnended(line);
   UpdateLogContext(&reader->context, *line);
   return true;
 }

@@ -1,9 +1,10 @@
 // One line source for every text file the project reads: candump traces
-// and call scripts (buslog-host) and logs (the log reader). It reads a file
-// in large blocks into one buffer and hands out lines without their line
-// end, allocating nothing per line. CR LF and LF line ends, a missing final
-// newline and NUL bytes are handled; a line longer than kMaxLineLength is
-// either skipped (whole lines) or handed out cut (cut lines).
+// and call scripts (buslog-host) and logs (the log reader). It reads a file,
+// or bytes a caller's function hands it, in large blocks into one buffer
+// and hands out lines without their line end, allocating nothing per line.
+// CR LF and LF line ends, a missing final newline and NUL bytes are
+// handled; a line longer than kMaxLineLength is either skipped (whole
+// lines) or handed out cut (cut lines).
 #pragma once
 
 #include <cstddef>
@@ -15,14 +16,14 @@ namespace buslog_reader {
 // Longest line handed out whole.
 constexpr size_t kMaxLineLength = 64 * 1024;
 
-// Reads up to `size` bytes of a stream as they arrive, waiting for the
-// first: how many, 0 at its end, -1 when reading failed.
-typedef long (*ReadSome)(void* context, char* bytes, size_t size);
+// A caller's source of bytes: reads up to `size` bytes into `buffer` and
+// returns how many, 0 at the end; sets *failed when the reading failed.
+typedef size_t (*ReadBytes)(void* context, char* buffer, size_t size, bool* failed);
 
 struct LineSource {
-  FILE* file;
-  ReadSome readSome;   // a stream's reader instead of `file`, or null
-  void* readContext;
+  FILE* file;          // read with fread, unless `read` is set
+  ReadBytes read;
+  void* context;       // handed to `read`
   char* buffer;        // owned; a block and kMaxLineLength bytes
   size_t begin;        // first unread byte in buffer
   size_t end;          // one past the last byte read into buffer
@@ -30,17 +31,17 @@ struct LineSource {
   bool readError;      // a read failed
   bool skipping;       // the rest of a cut line is still to be skipped
   uint64_t lineNumber;
+  bool unended;        // the line last handed out ended at the end of the
+                       // file, without an LF
   uint64_t bytesRead;  // bytes read from the file so far
-  bool endedMidLine;   // the last line handed out had no line end
 };
 
 // Prepares `source` for `file` (opened in binary mode), with a buffer that
 // stays owned by the source until CloseLineSource. False when the buffer
 // cannot be had.
 bool OpenLineSource(LineSource* source, FILE* file);
-// The same for a stream (a pipe, a FIFO, a terminal) read through
-// `readSome`: lines are handed out as soon as they are whole.
-bool OpenStreamLineSource(LineSource* source, ReadSome readSome, void* context);
+// The same over a caller's reading function.
+bool OpenLineSourceFrom(LineSource* source, ReadBytes read, void* context);
 void CloseLineSource(LineSource* source);
 
 // Bytes of the file handed out or skipped so far.

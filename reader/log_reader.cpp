@@ -72,10 +72,10 @@ struct Fields {
   bool Next(const char** begin, const char** fieldEnd) {
     if (p == end || *p != ',') return false;
     ++p;
-    const char* comma = static_cast<const char*>(memchr(p, ',', static_cast<size_t>(end - p)));
     *begin = p;
-    *fieldEnd = comma != nullptr ? comma : end;
-    p = *fieldEnd;
+    // Fields are short: a loop beats a call to memchr.
+    while (p != end && *p != ',') ++p;
+    *fieldEnd = p;
     return true;
   }
   bool AtEnd() const { return p == end; }
@@ -91,6 +91,18 @@ const char* Unparsed(LogLine* line, const char* why) {
 
 // Data bytes, two hex digits each, to the end of `fields`.
 const char* ReadDataBytes(Fields* fields, LogRecord* record) {
+  // The usual line: ",XX" after ",XX" up to the end, taken three bytes at a
+  // time; anything else goes the field-by-field way below.
+  const char* p = fields->p;
+  const char* stop = fields->end;
+  while (stop - p >= 3 && p[0] == ',' && (stop - p == 3 || p[3] == ',') && record->dataCount < kMaxRecordData) {
+    int high = HexValue(p[1]);
+    int low = HexValue(p[2]);
+    if ((high | low) < 0) break;
+    record->data[record->dataCount++] = static_cast<uint8_t>(high << 4 | low);
+    p += 3;
+  }
+  fields->p = p;
   const char* begin;
   const char* end;
   while (fields->Next(&begin, &end)) {
@@ -296,7 +308,10 @@ const char* ReadHeader(const char* p, const char* end, LogRecord* record) {
   if (kind != 'O' && kind != 'I' && kind != 'P' && kind != 'E' && kind != 'M') return nullptr;
   const BusName* bus = nullptr;
   for (const BusName& candidate : kBusNames) {
-    if (memcmp(p + 3, candidate.padded, kBusNameWidth) == 0) bus = &candidate;
+    if (p[3] == candidate.padded[0] && memcmp(p + 3, candidate.padded, kBusNameWidth) == 0) {
+      bus = &candidate;
+      break;
+    }
   }
   if (bus == nullptr) return nullptr;
   const char* channel = p + kFixed;
@@ -551,10 +566,24 @@ uint32_t MicrosOf(const LogTime& time) {
 
 uint32_t FdLengthOf(uint8_t nibble) { return kFdLengths[nibble & 0xF]; }
 
+const char kUnendedWhy[] = "last line cut (no line end)";
+
+void MarkUnended(LogLine* line) {
+  line->unended = true;
+  line->form = LineForm::kText;
+  line->why = kUnendedWhy;
+  line->malformed = true;
+  line->hasError = false;
+  line->error = 0;
+  line->marker = BuslogMarker::kNone;
+  line->record.type = RecordType::kNone;
+}
+
 void ParseLogLine(const char* text, size_t length, LogLine* line) {
   line->text = text;
   line->length = length;
   line->cut = false;
+  line->unended = false;
   line->full = length == kLogLineLimit;
   line->why = nullptr;
   line->hasFrameNumber = false;
@@ -565,6 +594,7 @@ void ParseLogLine(const char* text, size_t length, LogLine* line) {
   line->error = 0;
   line->rest = Text{text, length};
   line->malformed = false;
+  line->headerType = RecordType::kNone;
   line->logLine = false;
   line->marker = BuslogMarker::kNone;
   line->startSeconds = 0;
@@ -636,6 +666,7 @@ void ParseLogLine(const char* text, size_t length, LogLine* line) {
   const char* why;
   const char* body = ReadHeader(p, end, record);
   if (body != nullptr) {
+    line->headerType = record->type;
     switch (record->type) {
       case RecordType::kCan:
         why = ReadCanBody(body, end, line);

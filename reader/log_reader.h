@@ -46,8 +46,14 @@
 //   status NG and ,(0:ERR=...)  error frame, its class in the error field
 //
 // HOW A LINE IS READ (the same rules serve every reader of these logs):
-//  1. A line is split at LF; one CR before the LF is dropped. A last line
-//     without its LF is a line. NUL and every other byte are text.
+//  1. A line is split at LF; one CR before the LF is dropped. NUL and every
+//     other byte are text. A last line that ends in LF, with or without the
+//     CR, is a whole line. A last line without its LF (the file ends
+//     inside it: its writer stopped in the middle of it, or is still
+//     writing it) is cut, whatever it holds, a CR at its end included: it
+//     is read by the rules below for FRAME and TIME only, and is a
+//     malformed text line (rule 12e) whose `why` says "last line cut (no
+//     line end)".
 //  2. A line longer than 4096 bytes is not the module's: form kText.
 //  3. FRAME: the line starts with 9 or 10 decimal digits followed by a comma
 //     or the end of the line, and the value fits 32 bits.
@@ -113,6 +119,7 @@
 //        record or an error field: a log line behind leading bytes (the NUL
 //        bytes a crash or a second writer left). `why` says "log line behind
 //        leading bytes"; the record is not handed out.
+//     e. it is a cut last line (rule 1), `unended`.
 //     Every other kText line is text (what PutString or another program
 //     wrote) and never counts as malformed.
 // 13. Log lines. A line of form kRecord or kError, or one with FRAME and
@@ -308,6 +315,7 @@ struct LogLine {
   size_t length;
   uint64_t number;   // 1 for the first line
   bool cut;          // longer than kMaxKeptLine: text is its start only
+  bool unended;      // a cut last line: the file ended without its LF (rule 1)
   bool full;         // exactly kLogLineLimit bytes: the module may have cut it
   LineForm form;
   const char* why;   // kText: why the line is not a record (a short phrase)
@@ -319,6 +327,8 @@ struct LogLine {
   uint32_t error;
   Text rest;         // kText: the line after FRAME and TIME (without a leading comma)
   bool malformed;    // kText: meant to be a log line but breaks its rules (rule 12)
+  RecordType headerType;  // the record type a frame header named, also when
+                          // its body broke its rule (rule 12b); else kNone
   bool logLine;      // a log line (rule 13)
   BuslogMarker marker;     // rule 14
   uint64_t startSeconds;   // kStart: Unix time of +0.000000 from here on
@@ -390,7 +400,12 @@ void CloseLogReader(LogReader* reader);
 bool NextRawLine(LogReader* reader, const char** text, size_t* length, bool* cut);
 
 // The next line, parsed, and taken into reader->context; false at the end
-// of the file.
+// of the file. A last line without its LF comes out cut (rule 1).
 bool NextLogLine(LogReader* reader, LogLine* line);
+
+// Why a cut last line is not read (rule 1): "last line cut (no line end)".
+extern const char kUnendedWhy[];
+// Makes a parsed line the cut last line of its file (rule 1, rule 12e).
+void MarkUnended(LogLine* line);
 
 }  // namespace buslog_reader

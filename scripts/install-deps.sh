@@ -4,7 +4,7 @@
 # sources, clang and its fuzzer runtime, Google Benchmark, pkg-config and
 # dpkg-dev for the install and package tests, Python for the ctypes example,
 # python-can, pytest, venv, pip and setuptools for the python-can package,
-# and canmatrix and matplotlib for its signal decoding and plots.
+# numpy, canmatrix and matplotlib for its columns, signal decoding and plots.
 # Packages already there are left alone, so a second run is quick.
 set -euo pipefail
 
@@ -15,7 +15,7 @@ packages=(
   clang libclang-rt-14-dev libbenchmark-dev
   pkg-config dpkg-dev python3
   python3-can python3-pytest python3-venv python3-pip python3-setuptools
-  python3-canmatrix python3-matplotlib
+  python3-canmatrix python3-matplotlib python3-numpy
 )
 packages+=("$@")
 

@@ -19,11 +19,12 @@ struct Reading {
   std::atomic<bool> done;
 };
 
-long ReadStream(void* context, char* bytes, size_t size) {
+size_t ReadStream(void* context, char* bytes, size_t size, bool* failed) {
   const InputFile* input = static_cast<const InputFile*>(context);
   long got = ReadInput(*input, bytes, size);
   // A stop request ends the input.
-  return got == -2 ? 0 : got;
+  *failed = got == -1;
+  return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
 void RunReader(Reading* reading) {
@@ -49,7 +50,7 @@ bool ReadLive(ReadLoop* loop, const InputFile& input, Monitor* monitor, bool qui
   reading->input = &input;
   reading->loop = loop;
   reading->done.store(false);
-  if (!buslog_reader::OpenStreamLineSource(&reading->source, ReadStream, const_cast<InputFile*>(&input))) {
+  if (!buslog_reader::OpenLineSourceFrom(&reading->source, ReadStream, const_cast<InputFile*>(&input))) {
     Message("buslog-host: out of memory\n");
     delete reading;
     return true;

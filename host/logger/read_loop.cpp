@@ -106,7 +106,7 @@ void ReadLines(ReadLoop* loop, buslog_reader::LineSource* source) {
     }
     if ((++totals.lines & 0x3FF) == 0 && loop->tick != nullptr) loop->tick(loop->tickContext);
     if (!tooLong && Blank(line, length)) continue;
-    if (source->atEnd && source->endedMidLine && source->readSome != nullptr) {
+    if (source->unended && source->read != nullptr) {
       // The feeder stopped in the middle of a line: not a frame to trust.
       ++totals.malformed;
       Warn(loop, source->lineNumber, "the input ended in the middle of a line");

@@ -7,12 +7,13 @@ module (`can.Logger("run.buslog")`) and read the logs back
 __version__ = "0.1.0"  # before the imports: the writer names it in its logs
 
 from .module import Module, ModuleLoadError, OpenError, WriteError, find_module  # noqa: E402
-from .reader import BuslogReader, NotALogError, Record, is_log, iter_records  # noqa: E402
+from .reader import BuslogReader, Frames, NotALogError, Record, is_log, iter_records, read_frames  # noqa: E402
 from .writer import BuslogWriter  # noqa: E402
 # buslog.decode and buslog.plot are the functions; their modules are still
 # there for `from buslog.decode import ...`.
-from .decode import Row, Summary, decode  # noqa: E402
+from .decode import Row, Summary, decode, signals  # noqa: E402
 from .plot import plot  # noqa: E402
 
 __all__ = ["Module", "ModuleLoadError", "OpenError", "WriteError", "find_module", "BuslogReader", "BuslogWriter",
-           "NotALogError", "Record", "is_log", "iter_records", "Row", "Summary", "decode", "plot"]
+           "NotALogError", "Record", "Frames", "is_log", "iter_records", "read_frames", "Row", "Summary", "decode",
+           "signals", "plot"]

@@ -41,23 +41,58 @@ def _number(value):
     return repr(value) if isinstance(value, float) else str(value)
 
 
-def write_csv(rows, out):
-    """Writes rows as CSV text with a header line; returns the count."""
-    out.write(_CSV_FIELDS + "\n")
-    cache = {}
+def _time_texts(decoded, form, none):
+    """The times of the block's frames that carry values, as text
+    (form % seconds; `none` without a time stamp), in an object array over
+    the block's frames."""
+    import numpy
+    needed = numpy.zeros(len(decoded.time), dtype=bool)
+    for column in decoded.columns:
+        needed[column.rows] = True
+    rows = numpy.nonzero(needed)[0]
+    texts = numpy.empty(len(decoded.time), dtype=object)
+    texts[rows] = [none if t != t else form % t for t in decoded.time[rows].tolist()]
+    return texts
+
+
+def _write_blocks(blocks, out, form, none, middle_of, line_of):
+    """Writes each block's values as lines: the frame's time (form % the
+    seconds, `none` without a time stamp), then line_of(middle, value,
+    label) for each distinct value of a column, middle_of(column) being
+    its channel, message, signal and unit as text. The text of a whole
+    block is written at once. Returns the count."""
+    import numpy
     count = 0
-    for row in rows:
-        key = (row.channel, row.message, row.signal)
-        middle = cache.get(key)
-        if middle is None:
-            middle = cache[key] = ",".join(_csv_text("" if v is None else v) for v in key)
-            unit = cache[key, "unit"] = _csv_text(row.unit)
-        else:
-            unit = cache[key, "unit"]
-        label = _csv_text(row.label) if row.label else ""
-        out.write(f"{row.time:.6f},{middle},{_number(row.value)},{unit},{label}\n")
-        count += 1
+    middles = {}
+    for decoded in blocks:
+        lines = numpy.empty(decoded.count, dtype=object)
+        times = _time_texts(decoded, form, none)
+        for column in decoded.columns:
+            key = (column.message, column.signal.name, repr(column.channel))
+            middle = middles.get(key)
+            if middle is None:
+                middle = middles[key] = middle_of(column)
+            labels = column.labels or [""] * len(column.values)
+            tails = numpy.empty(len(column.values), dtype=object)
+            tails[:] = [line_of(middle, value, label) for value, label in zip(column.values, labels)]
+            lines[column.at] = times[column.rows] + tails[column.which]
+        out.write("".join(lines.tolist()))
+        count += decoded.count
     return count
+
+
+def write_csv(blocks, out):
+    """Writes decoded blocks (decode.decode_blocks) as CSV text with a
+    header line; returns the count of values."""
+    out.write(_CSV_FIELDS + "\n")
+
+    def middle_of(column):
+        names = ",".join(_csv_text("" if v is None else v) for v in (column.channel, column.message, column.signal.name))
+        return names, _csv_text(column.signal.unit)
+
+    def line_of(middle, value, label):
+        return f",{middle[0]},{_number(value)},{middle[1]},{_csv_text(label) if label else ''}\n"
+    return _write_blocks(blocks, out, "%.6f", "", middle_of, line_of)
 
 
 def _json_number(value):
@@ -66,23 +101,18 @@ def _json_number(value):
     return repr(value) if isinstance(value, float) else str(value)
 
 
-def write_jsonl(rows, out):
-    """Writes rows as JSON Lines (the CSV's fields, value a number, null
-    for a float that is not finite); returns the count."""
-    cache = {}
-    count = 0
+def write_jsonl(blocks, out):
+    """Writes decoded blocks as JSON Lines (the CSV's fields, value a
+    number, null for a float that is not finite); returns the count."""
     dumps = json.dumps
-    for row in rows:
-        key = (row.channel, row.message, row.signal, row.unit)
-        middle = cache.get(key)
-        if middle is None:
-            middle = cache[key] = (f'"channel": {dumps(row.channel)}, "message": {dumps(row.message)}, '
-                                   f'"signal": {dumps(row.signal)}')
-            cache[key, "unit"] = dumps(row.unit)
-        out.write(f'{{"time": {row.time:.6f}, {middle}, "value": {_json_number(row.value)}, '
-                  f'"unit": {cache[key, "unit"]}, "label": {dumps(row.label)}}}\n')
-        count += 1
-    return count
+
+    def middle_of(column):
+        return (f'"channel": {dumps(column.channel)}, "message": {dumps(column.message)}, '
+                f'"signal": {dumps(column.signal.name)}', dumps(column.signal.unit))
+
+    def line_of(middle, value, label):
+        return f', {middle[0]}, "value": {_json_number(value)}, "unit": {middle[1]}, "label": {dumps(label)}}}\n'
+    return _write_blocks(blocks, out, '{"time": %.6f', '{"time": null', middle_of, line_of)
 
 
 class _Usage(Exception):
@@ -119,6 +149,12 @@ def _check_inputs(paths):
             raise _decode.DatabaseError(f"{path}: is a folder")
 
 
+def _umask():
+    mask = os.umask(0o22)
+    os.umask(mask)
+    return mask
+
+
 @contextlib.contextmanager
 def _output(path, inputs, overwrite, binary=False):
     """A file to write to: standard output without path; else a temporary
@@ -141,6 +177,9 @@ def _output(path, inputs, overwrite, binary=False):
         with os.fdopen(descriptor, "wb" if binary else "w", encoding=None if binary else "utf-8",
                        newline=None if binary else "\n") as out:
             yield out if not binary else temporary
+        # The temporary file is private (0600); the output gets the mode
+        # any new file gets: 0666 less the umask.
+        os.chmod(temporary, 0o666 & ~_umask())
         os.replace(temporary, path)
     except BaseException:
         with contextlib.suppress(OSError):
@@ -157,9 +196,10 @@ def _decode_command(args):
     if to is None:
         to = "jsonl" if args.output and args.output.endswith((".jsonl", ".json")) else "csv"
     summary = _decode.Summary()
-    rows = _decode.decode(args.logs, dbc, signals=_patterns(args.signals), strict=args.strict, summary=summary)
+    blocks = _decode.decode_blocks(args.logs, dbc, signals=_patterns(args.signals), strict=args.strict,
+                                   summary=summary)
     with _output(args.output, args.logs, args.overwrite) as out:
-        (write_jsonl if to == "jsonl" else write_csv)(rows, out)
+        (write_jsonl if to == "jsonl" else write_csv)(blocks, out)
         out.flush()
     if not args.quiet:
         print(summary.text(), file=sys.stderr)

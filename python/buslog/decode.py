@@ -4,11 +4,14 @@ trace) that a CAN database knows, decoded into one row per signal value.
     for row in buslog.decode("run.csv", dbc="car.dbc", signals=["ENGINE_DATA.*"]):
         print(row.time, row.channel, row.message, row.signal, row.value, row.unit, row.label)
 
-The database is read with canmatrix (DBC, ARXML, KCD, SYM, ...); its
-signals are compiled once into integer shifts and masks, so a frame costs
-two int.from_bytes and a few operations per signal, not canmatrix's
-bit strings and Decimal arithmetic. What the compiled decoder does is what
-the database says, as canmatrix reads it:
+    columns = buslog.signals("run.csv", dbc="car.dbc", message="ENGINE_DATA")
+
+The database is read with canmatrix (DBC, ARXML, KCD, SYM, ...). The log
+is read a block of frames at a time (buslog logs through the reader
+library, candump traces through python-can); the frames of a block are
+grouped by message, and each signal is decoded for all of its message's
+frames at once with numpy. What the decoder does is what the database
+says, as canmatrix reads it:
 
 - little endian (Intel): the signal's bits from its start bit (the least
   significant bit, numbered from bit 0 of byte 0) upwards;
@@ -21,13 +24,15 @@ the database says, as canmatrix reads it:
 - a value table's label for the raw value (as DBC files define them);
 - simple multiplexing: the multiplexer first, then the signals of its
   value; nested multiplexing (SG_MUL_VAL_) goes through canmatrix's own
-  decoder.
+  decoder, a frame at a time.
 
 A frame shorter than its message is not decoded but counted; a longer one
 (a CAN FD frame padded to its length code) is decoded over the message's
-length. Frames the database does not know, remote and error frames, lines
-that are no frame and gaps in a buslog log's frame numbers are counted in
-a `Summary`.
+length. A signal that does not fit in its message's length (the database's
+fault) is named once, as a warning, and left out; its message's other
+signals are decoded. Frames the database does not know, remote and error
+frames, lines that are no frame and gaps in a buslog log's frame numbers
+are counted in a `Summary`.
 """
 
 import ast
@@ -119,7 +124,7 @@ class _Signal:
     """One signal compiled for decoding (see the module's description)."""
 
     __slots__ = ("name", "unit", "little", "shift", "mask", "sign", "full", "float_format", "factor", "offset",
-                 "digits", "labels", "mux_value", "is_multiplexer", "end_byte", "source", "_start")
+                 "digits", "labels", "mux_value", "is_multiplexer", "end_byte", "source", "_start", "size")
 
     def __init__(self, signal, size_bytes):
         self.source = signal
@@ -137,6 +142,7 @@ class _Signal:
             self.shift = None
             self.end_byte = (start + size - 1) // 8 + 1
         self._start = start
+        self.size = size
         self.mask = (1 << size) - 1
         self.sign = (1 << (size - 1)) if signal.is_signed else 0
         self.full = 1 << size
@@ -193,13 +199,17 @@ class _Message:
     """One message of a database, with the signals chosen from it."""
 
     __slots__ = ("name", "size", "plain", "by_mux", "multiplexer", "complex", "frame", "chosen", "_by_name", "rows",
-                 "source")
+                 "source", "unfit", "keep")
 
     def __init__(self, frame, chosen):
         self.frame = frame
         self.name = frame.name
+        self.size = int(frame.size)
         signals = [_Signal(signal, frame.size) for signal in frame.signals]
-        self.size = max([int(frame.size)] + [signal.end_byte for signal in signals])
+        # A signal past the message's length cannot be decoded: the
+        # database's fault, named once by the Database; the others are.
+        self.unfit = [signal for signal in signals if signal.end_byte > self.size and signal.name in chosen]
+        signals = [signal for signal in signals if signal.end_byte <= self.size]
         for signal in signals:
             signal.place(self.size)
         self.chosen = frozenset(chosen)
@@ -212,6 +222,7 @@ class _Message:
             if signal.mux_value is not None:
                 self.by_mux.setdefault(signal.mux_value, list(self.plain)).append(signal)
         self._by_name = {s.name: s for s in signals}
+        self.keep = keep
         self.source = None
         if self.complex:
             self.rows = self._rows_through_canmatrix
@@ -285,7 +296,7 @@ class _Message:
         if self.complex:
             decoded = self.frame.decode(bytes(data[:self.frame.size]))
             return [(self._by_name[name], int(item.raw_value) if not self._by_name[name].float_format else item.raw_value)
-                    for name, item in decoded.items() if name in self.chosen]
+                    for name, item in decoded.items() if name in self.chosen and name in self._by_name]
         little = int.from_bytes(data, "little")
         big = int.from_bytes(data[:self.size], "big")
         signals = self.plain
@@ -338,14 +349,29 @@ class Database:
 
     def compile(self, patterns):
         """{(identifier, extended): _Message} of the messages with a signal
-        that matches one of the patterns (None: every signal)."""
+        that matches one of the patterns (None: every signal). A chosen
+        signal that does not fit in its message is named once, as a warning
+        of logger "buslog.decode"."""
         compiled = {}
         for key, frame in self.frames.items():
             chosen = [signal.name for signal in frame.signals
                       if patterns is None or any(fnmatch.fnmatchcase(f"{frame.name}.{signal.name}", p) for p in patterns)]
             if chosen:
-                compiled[key] = _Message(frame, chosen)
+                message = _Message(frame, chosen)
+                for signal in message.unfit:
+                    self._say_unfit(message, signal)
+                if message.keep:
+                    compiled[key] = message
         return compiled
+
+    def _say_unfit(self, message, signal):
+        said = self.__dict__.setdefault("_unfit_said", set())
+        if (message.name, signal.name) in said:
+            return
+        said.add((message.name, signal.name))
+        log.warning("%s: signal %s.%s does not fit in its message (%d bits from bit %d, %s, in %d bytes); "
+                    "not decoded", self.path, message.name, signal.name, signal.size, signal._start,
+                    "little endian" if signal.little else "big endian", message.size)
 
 
 _loaded = {}
@@ -431,10 +457,12 @@ def _identifier(key):
 
 
 # ---------------------------------------------------------------------------
-# Reading logs: buslog logs through the reader's iter_records, candump
-# traces through python-can's CanutilsLogReader.
+# Reading logs a block of frames at a time: buslog logs through the reader
+# library, candump traces through python-can's CanutilsLogReader.
 
 _CANDUMP_LINE = re.compile(rb"^\s*\(\d+(\.\d+)?\)\s+\S+\s+[0-9A-Fa-f]+#")
+# Frames of a block.
+_BLOCK = 65536
 
 
 def _is_candump(path):
@@ -443,6 +471,140 @@ def _is_candump(path):
             if line.strip():
                 return bool(_CANDUMP_LINE.match(line))
     return False
+
+
+class _Block:
+    """A block of CAN frames in log order, as columns, from one file:
+    time (float64 seconds, NaN without a time stamp), channel (codes into
+    `channels`, the channel as python-can gives it), id, extended, remote,
+    error, length, data (frames x width bytes), line (line numbers).
+    `problem` is (line, why) of the block's first malformed line, and
+    `problem_before` how many of the block's frames come before it."""
+
+    __slots__ = ("path", "time", "channel", "channels", "id", "extended", "remote", "error", "length", "data",
+                 "line", "problem", "problem_before")
+
+    def __len__(self):
+        return len(self.time)
+
+    def cut(self, count):
+        """The block's first `count` frames."""
+        block = _Block()
+        block.path, block.channels, block.problem, block.problem_before = self.path, self.channels, None, None
+        for name in ("time", "channel", "id", "extended", "remote", "error", "length", "data", "line"):
+            setattr(block, name, getattr(self, name)[:count])
+        return block
+
+
+class _Gaps:
+    """Gaps in the frame numbers of the lines read as one, across files."""
+
+    def __init__(self, summary):
+        self.summary = summary
+        self.previous = None
+        self.previous_time = None
+
+    def take(self, numbers, times, lines, path):
+        """Lines with frame numbers (not 0) in order: numbers, their times
+        (NaN without) and line numbers."""
+        import numpy
+        if not len(numbers):
+            return
+        before = numpy.concatenate(([self.previous if self.previous is not None else numbers[0]], numbers[:-1]))
+        jumps = numpy.nonzero(numbers > before + 1)[0]
+        for at in jumps.tolist():
+            since = self.previous_time if at == 0 else times[at - 1]
+            self.summary.gaps.append(Gap(_time_or_none(times[at]), int(before[at]), int(numbers[at] - before[at] - 1),
+                                         path, int(lines[at]), _time_or_none(since)))
+        self.previous = int(numbers[-1])
+        self.previous_time = times[-1]
+
+
+def _time_or_none(value):
+    import math
+    return None if value is None or math.isnan(value) else float(value)
+
+
+def _log_blocks(path, summary, gaps):
+    """_Blocks of a buslog log, its other lines counted into summary."""
+    import numpy
+    from . import reader
+    columns = ("rowKind", "lineNumber", "frameNumber", "time", "absoluteTime", "channel", "interfaceIndex",
+               "identifier", "frameFlags", "length", "data", "marker", "text")
+    try:
+        log_file = reader.LogFile(path, columns, reader.ROWS_ALL, _BLOCK)
+    except OSError as error:
+        raise DatabaseError(f"{path}: cannot read: {error.strerror or error}") from None
+    with log_file:
+        arrays = log_file.arrays
+        channel_codes = {}
+        channels = []
+        logged = False
+        for count in log_file.batches():
+            kinds = arrays["rowKind"][:count]
+            summary.lines += count
+            counted = numpy.bincount(kinds, minlength=8)
+            summary.markers += int(counted[reader.ROW_MARKER])
+            summary.records += int(counted[reader.ROW_RECORD] + counted[reader.ROW_ERROR])
+            summary.empty += int(counted[reader.ROW_EMPTY])
+            summary.malformed += int(counted[reader.ROW_MALFORMED] + counted[reader.ROW_TEXT])
+            absolute = arrays["absoluteTime"][:count]
+            own = arrays["time"][:count]
+            seconds = numpy.where(absolute != reader.NO_TIME, absolute, own) / 1e6
+            seconds[own == reader.NO_TIME] = numpy.nan
+            if summary.start is None:
+                starts = numpy.nonzero(arrays["marker"][:count] == reader.MARKER_START)[0]
+                if len(starts):
+                    summary.start = absolute[starts[0]] / 1e6
+            numbers = arrays["frameNumber"][:count]
+            numbered = numpy.nonzero(numbers > 0)[0]
+            gaps.take(numbers[numbered], seconds[numbered], arrays["lineNumber"][:count][numbered], path)
+            logged = logged or bool(counted[1:5].any())
+            frames = numpy.nonzero(kinds == reader.ROW_FRAME)[0]
+            block = _Block()
+            block.path = path
+            block.problem = block.problem_before = None
+            bad = numpy.nonzero((kinds == reader.ROW_MALFORMED) | (kinds == reader.ROW_TEXT))[0]
+            if len(bad):
+                row = int(bad[0])
+                at = int(arrays["textStart"][row])
+                block.problem = (int(arrays["lineNumber"][row]),
+                                 log_file.text.raw[at:at + int(arrays["textLength"][row])].decode("ascii"))
+                block.problem_before = int(numpy.searchsorted(frames, row))
+            shown = arrays["channel"][:count][frames]
+            named = arrays["interfaceIndex"][:count][frames]
+            keys = shown.astype(numpy.int64) << 32 | (named.astype(numpy.int64) & 0xFFFFFFFF)
+            unique, inverse = numpy.unique(keys, return_inverse=True)
+            codes = numpy.empty(len(unique), dtype=numpy.int32)
+            for index, key in enumerate(unique.tolist()):
+                code = channel_codes.get(key)
+                if code is None:
+                    number, name = key >> 32, (key & 0xFFFFFFFF)
+                    name = None if name == 0xFFFFFFFF else log_file.interface(name)
+                    code = channel_codes[key] = len(channels)
+                    channels.append(reader._channel_of(number, name))
+                codes[index] = code
+            block.channels = channels
+            block.channel = codes[inverse] if len(frames) else numpy.empty(0, dtype=numpy.int32)
+            block.time = seconds[frames]
+            flags = arrays["frameFlags"][:count][frames]
+            block.id = arrays["identifier"][:count][frames]
+            block.extended = (flags & reader.FRAME_EXTENDED) != 0
+            block.remote = (flags & reader.FRAME_REMOTE) != 0
+            block.error = (flags & reader.FRAME_ERROR) != 0
+            block.length = arrays["length"][:count][frames].astype(numpy.int64)
+            width = int(block.length.max()) if len(frames) else 0
+            if width > reader.ROW_DATA:
+                # Classic records of more data bytes than CAN carries: no
+                # message of a database is that long; they are cut to 64.
+                block.length = numpy.minimum(block.length, reader.ROW_DATA)
+                width = reader.ROW_DATA
+            block.data = arrays["data"][:count][frames, :max(width, 8)]
+            block.line = arrays["lineNumber"][:count][frames]
+            yield block
+        counts = log_file.counts()
+        if counts.lines and not counts.logLines:
+            raise DatabaseError(f"{path}: neither a buslog log nor a candump trace")
 
 
 class _Chunk:
@@ -465,105 +627,66 @@ class _Chunk:
         pass
 
 
-from .reader import Record  # noqa: E402
-
-
-def _candump_records(path):
-    """Records of a candump trace, as iter_records gives them for a log
-    (no frame numbers); python-can's CanutilsLogReader reads the frames."""
-    new = tuple.__new__
-    before = 0  # lines of the blocks before this one
+def _candump_blocks(path, summary, gaps):
+    """_Blocks of a candump trace; python-can's CanutilsLogReader reads its
+    frames. Lines it cannot read are malformed, counted."""
+    import numpy
     with open(path, "r", encoding="utf-8", errors="replace", newline=None) as file:
+        channel_codes = {}
+        channels = []
+        before = 0  # lines of the blocks before this one
         while True:
-            lines = file.readlines(1 << 20)
+            lines = file.readlines(1 << 22)
             if not lines:
                 return
             chunk = _Chunk(lines)
             left = chunk.iterator.__length_hint__
             total = len(lines)
-            done = 0  # lines of this block already handed out
+            messages, numbers = [], []
+            problem = problem_before = None
             while True:
                 try:
                     for message in can.CanutilsLogReader(chunk):
-                        number = total - left()
-                        # Lines python-can skipped on the way were empty.
-                        for empty in range(done + 1, number):
-                            yield new(Record, (before + empty, None, None, "empty", None, None, None))
-                        done = number
-                        yield new(Record, (before + number, None, message.timestamp, "frame", message, None,
-                                           message.channel))
+                        messages.append(message)
+                        numbers.append(before + total - left())
                     break
                 except (ValueError, IndexError) as error:
                     number = total - left()
-                    for empty in range(done + 1, number):
-                        yield new(Record, (before + empty, None, None, "empty", None, None, None))
-                    done = number
-                    text = lines[number - 1].strip()
-                    yield new(Record, (before + number, None, None, "malformed", None,
-                                       f"not a candump frame: {text[:60]!r} ({error})", None))
-            for empty in range(done + 1, total + 1):
-                yield new(Record, (before + empty, None, None, "empty", None, None, None))
+                    summary.malformed += 1
+                    if problem is None:
+                        text = lines[number - 1].strip()
+                        problem = (before + number, f"not a candump frame: {text[:60]!r} ({error})")
+                        problem_before = len(messages)
+            empty = sum(1 for line in lines if not line.strip())
+            summary.empty += empty
+            summary.lines += total
             before += total
-
-
-_START = re.compile(r"^buslog start (\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6})Z$")
-
-
-def _epoch(text):
-    import datetime
-    moment = datetime.datetime.strptime(text, "%Y-%m-%dT%H:%M:%S.%f").replace(tzinfo=datetime.timezone.utc)
-    return moment.timestamp()
-
-
-def _log_records(path):
-    from .reader import NotALogError, iter_records
-    try:
-        yield from iter_records(path)
-    except NotALogError:
-        raise DatabaseError(f"{path}: neither a buslog log nor a candump trace") from None
-
-
-def read_records(paths, summary=None):
-    """(path, Record) of each log or trace in turn; lines, frame-number
-    gaps, the first and last frame's time and the log's start go into
-    summary."""
-    if isinstance(paths, (str, bytes, os.PathLike)):
-        paths = [paths]
-    if summary is None:
-        summary = Summary()
-    previous = previous_time = None
-    lines = 0
-    first = last = None
-    gaps = summary.gaps
-    try:
-        for path in paths:
-            path = os.fspath(path)
-            summary.files.append(path)
-            records = _candump_records(path) if _is_candump(path) else _log_records(path)
-            for record in records:
-                lines += 1
-                number = record.frame_number
-                if number:
-                    if previous is not None and number > previous + 1:
-                        gaps.append(Gap(record.time, previous, number - previous - 1, path, record.line_number,
-                                        previous_time))
-                    previous, previous_time = number, record.time
-                kind = record.kind
-                if kind == "frame":
-                    last = record.time
-                    if first is None:
-                        first = last
-                elif kind == "marker" and summary.start is None and record.text:
-                    match = _START.match(record.text)
-                    if match:
-                        summary.start = _epoch(match.group(1))
-                yield path, record
-    finally:
-        summary.lines += lines
-        if first is not None:
-            if summary.first_time is None:
-                summary.first_time = first
-            summary.last_time = last
+            block = _Block()
+            block.path, block.problem, block.problem_before = path, problem, problem_before
+            count = len(messages)
+            block.time = numpy.array([m.timestamp for m in messages], dtype=numpy.float64)
+            codes = []
+            for message in messages:
+                code = channel_codes.get(message.channel)
+                if code is None:
+                    code = channel_codes[message.channel] = len(channels)
+                    channels.append(message.channel)
+                codes.append(code)
+            block.channels = channels
+            block.channel = numpy.array(codes, dtype=numpy.int32)
+            block.id = numpy.array([m.arbitration_id for m in messages], dtype=numpy.uint32)
+            block.extended = numpy.array([m.is_extended_id for m in messages], dtype=bool)
+            block.remote = numpy.array([m.is_remote_frame for m in messages], dtype=bool)
+            block.error = numpy.array([m.is_error_frame for m in messages], dtype=bool)
+            block.length = numpy.array([len(m.data) for m in messages], dtype=numpy.int64)
+            width = max(8, int(block.length.max()) if count else 0)
+            data = numpy.zeros((count, width), dtype=numpy.uint8)
+            flat = b"".join(bytes(m.data).ljust(width, b"\0") for m in messages)
+            if count:
+                data[:] = numpy.frombuffer(flat, dtype=numpy.uint8).reshape(count, width)
+            block.data = data
+            block.line = numpy.array(numbers, dtype=numpy.int64)
+            yield block
 
 
 def check_logs(paths):
@@ -578,13 +701,28 @@ def check_logs(paths):
             raise DatabaseError(f"{os.fspath(path)}: cannot read: {error.strerror or error}") from None
 
 
-def read_frames(paths, summary=None):
-    """(time, channel, can.Message) of every CAN frame of the logs."""
-    for _, record in read_records(paths, summary):
-        if record.kind == "frame":
-            if summary is not None:
-                summary.frames += 1
-            yield record.time, record.channel, record.message
+def frame_blocks(paths, summary=None):
+    """_Blocks of the frames of the logs (a path or a list of paths, read as
+    one), with lines, frame-number gaps, the first and last frame's time and
+    the log's start counted into summary."""
+    import numpy
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        paths = [paths]
+    if summary is None:
+        summary = Summary()
+    gaps = _Gaps(summary)
+    for path in paths:
+        path = os.fspath(path)
+        summary.files.append(path)
+        blocks = _candump_blocks(path, summary, gaps) if _is_candump(path) else _log_blocks(path, summary, gaps)
+        for block in blocks:
+            summary.frames += len(block)
+            timed = block.time[~numpy.isnan(block.time)]
+            if len(timed):
+                if summary.first_time is None:
+                    summary.first_time = float(timed[0])
+                summary.last_time = float(timed[-1])
+            yield block
 
 
 # ---------------------------------------------------------------------------
@@ -621,6 +759,352 @@ def _compile(databases, patterns):
     return compiled
 
 
+class _Values:
+    """One signal's values in a block: the frames (block rows) they come
+    from, where each goes among the block's rows of values (`at`), and
+    the values themselves, computed once per distinct raw value: `raw` the
+    distinct raw values, `which` each value's index into them, `values`
+    and `labels` (lists) the physical value and label of each."""
+
+    __slots__ = ("signal", "message", "channel", "rows", "at", "raw", "which", "values", "labels")
+
+
+class Decoded:
+    """The values of one block, in log order (frame by frame, a frame's
+    signals in the database's order): `count` values, as _Values of each
+    signal, and the block's times (`time`, float seconds, NaN without)."""
+
+    __slots__ = ("count", "columns", "time", "path")
+
+
+def _pad(data, width):
+    import numpy
+    if data.shape[1] >= width:
+        return data
+    return numpy.pad(data, ((0, 0), (0, width - data.shape[1])))
+
+
+def _window(data, first, big):
+    """The 8 bytes from byte `first` of each row as one uint64 (bytes past
+    the rows' end are 0)."""
+    import numpy
+    part = numpy.ascontiguousarray(_pad(data, first + 8)[:, first:first + 8])
+    return part.view(">u8" if big else "<u8").reshape(-1).astype(numpy.uint64)
+
+
+def _raw(signal, data):
+    """The signal's raw values in each row of data (bytes of its message,
+    zero-padded): uint64 bits, sign not applied; None when the signal is
+    wider than 64 bits."""
+    import numpy
+    size = signal.size
+    if size > 64:
+        return None
+    mask = numpy.uint64((1 << size) - 1) if size < 64 else None
+    start = signal._start
+    if signal.little:
+        first, shift = divmod(start, 8)
+        raw = _window(data, first, False) >> numpy.uint64(shift)
+        if shift + size > 64:
+            high = _window(data, first + 8, False) << numpy.uint64(64 - shift)
+            raw = raw | high
+    else:
+        first = start // 8
+        end = start + size  # bit positions counted from byte 0's bit 7
+        over = end - (first * 8 + 64)
+        window = _window(data, first, True)
+        if over <= 0:
+            raw = window >> numpy.uint64(-over)
+        else:
+            following = _pad(data, first + 9)[:, first + 8].astype(numpy.uint64)
+            raw = (window << numpy.uint64(over)) | (following >> numpy.uint64(8 - over))
+    return raw & mask if mask is not None else raw
+
+
+def _signed(signal, raw):
+    """Raw uint64 bits as the signal's integer: int64 for signed signals
+    and unsigned ones below 64 bits, uint64 for unsigned 64-bit ones."""
+    import numpy
+    size = signal.size
+    if signal.sign:
+        if size == 64:
+            return raw.view(numpy.int64)
+        value = raw.astype(numpy.int64)
+        return value - ((value & numpy.int64(signal.sign)) << numpy.int64(1))
+    return raw if size == 64 else raw.astype(numpy.int64)
+
+
+def _distinct(raw):
+    """(distinct values, index of each value into them)."""
+    import numpy
+    if len(raw) == 0:
+        return raw, numpy.empty(0, dtype=numpy.intp)
+    low, high = raw.min(), raw.max()
+    if raw.dtype != numpy.uint64 and int(high) - int(low) < 1 << 16:
+        offset = raw - low
+        present = numpy.bincount(offset, minlength=int(high - low) + 1) > 0
+        distinct = numpy.nonzero(present)[0]
+        lookup = numpy.cumsum(present) - 1
+        return (distinct + low).astype(raw.dtype), lookup[offset]
+    return numpy.unique(raw, return_inverse=True)
+
+
+def _physical(signal, raw):
+    """The physical values (a list) of distinct raw values (numpy), exactly
+    as the decoder of a frame at a time computes them."""
+    import numpy
+    if signal.float_format is not None:
+        bits = raw.astype(numpy.uint64)
+        values = (bits.astype(numpy.uint32).view(numpy.float32).astype(numpy.float64) if signal.size == 32
+                  else bits.view(numpy.float64))
+        if signal.factor != 1:
+            values = values * signal.factor
+        if signal.offset != 0:
+            values = values + signal.offset
+        return values.tolist()
+    factor, offset = signal.factor, signal.offset
+    if isinstance(factor, int) and isinstance(offset, int):
+        if factor == 1 and offset == 0:
+            return raw.tolist()
+        if len(raw) and (abs(int(raw.min())) + abs(int(raw.max()))) * abs(factor) + abs(offset) < 1 << 62:
+            return (raw.astype(numpy.int64) * factor + offset).tolist()
+        return [value * factor + offset for value in raw.tolist()]
+    values = raw.astype(numpy.float64)
+    if factor != 1:
+        values = values * factor
+    if offset != 0:
+        values = values + offset
+    if signal.digits is None or factor == 1:
+        return values.tolist()
+    scaled = numpy.abs(values) * 10.0 ** signal.digits
+    if signal.digits <= 15 and (not len(values) or float(numpy.nanmax(numpy.where(numpy.isinf(scaled), 0, scaled),
+                                                                       initial=0)) < 2.0 ** 52):
+        # numpy rounds x * 10**d to an integer and divides: for values
+        # whose scaled size is exact in a double, the nearest double to the
+        # decimal, as Python's round() gives.
+        return numpy.round(values, signal.digits).tolist()
+    return [round(value, signal.digits) for value in values.tolist()]
+
+
+def _labels(signal, raw):
+    if not signal.labels or signal.float_format is not None:
+        return None
+    get = signal.labels.get
+    return [get(value, "") for value in raw.tolist()]
+
+
+def _decode_group(decoder, data, rows, channel, per_frame, out):
+    """Decodes the frames `rows` (block rows, data their bytes) of one
+    message on one channel: appends to `out` (signal, rows, rank, raw,
+    message, channel) per signal, rank its place among its frame's values,
+    and sets per_frame[rows] to each frame's count of values."""
+    import numpy
+    if decoder.complex:
+        # Nested multiplexing: canmatrix's decoder, a frame at a time.
+        for row, frame_data in zip(rows.tolist(), data):
+            values = decoder.values(bytes(frame_data[:decoder.size]))
+            per_frame[row] = len(values)
+            for rank, (signal, raw) in enumerate(values):
+                raws = numpy.empty(1, dtype=object)
+                raws[0] = raw
+                out.append((signal, numpy.array([row]), rank, raws, decoder.name, channel))
+        return
+    branches = [(None, decoder.plain, numpy.ones(len(rows), dtype=bool))]
+    if decoder.multiplexer is not None and decoder.by_mux:
+        mux = _signed(decoder.multiplexer, _raw(decoder.multiplexer, data))
+        branches = []
+        chosen = numpy.zeros(len(rows), dtype=bool)
+        for value, signals in sorted(decoder.by_mux.items()):
+            where = mux == value
+            if where.any():
+                branches.append((value, signals, where))
+                chosen |= where
+        if not chosen.all():
+            branches.append((None, decoder.plain, ~chosen))
+    for value, signals, where in branches:
+        selected = rows[where]
+        part = data[where]
+        per_frame[selected] = len(signals)
+        for rank, signal in enumerate(signals):
+            bits = _raw(signal, part)
+            if bits is None:
+                raws = [signal.raw(int.from_bytes(bytes(d), "little"), int.from_bytes(bytes(d[:decoder.size]), "big"))
+                        for d in part]
+                column = numpy.empty(len(raws), dtype=object)
+                column[:] = raws
+                out.append((signal, selected, rank, column, decoder.name, channel))
+                continue
+            raw = bits if signal.float_format is not None else _signed(signal, bits)
+            out.append((signal, selected, rank, raw, decoder.name, channel))
+
+
+def _decode_block(block, databases, compiled, strict, summary):
+    """The Decoded of a block, its frames counted into summary. With
+    strict, a DecodeError for the block's first frame or line that cannot
+    be decoded, after the values of the frames before it (returned with
+    the error: (Decoded, error or None))."""
+    import numpy
+    default = compiled.get(None, {})
+    count = len(block)
+    usable = ~(block.remote | block.error)
+    summary.remote += int((block.remote & ~block.error).sum())
+    summary.error_frames += int(block.error.sum())
+    keys = (block.channel.astype(numpy.int64) << 30) | (block.extended.astype(numpy.int64) << 29) | block.id
+    keys = numpy.where(usable, keys, -1)
+    unique, inverse = numpy.unique(keys, return_inverse=True)
+    order = numpy.argsort(inverse, kind="stable")
+    bounds = numpy.concatenate(([0], numpy.cumsum(numpy.bincount(inverse, minlength=len(unique)))))
+    per_frame = numpy.zeros(count, dtype=numpy.int64)
+    found = []
+    failures = []  # (block row, error)
+    for index, key in enumerate(unique.tolist()):
+        if key < 0:
+            continue
+        rows = order[bounds[index]:bounds[index + 1]]
+        channel = block.channels[key >> 30]
+        identifier, extended = key & 0x1FFFFFFF, bool(key >> 29 & 1)
+        table = compiled.get(str(channel), default) if len(compiled) > 1 else default
+        decoder = table.get((identifier, extended))
+        if decoder is None:
+            database = databases.get(str(channel), databases.get(None)) if len(databases) > 1 else databases.get(None)
+            if database is None or (identifier, extended) not in database.frames:
+                summary.unknown[(identifier, extended)] += len(rows)
+                if strict:
+                    failures.append((int(rows[0]), f"identifier {_identifier((identifier, extended))} is in no database"))
+            else:
+                summary.not_chosen += len(rows)
+            continue
+        lengths = block.length[rows]
+        short = lengths < decoder.size
+        if short.any():
+            summary.short[decoder.name] += int(short.sum())
+            summary.undecoded[decoder.name] += _time_list(block.time[rows[short]])
+            if strict:
+                first = int(rows[short][0])
+                failures.append((first, f"{decoder.name} needs {decoder.size} bytes, the frame has "
+                                        f"{int(block.length[first])}"))
+            rows = rows[~short]
+        if not len(rows):
+            continue
+        data = _pad(block.data[rows], decoder.size)[:, :decoder.size]
+        _decode_group(decoder, data, rows, channel, per_frame, found)
+        summary.decoded += len(rows)
+    error = None
+    limit = count
+    if strict:
+        if block.problem is not None:
+            failures.append((block.problem_before, block.problem[1], block.problem[0]))
+        if failures:
+            first = min(failures, key=lambda failure: (failure[0], len(failure) == 2))
+            limit = first[0]
+            line = first[2] if len(first) > 2 else int(block.line[first[0]])
+            error = DecodeError(f"{block.path}:{line}: {first[1]}")
+    starts = numpy.concatenate(([0], numpy.cumsum(per_frame)))
+    decoded = Decoded()
+    decoded.path = block.path
+    decoded.time = block.time
+    decoded.columns = []
+    decoded.count = int(starts[limit])
+    for signal, rows, rank, raw, message, channel in found:
+        if limit < count:
+            keep = rows < limit
+            rows, raw = rows[keep], raw[keep]
+            if not len(rows):
+                continue
+        values = _Values()
+        values.signal, values.message, values.channel, values.rows = signal, message, channel, rows
+        values.at = starts[rows] + rank
+        if raw.dtype == object:
+            distinct = sorted(set(raw.tolist()), key=repr)
+            position = {value: index for index, value in enumerate(distinct)}
+            values.which = numpy.array([position[value] for value in raw.tolist()], dtype=numpy.intp)
+            values.raw = distinct
+            if signal.float_format is not None:
+                values.values = list(distinct)
+                values.labels = None
+            else:
+                values.values = [signal.physical(value) for value in distinct]
+                values.labels = [signal.labels.get(value, "") for value in distinct] if signal.labels else None
+        else:
+            values.raw, values.which = _distinct(raw)
+            values.values = _physical(signal, values.raw)
+            values.labels = _labels(signal, values.raw)
+        decoded.columns.append(values)
+    summary.rows += decoded.count
+    if limit < count:
+        summary.decoded -= int((per_frame[limit:] > 0).sum())
+    return decoded, error
+
+
+def _time_list(times):
+    return [None if value != value else value for value in times.tolist()]
+
+
+def decode_blocks(logs, dbc, signals=None, strict=False, summary=None):
+    """Decoded blocks of the logs, as `decode` reads them (same arguments);
+    the column writers and `signals` are built on it. Raises DatabaseError
+    when the logs hold CAN frames but none that a database knows."""
+    check_logs(logs)
+    if isinstance(signals, str):
+        signals = split_patterns(signals)
+    if signals is not None:
+        signals = [pattern for pattern in signals if pattern != "-"] or None
+    databases = _databases(dbc)
+    compiled = _compile(databases, signals)
+    if summary is None:
+        summary = Summary()
+    return _blocks(logs, databases, compiled, strict, summary)
+
+
+def _blocks(logs, databases, compiled, strict, summary):
+    for block in frame_blocks(logs, summary):
+        decoded, error = _decode_block(block, databases, compiled, strict, summary)
+        if decoded.count:
+            yield decoded
+        if error is not None:
+            raise error
+    known = summary.decoded + summary.not_chosen + sum(summary.short.values())
+    if not known and summary.unknown:
+        files = ", ".join(os.path.basename(path) for path in summary.files)
+        names = ", ".join(sorted({os.path.basename(database.path) for database in databases.values()}))
+        top = ", ".join(_identifier(key) + f" ({number:,})" for key, number in summary.unknown.most_common(5))
+        raise DatabaseError(f"no frame of {files} is in {names}: its commonest identifiers are {top} "
+                            f"(a database of another bus?)")
+
+
+def rows_of(decoded):
+    """The Rows of a Decoded block, in order."""
+    import numpy
+    count = decoded.count
+    times = numpy.empty(count, dtype=object)
+    channels = numpy.empty(count, dtype=object)
+    messages = numpy.empty(count, dtype=object)
+    names = numpy.empty(count, dtype=object)
+    values = numpy.empty(count, dtype=object)
+    units = numpy.empty(count, dtype=object)
+    labels = numpy.empty(count, dtype=object)
+    block_times = numpy.array(_time_list(decoded.time), dtype=object)
+    for column in decoded.columns:
+        at = column.at
+        times[at] = block_times[column.rows]
+        channels[at] = column.channel
+        messages[at] = column.message
+        names[at] = column.signal.name
+        units[at] = column.signal.unit
+        distinct = numpy.empty(len(column.values), dtype=object)
+        distinct[:] = column.values
+        values[at] = distinct[column.which]
+        if column.labels is None:
+            labels[at] = ""
+        else:
+            texts = numpy.empty(len(column.labels), dtype=object)
+            texts[:] = column.labels
+            labels[at] = texts[column.which]
+    new = tuple.__new__
+    return [new(Row, row) for row in zip(times.tolist(), channels.tolist(), messages.tolist(), names.tolist(),
+                                         values.tolist(), units.tolist(), labels.tolist())]
+
+
 def decode(logs, dbc, signals=None, strict=False, summary=None):
     """Yields a Row for every value of the chosen signals in the CAN frames
     of logs (a path or a list of paths: buslog logs, read as one, or
@@ -634,66 +1118,86 @@ def decode(logs, dbc, signals=None, strict=False, summary=None):
     :param strict: raise DecodeError at the first frame no database knows,
         frame too short for its message, or malformed line.
     :param summary: a Summary to count into.
+
+    The iteration raises DatabaseError at its end when the logs hold CAN
+    frames but not one that a database knows.
     """
-    check_logs(logs)
-    if isinstance(signals, str):
-        signals = split_patterns(signals)
-    if signals is not None:
-        signals = [pattern for pattern in signals if pattern != "-"] or None
-    databases = _databases(dbc)
-    compiled = _compile(databases, signals)
-    if summary is None:
-        summary = Summary()
-    return _rows(logs, databases, compiled, strict, summary)
+    blocks = decode_blocks(logs, dbc, signals, strict, summary)
+
+    def rows():
+        for decoded in blocks:
+            yield from rows_of(decoded)
+    return rows()
 
 
-def _rows(logs, databases, compiled, strict, summary):
-    default = compiled.get(None, {})
-    row = Row
-    for path, record in read_records(logs, summary):
-        kind = record.kind
-        if kind == "frame":
-            message = record.message
-            summary.frames += 1
-            if message.is_remote_frame or message.is_error_frame:
-                if message.is_error_frame:
-                    summary.error_frames += 1
-                else:
-                    summary.remote += 1
-                continue
-            channel = record.channel
-            key = (message.arbitration_id, message.is_extended_id)
-            table = compiled.get(str(channel), default) if len(compiled) > 1 else default
-            decoder = table.get(key)
-            if decoder is None:
-                database = databases.get(str(channel), databases.get(None)) if len(databases) > 1 else databases.get(None)
-                if database is None or key not in database.frames:
-                    summary.unknown[key] += 1
-                    if strict:
-                        raise DecodeError(f"{path}:{record.line_number}: identifier {_identifier(key)} is in no database")
-                else:
-                    summary.not_chosen += 1
-                continue
-            data = message.data
-            if len(data) < decoder.size:
-                summary.short[decoder.name] += 1
-                summary.undecoded[decoder.name].append(record.time)
-                if strict:
-                    raise DecodeError(f"{path}:{record.line_number}: {decoder.name} needs {decoder.size} bytes, "
-                                      f"the frame has {len(data)}")
-                continue
-            summary.decoded += 1
-            rows = decoder.rows(data, record.time, channel)
-            summary.rows += len(rows)
-            yield from rows
-        elif kind == "marker":
-            summary.markers += 1
-        elif kind in ("record", "error"):
-            summary.records += 1
-        elif kind == "empty":
-            summary.empty += 1
-        else:
-            summary.malformed += 1
-            if strict:
-                raise DecodeError(f"{path}:{record.line_number}: {record.text or 'not a log line'}")
+def signals(logs, dbc, message, signals=None, channel=None, pandas=None, summary=None):
+    """One message's signals as columns, for analysis: a dict of numpy
+    arrays (or, with pandas True, or None and pandas installed, a pandas
+    DataFrame) with "time" (float seconds: since the epoch where the log
+    says when it began) and "channel" (the interface name or number), and
+    a column for each chosen signal of the message, one row per frame of
+    the message. A multiplexed signal's column holds NaN for frames of
+    another multiplexer value. Value tables are the database's
+    (`load_database(path).frames`).
 
+    :param message: the message's name as the database writes it.
+    :param signals: patterns of the message's signals (SIGNAL, with * and
+        ?), or None for all.
+    :param channel: only the frames of this channel (interface name or
+        number); None for every channel.
+    """
+    import numpy
+    patterns = [f"{message}.{pattern}" for pattern in (signals or ["*"])]
+    parts = []
+    names = []
+    for decoded in decode_blocks(logs, dbc, patterns, summary=summary):
+        groups = {}
+        for column in decoded.columns:
+            if column.message != message or (channel is not None and str(column.channel) != str(channel)):
+                continue
+            groups.setdefault(repr(column.channel), (column.channel, []))[1].append(column)
+            if column.signal.name not in names:
+                names.append(column.signal.name)
+        for key, (frame_channel, columns) in groups.items():
+            rows = numpy.unique(numpy.concatenate([column.rows for column in columns]))
+            part = {"time": decoded.time[rows], "channel": numpy.empty(len(rows), dtype=object)}
+            part["channel"][:] = [frame_channel] * len(rows)
+            by_name = {}
+            for column in columns:
+                # A multiplexed message has a column of a signal for each
+                # multiplexer value whose frames carry it.
+                by_name.setdefault(column.signal.name, []).append(column)
+            for name, same in by_name.items():
+                at = numpy.concatenate([numpy.searchsorted(rows, column.rows) for column in same])
+                values = numpy.concatenate([numpy.asarray(column.values)[column.which] for column in same])
+                spread = numpy.full(len(rows), numpy.nan) if len(at) < len(rows) else numpy.empty(len(rows),
+                                                                                                  values.dtype)
+                spread[at] = values
+                part[name] = spread
+            parts.append(part)
+    # The signals in the database's order.
+    order = {}
+    for database in _databases(dbc).values():
+        for frame in database.frames.values():
+            if frame.name == message:
+                order.update((signal.name, index) for index, signal in enumerate(frame.signals))
+    names.sort(key=lambda name: order.get(name, len(order)))
+    result = {"time": numpy.concatenate([part["time"] for part in parts]) if parts else numpy.empty(0),
+              "channel": numpy.concatenate([part["channel"] for part in parts]) if parts else numpy.empty(0, object)}
+    for name in names:
+        result[name] = numpy.concatenate([part[name] if name in part else numpy.full(len(part["time"]), numpy.nan)
+                                          for part in parts])
+    if len({repr(value) for value in result["channel"][:1000].tolist()}) > 1 or channel is None and parts and \
+            len({repr(part["channel"][0]) for part in parts}) > 1:
+        order = numpy.argsort(result["time"], kind="stable")
+        result = {name: column[order] for name, column in result.items()}
+    if pandas is None:
+        try:
+            import pandas as _pandas  # noqa: F401
+            pandas = True
+        except ImportError:
+            pandas = False
+    if pandas:
+        import pandas as _pandas
+        return _pandas.DataFrame(result)
+    return result

@@ -18,6 +18,7 @@ __all__ = [
     "OpenError",
     "WriteError",
     "find_module",
+    "find_library",
     "KIND_OUT",
     "KIND_IN",
     "BUS_CAN",
@@ -76,16 +77,18 @@ def write_failure_reason(result, code):
     return _WRITE_RESULTS.get(result, f"the module's Write gave result {result}"), 0
 
 
-def _library_file_names():
+def _library_file_names(name="buslog"):
+    """The file names of the project's library `name` on this system."""
     if sys.platform == "win32":
-        return ["buslog.dll"]
+        return [f"{name}.dll"]
     if sys.platform == "darwin":
-        return ["libbuslog.dylib", "libbuslog.so"]
-    return ["libbuslog.so"]
+        return [f"lib{name}.dylib", f"lib{name}.so"]
+    return [f"lib{name}.so"]
 
 
-def _installed_candidates():
-    """Where an installed module may lie, most specific first."""
+def _installed_candidates(name="buslog"):
+    """Where an installed library `name` (the module: "buslog") may lie,
+    most specific first."""
     multiarch = sysconfig.get_config_var("MULTIARCH") or ""
     here = os.path.dirname(os.path.abspath(__file__))
     prefixes = []
@@ -104,8 +107,8 @@ def _installed_candidates():
         for libdir in ("lib", os.path.join("lib", multiarch) if multiarch else None, "lib64", "bin"):
             if libdir is None:
                 continue
-            for name in _library_file_names():
-                path = os.path.join(prefix, libdir, name)
+            for file_name in _library_file_names(name):
+                path = os.path.join(prefix, libdir, file_name)
                 if path not in seen:
                     seen.add(path)
                     candidates.append(path)
@@ -137,6 +140,31 @@ def find_module(path=None):
         "buslog module not found: no path given, " + ENV_VARIABLE + " not set, and none of these exists: "
         + ", ".join(tried)
     )
+
+
+def find_library(name, module_path=None):
+    """Returns the path of the project's library `name` ("buslog-reader":
+    libbuslog-reader.so, buslog-reader.dll), found the way the module is
+    found: beside the module that `module_path`, else BUSLOG_MODULE, names;
+    else beside the installed module, or where an installed module may lie
+    (the install puts them side by side). Raises ModuleLoadError naming
+    where it looked."""
+    names = _library_file_names(name)
+    if module_path is not None or os.environ.get(ENV_VARIABLE):
+        module = find_module(module_path)
+        folder = os.path.dirname(os.path.abspath(module))
+        for file_name in names:
+            candidate = os.path.join(folder, file_name)
+            if os.path.isfile(candidate):
+                return candidate
+        raise ModuleLoadError(f"{names[0]} not found beside the buslog module {module!r} "
+                              f"(the install puts them in one folder)")
+    tried = _installed_candidates(name)
+    for candidate in tried:
+        if os.path.isfile(candidate):
+            return candidate
+    raise ModuleLoadError(f"{names[0]} not found: no buslog module given, {ENV_VARIABLE} not set, and none of "
+                          f"these exists: " + ", ".join(tried))
 
 
 class Module:

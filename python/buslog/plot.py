@@ -11,7 +11,9 @@ others on its right one; a signal with a value table shows its labels on
 the axis. Gaps in a buslog log's frame numbers, frames the writer lost,
 are drawn on every panel at their time with the count; frames of a chosen
 message that could not be decoded (too short for it) are ticks along the
-bottom of its panels.
+bottom of its panels. A stretch in which a plotted message did not come
+(no frame for more than 5 times its median period and at least 0.5 s),
+where no frame was lost, is a grey band on its panels: silence, not data.
 
 matplotlib draws with the Agg backend (no window, no display needed)
 unless `interactive` is asked for.
@@ -34,6 +36,13 @@ _WIDTH = 11.0  # inches
 _PANEL_HEIGHT = 2.3
 _LOST_COLOUR = "#d62728"
 _UNDECODED_COLOUR = "#ff7f0e"
+_SILENT_COLOUR = "#7f7f7f"
+# A message is silent when no frame of it came for more than this many of
+# its median periods, and at least _SILENT_SECONDS.
+_SILENT_PERIODS = 5.0
+_SILENT_SECONDS = 0.5
+# Silences said in words on a panel, for each message; more are drawn only.
+_MAX_SILENCE_TEXTS = 4
 # Gaps whose count is written beside their line; more are drawn as lines only.
 _MAX_GAP_TEXTS = 12
 
@@ -51,6 +60,7 @@ class _Series:
         self.message, self.signal, self.channel, self.unit = message, signal, channel, unit
         self.times, self.values = [], []
         self.labels = {}  # physical value -> label
+        self.silences = []
 
     @property
     def name(self):
@@ -177,6 +187,51 @@ def _mark_gaps(axes, summary, axis, lo, hi, label_first):
                             bbox=dict(facecolor="white", alpha=0.8, edgecolor="none", pad=1))
 
 
+def silences(times, gaps=()):
+    """(start, end) of the stretches in which frames at `times` (sorted
+    seconds) did not come: longer than 5 times their median period and
+    at least 0.5 s, and with no lost frames in them (a Gap of the frame
+    numbers between them)."""
+    import numpy
+    times = numpy.asarray(times, dtype=numpy.float64)
+    times = times[~numpy.isnan(times)]
+    if len(times) < 3:
+        return []
+    periods = numpy.diff(times)
+    limit = max(_SILENT_PERIODS * float(numpy.median(periods)), _SILENT_SECONDS)
+    found = []
+    lost = [(gap.since, gap.time) for gap in gaps if gap.time is not None and gap.since is not None]
+    for at in numpy.nonzero(periods > limit)[0].tolist():
+        start, end = float(times[at]), float(times[at + 1])
+        if any(since < end and start < after for since, after in lost):
+            continue
+        found.append((start, end))
+    return found
+
+
+def _mark_silences(ax, series, axis, lo, hi):
+    """Grey bands over the stretches in which the panel's messages did not
+    come, with how long."""
+    marked = set()
+    for one in series:
+        key = (one.channel, one.message)
+        if key in marked:
+            continue
+        marked.add(key)
+        shown = [(start, end) for start, end in one.silences if end >= lo and start <= hi]
+        # The longest are said in words; all are drawn.
+        said = set(sorted(shown, key=lambda stretch: stretch[0] - stretch[1])[:_MAX_SILENCE_TEXTS])
+        for number, (start, end) in enumerate(shown):
+            left, right = axis([max(start, lo), min(end, hi)])
+            ax.axvspan(left, right, facecolor=_SILENT_COLOUR, alpha=0.12, hatch="//", edgecolor=_SILENT_COLOUR,
+                       linewidth=0, zorder=1, gid=f"buslog-silence-{one.message}-{number}")
+            if (start, end) in said:
+                ax.annotate(f"{one.message}: none for {end - start:.1f} s", xy=(left, 0.0),
+                            xycoords=("data", "axes fraction"), xytext=(2, 3), textcoords="offset points",
+                            ha="left", va="bottom", fontsize=7, color=_SILENT_COLOUR, zorder=4,
+                            gid=f"buslog-silence-text-{one.message}-{number}")
+
+
 def _mark_undecoded(ax, times, axis, lo, hi, message):
     """Ticks along the panel's bottom at the frames of message that could
     not be decoded; returns the words for the panel's right-hand title."""
@@ -267,18 +322,41 @@ def _finish(figure, axes, summary, axis, origin, absolute, lo, hi, start, stop):
         ax.grid(True, alpha=0.3)
 
 
+def _series(logs, dbc, patterns, summary):
+    """{(channel, message, signal): _Series} of the chosen signals, from the
+    decoder's columns; each series' `silences` are its message's."""
+    import numpy
+    parts = {}
+    for decoded in _decode.decode_blocks(logs, dbc, signals=patterns, summary=summary):
+        for column in decoded.columns:
+            key = (column.channel, column.message, column.signal.name)
+            one = parts.get(key)
+            if one is None:
+                one = parts[key] = _Series(column.message, column.signal.name, column.channel, column.signal.unit)
+                one.times, one.values = [], []
+            values = numpy.empty(len(column.values), dtype=object)
+            values[:] = column.values
+            one.times.append(decoded.time[column.rows])
+            one.values.append(values[column.which])
+            if column.labels:
+                one.labels.update((value, label) for value, label in zip(column.values, column.labels) if label)
+    frames = {}
+    for one in parts.values():
+        one.times = numpy.concatenate(one.times).tolist()
+        one.values = numpy.concatenate(one.values).tolist()
+        frames.setdefault((one.channel, one.message), []).append(one)
+    for same in frames.values():
+        # A message's frames: the times of its plain signals, all of them
+        # for a multiplexed one.
+        times = sorted({t for one in same for t in one.times})
+        found = silences(times, summary.gaps)
+        for one in same:
+            one.silences = found
+    return parts
+
+
 def _plot_signals(pyplot, logs, dbc, patterns, start, stop, subplots, clock, summary):
-    rows = _decode.decode(logs, dbc, signals=patterns, summary=summary)
-    series = {}
-    for row in rows:
-        key = (row.channel, row.message, row.signal)
-        one = series.get(key)
-        if one is None:
-            one = series[key] = _Series(row.message, row.signal, row.channel, row.unit)
-        one.times.append(row.time)
-        one.values.append(row.value)
-        if row.label:
-            one.labels[row.value] = row.label
+    series = _series(logs, dbc, patterns, summary)
     channels = {key[0] for key in series}
     panels = _panels(series, patterns, subplots)
     if not panels:
@@ -320,21 +398,29 @@ def _plot_signals(pyplot, logs, dbc, patterns, start, stop, subplots, clock, sum
             ax.set_title("; ".join(notes) + " (ticks below)", fontsize=9, loc="right", color=_UNDECODED_COLOUR)
         if len(panel) > 1:
             ax.legend(handles=lines, fontsize=8, loc="best", ncol=min(len(lines), 3), framealpha=0.8)
+        _mark_silences(ax, panel, axis, lo, hi)
     _mark_gaps(axes, summary, axis, lo, hi, True)
     _finish(figure, axes, summary, axis, origin, absolute, lo, hi, start, stop)
     return figure
 
 
 def _plot_traffic(pyplot, logs, start, stop, clock, ids, summary):
+    import numpy
     per_channel = {}
     per_id = {}
-    for time, channel, message in _decode.read_frames(logs, summary):
-        if time is None:
-            continue
-        per_channel.setdefault(channel, []).append(time)
-        if ids and not message.is_error_frame:
-            key = (message.arbitration_id, message.is_extended_id, channel)
-            per_id.setdefault(key, []).append(time)
+    for block in _decode.frame_blocks(logs, summary):
+        timed = ~numpy.isnan(block.time)
+        for code in numpy.unique(block.channel[timed]).tolist():
+            chosen = timed & (block.channel == code)
+            channel = block.channels[code]
+            per_channel.setdefault(channel, []).extend(block.time[chosen].tolist())
+            if not ids:
+                continue
+            chosen &= ~block.error
+            keys = block.id[chosen].astype(numpy.int64) << 1 | block.extended[chosen]
+            times = block.time[chosen]
+            for key in numpy.unique(keys).tolist():
+                per_id.setdefault((key >> 1, bool(key & 1), channel), []).extend(times[keys == key].tolist())
     if not per_channel:
         raise _decode.DatabaseError("the logs hold no CAN frame")
     origin, absolute = _origin(summary, clock)

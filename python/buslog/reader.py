@@ -1,12 +1,15 @@
-"""Reading buslog logs in Python, by the same rules as the C++ reader.
+"""Reading buslog logs in Python, through the project's reader library.
 
-Every line is read by the rules "HOW A LINE IS READ" of reader/log_reader.h
-(cited below as rule 1 to rule 11); that file is the reference, and a test
-holds this reader to tests/reader/expected/rules.jsonl line by line.
+The lines are read by libbuslog-reader.so (buslog-reader.dll), the one
+copy of the reading rules (reader/log_reader.h, docs/reading-logs.md),
+loaded with ctypes from beside the buslog module (`find_library`). It hands
+out many lines a call as columns; this module gives them to Python:
 
-`iter_records(file)` hands out every line as a `Record`; `BuslogReader`, the
-python-can reader of `.buslog`, is built on it and yields the CAN frames as
-can.Message objects.
+- `iter_records(file)`: every line as a `Record`;
+- `BuslogReader`, python-can's reader of `.buslog` (`can.LogReader`): the
+  CAN frames as can.Message objects;
+- `read_frames(paths)`: the CAN frames of a set of logs as numpy columns,
+  for analysis without a Python object per frame.
 
 Marker lines (kind M, frame number 0, text starting "buslog ") say when the
 log's time base is and which interface each channel is:
@@ -17,23 +20,24 @@ log's time base is and which interface each channel is:
 
 After a `buslog start` line, times are absolute (seconds since the epoch,
 the start plus the line's time); before any, they are the log's own
-seconds (plus `start`). A later `buslog start` line begins a new time base,
-and the channel names are given again after it. Other `buslog <word>`
-markers are kept as markers and otherwise ignored.
+seconds (plus `start`). A later `buslog start` line begins a new time base.
+Other `buslog <word>` markers are kept as markers and otherwise ignored.
 """
 
 import collections
-import datetime
+import ctypes
 import io
 import logging
 import os
-import re
+import threading
 
 from can.io.generic import MessageReader
 from can.message import Message
 
-__all__ = ["BuslogReader", "NotALogError", "Record", "iter_records", "is_log", "parse_line", "parse_can_line",
-           "FD_LENGTHS"]
+from .module import ModuleLoadError, find_library
+
+__all__ = ["BuslogReader", "NotALogError", "Record", "Frames", "iter_records", "is_log", "parse_can_line",
+           "read_frames", "FD_LENGTHS"]
 
 log = logging.getLogger("buslog")
 
@@ -55,7 +59,7 @@ kind          'frame'     a CAN frame: `message` is its can.Message
               'error'     an error field alone: `text` is the field
               'empty'     nothing between line ends
               'malformed' a line meant as a log line that breaks its
-                          rules (rule 12): `text` says why
+                          rules, or a cut last line: `text` says why
               'text'      any other line that is no record (text a host
                           or another program wrote): `text` says why
 channel       a frame's interface name from a `buslog channel` marker, else
@@ -67,567 +71,422 @@ channel       a frame's interface name from a `buslog channel` marker, else
 NO_LOG_AFTER = 1000
 # Malformed lines reported one by one before they are only counted.
 _MAX_WARNINGS = 20
+# Why the reader library reads a cut last line as malformed.
+UNENDED = "last line cut (no line end)"
 
-_LINE_LIMIT = 4096  # rule 2
-_DIGITS = frozenset(b"0123456789")
-_HEX = {c: int(chr(c), 16) for c in b"0123456789abcdefABCDEF"}
-_HEX_SET = frozenset(_HEX)
-# Fields of one and two hexadecimal digits, by their text.
-_SHORT_HEX = {bytes((c,)): v for c, v in _HEX.items()}
-_SHORT_HEX.update({bytes((a, b)): va << 4 | vb for a, va in _HEX.items() for b, vb in _HEX.items()})
-_DATA = re.compile(rb"[0-9A-Fa-f]{2}(?:,[0-9A-Fa-f]{2})*\Z")
-# Rule 4's 8 characters: digits with at most one point, not first.
-_TIME = re.compile(rb"([0-9]+)\.([0-9]*)\Z|[0-9]{8}\Z")
-_KINDS = frozenset(b"OIPEM")
-_BUS_NAMES = {
-    b"CAN     ": "can",
-    b"LIN     ": "lin",
-    b"CXPI    ": "cxpi",
-    b"P/I     ": "port",
-    b"P/O     ": "port",
-    b"Env     ": "env",
-    b"Marker  ": "marker",
-}
-_ERROR_PREFIX = b"(0:ERR="
-_PIN_STATES = frozenset(b"01+-")
-_START = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z\Z")
-_CHANNEL_NUMBER = re.compile(r"[1-9][0-9]{0,9}\Z")
-_EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
+# include/buslog_reader.h
+_OK, _END, _BAD_ARGUMENT, _OPEN_FAILED, _READ_FAILED, _NO_MEMORY = range(6)
+ROW_FRAME, ROW_RECORD, ROW_MARKER, ROW_ERROR, ROW_EMPTY, ROW_TEXT, ROW_MALFORMED = range(1, 8)
+ROWS_ALL = 0xFFFFFFFF
+RECORD_CAN = 1
+FRAME_EXTENDED, FRAME_REMOTE, FRAME_FD, FRAME_BRS, FRAME_ESI, FRAME_ERROR, FRAME_SENT = (1, 2, 4, 8, 16, 32, 64)
+LINE_LOG, LINE_FULL, LINE_LONG, LINE_UNENDED, LINE_TIME_CUT = (1, 2, 4, 8, 16)
+MARKER_NONE, MARKER_START, MARKER_START_UNREAD, MARKER_WRITER, MARKER_CHANNEL, MARKER_OTHER = range(6)
+NO_TIME = -(1 << 63)
+NO_CHANNEL = -(1 << 31)
+ROW_DATA = 64
+MIN_TEXT = 8192
+
+
+def _rows(*kinds):
+    mask = 0
+    for kind in kinds:
+        mask |= 1 << kind
+    return mask
 
 
 class NotALogError(ValueError):
     """The file holds lines, but none is a buslog log line."""
 
 
-class Line:
-    """One line as the rules read it: the C++ reader's LogLine."""
-
-    __slots__ = ("form", "why", "frame_number", "micros", "time_digits", "time_cut", "error", "rest", "record",
-                 "kind", "channel", "ok", "can", "data", "text", "bus", "malformed")
-
-    def __init__(self):
-        self.form = "text"
-        self.why = None
-        self.frame_number = None  # rule 3
-        self.micros = None        # rule 4: the time in whole microseconds
-        self.time_digits = 0
-        self.time_cut = False
-        self.error = None         # the error field's value (rules 5, 7, 9)
-        self.rest = b""           # the line after FRAME and TIME
-        self.record = None        # 'can', 'lin', 'cxpi', 'port', 'env', 'marker', 'generic'
-        self.kind = None          # kind letter
-        self.bus = None           # the record type the header named, even when its body broke a rule
-        self.channel = None       # the number shown (channel + 1); None for "-"
-        self.ok = True
-        self.can = None           # (complete, flags, id, nibble, type, fd flags); type 'data' 'remote' 'fd' 'error'
-        self.data = b""
-        self.text = None          # marker text
-        self.malformed = False    # rule 12: a text line meant as a log line
-
-    @property
-    def log_line(self):
-        """Rule 13."""
-        return self.form in ("record", "error") or (self.frame_number is not None and self.micros is not None)
+_P = ctypes.c_void_p
+# (column, numpy type, ctypes field) in the order of BuslogColumns.
+_COLUMNS = (("rowKind", "u1"), ("lineFlags", "u1"), ("lineNumber", "u8"), ("frameNumber", "i8"), ("time", "i8"),
+            ("absoluteTime", "i8"), ("channel", "i4"), ("interfaceIndex", "i4"), ("kind", "u1"),
+            ("recordType", "u1"), ("identifier", "u4"), ("frameFlags", "u1"), ("dlc", "u1"), ("length", "u2"),
+            ("data", "u1"), ("error", "i8"), ("marker", "u1"), ("textStart", "u4"), ("textLength", "u4"),
+            ("valueStart", "u4"), ("valueLength", "u4"))
 
 
-def _hex_field(field, low, high):
-    """The value of a field of `low` to `high` hexadecimal digits, or None (rule 6)."""
-    if not low <= len(field) <= high:
-        return None
-    if len(field) <= 2:
-        return _SHORT_HEX.get(field)
-    value = 0
-    for c in field:
-        digit = _HEX.get(c)
-        if digit is None:
-            return None
-        value = value << 4 | digit
-    return value
+class _Columns(ctypes.Structure):
+    _fields_ = ([("size", ctypes.c_uint32), ("capacity", ctypes.c_uint32), ("count", ctypes.c_uint32),
+                 ("textCapacity", ctypes.c_uint32), ("textUsed", ctypes.c_uint32)]
+                + [(name, _P) for name, _ in _COLUMNS] + [("text", _P)])
 
 
-def _error_value(field):
-    """The value of an error field "(0:ERR=XXXXXXXX)" (without its comma), or None."""
-    if len(field) != 16 or not field.startswith(_ERROR_PREFIX) or field[15] != 0x29:
-        return None
-    return _hex_field(field[7:15], 8, 8)
+class _Counts(ctypes.Structure):
+    _fields_ = [("size", ctypes.c_uint32), ("timeBases", ctypes.c_uint32), ("lines", ctypes.c_uint64),
+                ("logLines", ctypes.c_uint64), ("malformedLines", ctypes.c_uint64),
+                ("markerLines", ctypes.c_uint64), ("frames", ctypes.c_uint64), ("bytes", ctypes.c_uint64)]
 
 
-def _data_bytes(fields):
-    """Data bytes of exactly two hexadecimal digits each (rule 6), or None."""
-    if not fields:
-        return b""
-    joined = b",".join(fields)  # no field holds a comma
-    if not _DATA.match(joined):
-        return None
-    return bytes.fromhex(joined.replace(b",", b" ").decode("ascii"))
+_READ_FUNCTION = ctypes.CFUNCTYPE(ctypes.c_int64, _P, _P, ctypes.c_size_t)
+
+_libraries = {}
+_libraries_lock = threading.Lock()
 
 
-def _take_error(fields, line):
-    """Rule 7: a last field that is an error field is the line's."""
-    if fields:
-        value = _error_value(fields[-1])
-        if value is not None:
-            line.error = value
-            del fields[-1]
-            return True
-    return False
-
-
-def _can_body(fields, line):
-    """Rules 6 to 8."""
-    error_taken = _take_error(fields, line)
-    if not fields:
-        line.can = (False, 0, 0, 0, "data", 0)
-        return None
-    flags = _hex_field(fields[0], 1, 1)
-    if flags is None or flags > 7:
-        return "bad CAN flags"
-    extended = flags & 1
-    pieces = 4 if extended else 2
-    identifier = 0
-    for index in range(pieces):
-        if 1 + index >= len(fields):
-            line.can = (False, flags, identifier, 0, "data", 0)
-            return None
-        width = 1 if (not extended and index == 0) else 2
-        value = _hex_field(fields[1 + index], width, width)
-        if value is None or (index == 0 and value > (0x1F if extended else 7)):
-            return "bad CAN identifier"
-        identifier = identifier << (width * 4) | value
-    at = 1 + pieces
-    if at >= len(fields):
-        line.can = (False, flags, identifier, 0, "data", 0)
-        return None
-    nibble = _hex_field(fields[at], 1, 1)
-    if nibble is None:
-        return "bad CAN length"
-    rest = fields[at + 1:]
-    if error_taken and not line.ok:  # rule 8a
-        data = _data_bytes(rest)
-        if data is None:
-            return "bad data byte"
-        line.can = (True, flags, identifier, nibble, "error", 0)
-        line.data = data
-        return None
-    if not rest:
-        line.can = (True, flags, identifier, nibble, "data", 0)
-        return None
-    last = rest[-1]
-    if last == b"RTR":  # rule 8b
-        if len(rest) != 1:
-            return "data before RTR"
-        line.can = (True, flags, identifier, nibble, "remote", 0)
-        return None
-    if len(last) == 1 and last[0] in _HEX and len(rest) >= 2 and rest[-2] == b"FD":  # rule 8c
-        data = _data_bytes(rest[:-2])
-        if data is not None and len(data) == FD_LENGTHS[nibble]:
-            line.can = (True, flags, identifier, nibble, "fd", _HEX[last[0]])
-            line.data = data
-            return None
-    data = _data_bytes(rest)  # rule 8d
-    if data is None:
-        return "bad data byte"
-    line.can = (True, flags, identifier, nibble, "data", 0)
-    line.data = data
-    return None
-
-
-def _lin_body(fields, line):
-    _take_error(fields, line)
-    for index in range(min(3, len(fields))):
-        if _hex_field(fields[index], 2 if index == 1 else 1, 2) is None:
-            return "bad LIN field"
-    if len(fields) > 3 and _data_bytes(fields[3:]) is None:
-        return "bad data byte"
-    return None
-
-
-def _cxpi_body(fields, line):
-    _take_error(fields, line)
-    for index in range(min(6, len(fields))):
-        if _hex_field(fields[index], 2 if index == 2 else 1, 2 if index == 2 else 1) is None:
-            return "bad CXPI field"
-    if len(fields) in (2, 4, 5):  # a body stops only after 0, 1, 3 or 6 values
-        return "bad CXPI body"
-    if len(fields) > 6 and _data_bytes(fields[6:]) is None:
-        return "bad data byte"
-    return None
-
-
-def _port_body(fields, line):
-    """Rule 11."""
-    _take_error(fields, line)
-    for count, field in enumerate(fields):
-        if len(field) < 4 or field[0] != 0x50 or field[-2] != 0x3D:  # "P", "="
-            return "bad pin field"
-        number = 0
-        for c in field[1:-2]:
-            if c not in _DIGITS or number > 100000:
-                return "bad pin field"
-            number = number * 10 + c - 0x30
-        if field[1] == 0x30 or number != count + 1:
-            return "pins out of order"
-        if field[-1] not in _PIN_STATES:
-            return "bad pin state"
-    return None
-
-
-def _env_body(body, line):
-    """Rule 9; `body` starts at the header's comma."""
-    if not body:
-        return "environment record without name and value"
-    opening = body.find(b',"', 1)
-    if opening < 0:
-        return "environment record without a quoted value"
-    opening += 1  # at the quote mark
-    value_end = len(body)
-    if value_end - (opening + 1) >= 18:
-        field = value_end - 17
-        if body[field - 1] == 0x22 and body[field] == 0x2C:
-            value = _error_value(body[field + 1:])
-            if value is not None:
-                line.error = value
-                value_end = field
-    close = body.rfind(b'"', opening + 1, value_end)
-    if close < 0:
-        return "environment value without its closing quote mark"
-    if close + 1 != value_end:
-        return "text after the environment value"
-    return None
-
-
-def _header(line_bytes, p, line):
-    """",K,BUS     ,CH,ST" at p (rule 5): where the body begins, or -1."""
-    end = len(line_bytes)
-    if end - p < 16 or line_bytes[p] != 0x2C or line_bytes[p + 2] != 0x2C or line_bytes[p + 11] != 0x2C:
-        return -1
-    kind = line_bytes[p + 1]
-    if kind not in _KINDS:
-        return -1
-    bus = _BUS_NAMES.get(line_bytes[p + 3:p + 11])
-    if bus is None:
-        return -1
-    channel_end = line_bytes.find(b",", p + 12)
-    if channel_end < 0:
-        return -1
-    channel = line_bytes[p + 12:channel_end].lstrip(b" ")
-    if not channel:
-        return -1
-    number = None
-    if channel != b"-":
-        digits = channel[1:] if channel[0] == 0x2D else channel
-        if not digits or len(digits) > 10 or not _DIGITS.issuperset(digits):
-            return -1
-        number = int(channel)
-        if not -0x80000000 <= number <= 0x7FFFFFFF:
-            return -1
-    status = line_bytes[channel_end + 1:channel_end + 3]
-    if status != b"OK" and status != b"NG":
-        return -1
-    body = channel_end + 3
-    if body != end and line_bytes[body] != 0x2C:
-        return -1
-    line.record = bus
-    line.kind = chr(kind)
-    line.channel = number
-    line.ok = status == b"OK"
-    return body
-
-
-def _time(field):
-    """Rule 4: the 8 characters after "+" as (micros, digits, cut), or None."""
-    match = _TIME.match(field)
-    if match is None:
-        return None
-    whole, fraction = match.group(1, 2)
-    if whole is None:
-        return int(field) * 1000000, 0, True
-    digits = len(fraction)
-    return int(whole) * 1000000 + (int(fraction) * 10 ** (6 - digits) if digits else 0), digits, False
-
-
-def parse_line(line_bytes):
-    """Reads one line (bytes, its line end removed) by the rules of
-    reader/log_reader.h: a `Line`. Never fails."""
-    line = _parse(line_bytes)
-    if line.form != "text" or line.malformed:
-        return line
-    if line.frame_number is None:
-        # Rule 12d: a log line behind leading bytes.
-        first = next((index for index, c in enumerate(line_bytes) if c in _DIGITS), 0)
-        if first > 0:
-            behind = _parse(line_bytes[first:])
-            if behind.frame_number is not None and behind.micros is not None and behind.form in ("record", "error"):
-                line.why = "log line behind leading bytes"
-                line.malformed = True
-    return line
-
-
-def _parse(line_bytes):
-    line = Line()
-    length = len(line_bytes)
-    if length == 0:
-        line.form = "empty"
-        return line
-    if length > _LINE_LIMIT:  # rule 2
-        line.rest = line_bytes
-        line.why = "longer than a log line"
-        line.malformed = True  # rule 12a
-        return line
-    # Rule 3.
-    p = 0
-    while p < length and p < 11 and line_bytes[p] in _DIGITS:
-        p += 1
-    if (p == 9 or p == 10) and (p == length or line_bytes[p] == 0x2C) and int(line_bytes[:p]) <= 0xFFFFFFFF:
-        line.frame_number = int(line_bytes[:p])
-    else:
-        p = 0
-    # Rule 4.
-    if (length - p >= 10 and line_bytes[p] == 0x2C and line_bytes[p + 1] == 0x2B
-            and (length - p == 10 or line_bytes[p + 10] == 0x2C)):
-        time = _time(line_bytes[p + 2:p + 10])
-        if time is not None:
-            line.micros, line.time_digits, line.time_cut = time
-            p += 10
-    if line.frame_number is not None and line.micros is None and line_bytes[p:p + 2] == b",+":
-        line.malformed = True  # rule 12c: a time stamp that breaks rule 4
-    # Rule 5.
-    line.rest = line_bytes[p + 1:] if p < length and line_bytes[p] == 0x2C else line_bytes[p:]
-    if p == length:
-        line.why = "no record"
-        return line
-    if line_bytes[p] != 0x2C:
-        line.why = "not a log line"
-        return line
-    if length - p == 17:
-        value = _error_value(line_bytes[p + 1:])
-        if value is not None:
-            line.error = value
-            line.form = "error"
-            return line
-    body = _header(line_bytes, p, line)
-    if body >= 0:
-        line.bus = line.record
-        fields = line_bytes[body + 1:].split(b",") if body < length else []
-        record = line.record
-        if record == "can":
-            why = _can_body(fields, line)
-        elif record == "marker":  # rule 10
-            line.text = line_bytes[body + 1:]
-            why = None
-        elif record == "env":
-            why = _env_body(line_bytes[body:], line)
-        elif record == "lin":
-            why = _lin_body(fields, line)
-        elif record == "cxpi":
-            why = _cxpi_body(fields, line)
-        else:
-            why = _port_body(fields, line)
-    else:
-        line.record = "generic"
-        fields = line_bytes[p + 1:].split(b",")
-        _take_error(fields, line)
-        why = None
-        if len(fields) < 4 or any(_hex_field(fields[index], low, 8) is None
-                                  for index, low in enumerate((4, 2, 2, 1))):
-            why = "not a record"
-        elif _data_bytes(fields[4:]) is None:
-            why = "bad data byte"
-    if why is not None:
-        line.record = None
-        line.error = None
-        line.why = why
-        line.malformed = line.malformed or line.bus is not None  # rule 12b
-        return line
-    line.form = "record"
-    return line
-
-
-def _message(line, timestamp):
-    """The can.Message of a complete CAN record (rule 8). Its dlc is the
-    number of data bytes, except for an 8-byte classic or error frame whose
-    nibble is 9 to F (candump's "_X"): the nibble, as the writer takes it
-    back."""
-    complete, flags, identifier, nibble, frame_type, fd_flags = line.can
-    data = line.data
-    size = len(data)
-    if frame_type == "remote":
-        dlc = nibble
-    elif frame_type == "fd":
-        dlc = size
-    else:
-        dlc = nibble if (nibble > 8 and size == 8) else size
-    error = frame_type == "error"
-    return Message(
-        timestamp=timestamp,
-        arbitration_id=line.error if error else identifier,
-        is_extended_id=True if error else bool(flags & 1),
-        is_remote_frame=frame_type == "remote",
-        is_error_frame=error,
-        is_fd=frame_type == "fd",
-        bitrate_switch=bool(fd_flags & 1),
-        error_state_indicator=bool(fd_flags & 2),
-        dlc=dlc,
-        data=bytearray(data),
-        channel=None if line.channel is None else line.channel - 1,
-        is_rx=line.kind != "O",
-        check=False,
-    )
-
-
-def parse_can_line(line, start=0.0):
-    """The can.Message of one log line (bytes, line end removed), or None
-    when the line is not a CAN frame. Raises ValueError for a CAN record
-    that breaks the rules (the C++ reader reads it as text)."""
-    parsed = parse_line(line)
-    if parsed.form == "record" and parsed.record == "can" and parsed.can[0]:
-        return _message(parsed, start + (parsed.micros or 0) / 1e6)
-    if parsed.form == "text" and parsed.bus == "can":
-        raise ValueError(parsed.why)
-    return None
-
-
-def _start_micros(text):
-    """The microseconds since the epoch of a `buslog start` time (rule 14a:
-    years 1970 to 9999), or None."""
-    if not _START.match(text) or text < "1970":
-        return None
-    try:
-        moment = datetime.datetime.strptime(text, "%Y-%m-%dT%H:%M:%S.%fZ").replace(tzinfo=datetime.timezone.utc)
-    except ValueError:
-        return None
-    return (moment - _EPOCH) // datetime.timedelta(microseconds=1)
-
-
-def _channel_marker(text):
-    """(N, interface) of a `buslog channel N <interface>` text (rule 14c),
-    or None."""
-    number, space, name = text.partition(" ")
-    if not space or not _CHANNEL_NUMBER.match(number) or int(number) > 0x7FFFFFFF or not name or "\0" in name:
-        return None
-    return int(number), name
-
-
-def _binary_lines(file):
-    """The lines of a file object as bytes, split at LF only (rule 1)."""
-    if isinstance(file, io.TextIOBase):
-        buffer = getattr(file, "buffer", None)
-        if buffer is not None:
-            return buffer
-        return (line.encode("utf-8", "surrogateescape") for line in file)
-    return file
+def load_library(buslog_module=None):
+    """The reader library (ctypes.CDLL, its functions typed), found beside
+    the buslog module (module.find_library); loaded once per path."""
+    path = os.path.realpath(find_library("buslog-reader", buslog_module))
+    with _libraries_lock:
+        library = _libraries.get(path)
+        if library is not None:
+            return library
+        try:
+            library = ctypes.CDLL(path)
+        except OSError as error:
+            raise ModuleLoadError(f"reader library {path!r} could not be loaded: {error}") from None
+        handle = ctypes.POINTER(_P)
+        for name, arguments, result in (
+                ("BuslogReaderOpenFile", [ctypes.c_char_p, handle], ctypes.c_int),
+                ("BuslogReaderOpenMemory", [_P, ctypes.c_size_t, handle], ctypes.c_int),
+                ("BuslogReaderOpenSource", [_READ_FUNCTION, _P, handle], ctypes.c_int),
+                ("BuslogReaderClose", [_P], None),
+                ("BuslogReaderRead", [_P, ctypes.POINTER(_Columns), ctypes.c_uint32], ctypes.c_int),
+                ("BuslogReaderInterface", [_P, ctypes.c_int32, ctypes.POINTER(ctypes.c_char_p),
+                                           ctypes.POINTER(ctypes.c_size_t)], ctypes.c_int),
+                ("BuslogReaderCounts", [_P, ctypes.POINTER(_Counts)], ctypes.c_int),
+                ("BuslogReaderErrorText", [_P], ctypes.c_char_p),
+                ("BuslogReaderResultText", [ctypes.c_int], ctypes.c_char_p),
+                ("BuslogReaderVersion", [], ctypes.c_uint32)):
+            function = getattr(library, name, None)
+            if function is None:
+                raise ModuleLoadError(f"reader library {path!r} lacks {name}")
+            function.argtypes = arguments
+            function.restype = result
+        _libraries[path] = library
+        return library
 
 
 def _name_of(file):
     return str(getattr(file, "name", "log"))
 
 
-def iter_records(file, start=0.0):
+class LogFile:
+    """One log opened in the reader library, read a batch of lines at a
+    time into numpy arrays that are reused from batch to batch.
+
+    :param file: a path, or a file object (binary, or text: its bytes).
+    :param columns: the columns wanted (names of BuslogColumns).
+    :param wanted: the row kinds handed out (a mask of 1 << ROW_...).
+    """
+
+    def __init__(self, file, columns, wanted=ROWS_ALL, capacity=65536, buslog_module=None, memory=None):
+        import numpy
+        self.library = load_library(buslog_module)
+        self.name = os.fspath(file) if isinstance(file, (str, bytes, os.PathLike)) else _name_of(file)
+        if isinstance(self.name, bytes):
+            self.name = os.fsdecode(self.name)
+        self.wanted = wanted
+        self._handle = _P()
+        self._callback = None
+        self._error = None
+        self._interfaces = {}
+        self._memory = None
+        if memory is not None:
+            self._memory = ctypes.create_string_buffer(bytes(memory), len(memory))
+            result = self.library.BuslogReaderOpenMemory(self._memory, len(memory), ctypes.byref(self._handle))
+        elif isinstance(file, (str, bytes, os.PathLike)):
+            result = self.library.BuslogReaderOpenFile(os.fsencode(file), ctypes.byref(self._handle))
+            if result == _OPEN_FAILED:
+                text = self.library.BuslogReaderErrorText(self._handle).decode("utf-8", "replace")
+                self.close()
+                import errno
+                code = errno.ENOENT if not os.path.exists(file) else None
+                raise OSError(code, text.rpartition(": ")[2], self.name)
+        else:
+            self._callback = _READ_FUNCTION(self._reader_of(file))
+            result = self.library.BuslogReaderOpenSource(self._callback, None, ctypes.byref(self._handle))
+        if result != _OK:
+            self.close()
+            raise MemoryError(f"{self.name}: the reader library could not open it: "
+                              + self.library.BuslogReaderResultText(result).decode())
+        self.arrays = {}
+        structure = _Columns()
+        structure.size = ctypes.sizeof(_Columns)
+        structure.capacity = capacity
+        types = dict(_COLUMNS)
+        for name in columns:
+            if name in ("text", "textStart", "textLength", "valueStart", "valueLength"):
+                continue
+            shape = (capacity, ROW_DATA) if name == "data" else capacity
+            array = self.arrays[name] = numpy.empty(shape, dtype=types[name])
+            setattr(structure, name, array.ctypes.data)
+        self.text = None
+        if any(name in columns for name in ("text", "textStart", "textLength", "valueStart", "valueLength")):
+            size = max(MIN_TEXT, capacity * 4)
+            self.text = ctypes.create_string_buffer(size)
+            structure.text = ctypes.addressof(self.text)
+            structure.textCapacity = size
+            for name in ("textStart", "textLength", "valueStart", "valueLength"):
+                array = self.arrays[name] = numpy.empty(capacity, dtype="u4")
+                setattr(structure, name, array.ctypes.data)
+        self._structure = structure
+
+    def _reader_of(self, file):
+        if isinstance(file, io.TextIOBase):
+            buffer = getattr(file, "buffer", None)
+            if buffer is not None:
+                file = buffer
+            else:
+                text = file
+
+                class _Encoded:
+                    def read(self, size):
+                        return text.read(size).encode("utf-8", "surrogateescape")
+                file = _Encoded()
+
+        def read(context, buffer, size):
+            try:
+                data = file.read(size)
+                if data and len(data) > size:
+                    raise ValueError("read more than asked")
+                if data:
+                    ctypes.memmove(buffer, data, len(data))
+                return len(data or b"")
+            except BaseException as error:  # handed back to Python after the library's call
+                self._error = error
+                return -1
+        return read
+
+    def batches(self):
+        """Yields the number of rows of each batch: self.arrays[name][:count]
+        and self.text hold them until the next batch."""
+        library, handle, structure, wanted = self.library, self._handle, self._structure, self.wanted
+        pointer = ctypes.byref(structure)
+        while True:
+            result = library.BuslogReaderRead(handle, pointer, wanted)
+            if result == _OK:
+                yield structure.count
+                continue
+            if self._error is not None:
+                error, self._error = self._error, None
+                raise error
+            if result == _END:
+                return
+            text = library.BuslogReaderErrorText(handle).decode("utf-8", "replace")
+            raise OSError(f"{self.name}: {text or library.BuslogReaderResultText(result).decode()}")
+
+    def text_of(self, start, length):
+        return self.text.raw[start:start + length]
+
+    def interface(self, index):
+        """The interface name of an index the reader handed out (str)."""
+        name = self._interfaces.get(index)
+        if name is None:
+            text, length = ctypes.c_char_p(), ctypes.c_size_t()
+            if self.library.BuslogReaderInterface(self._handle, index, ctypes.byref(text), ctypes.byref(length)):
+                raise ValueError(f"no interface {index}")
+            name = self._interfaces[index] = ctypes.string_at(text, length.value).decode("utf-8",
+                                                                                         "surrogateescape")
+        return name
+
+    def counts(self):
+        counts = _Counts()
+        counts.size = ctypes.sizeof(_Counts)
+        self.library.BuslogReaderCounts(self._handle, ctypes.byref(counts))
+        return counts
+
+    def close(self):
+        if self._handle:
+            self.library.BuslogReaderClose(self._handle)
+            self._handle = _P()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __del__(self):
+        self.close()
+
+
+def _channel_of(shown, name):
+    """python-can's channel of a record: the interface name, a name that is
+    the channel number itself (python-can's integer channels) as that
+    number, else the number the log shows less one; None for "-"."""
+    if shown == NO_CHANNEL:
+        return None
+    if name is None or name == str(shown - 1):
+        return shown - 1
+    return name
+
+
+def _make_message(timestamp, identifier, flags, dlc, data, channel, _new=Message.__new__, _message=Message):
+    """A can.Message of a frame row, made without Message.__init__'s
+    checks (the reader already holds each field to its rule)."""
+    message = _new(_message)
+    message.timestamp = timestamp
+    message.arbitration_id = identifier
+    message.is_extended_id = bool(flags & FRAME_EXTENDED)
+    message.is_remote_frame = bool(flags & FRAME_REMOTE)
+    message.is_error_frame = bool(flags & FRAME_ERROR)
+    message.channel = channel
+    size = len(data)
+    # A can.Message's dlc: the requested length of a remote frame, the
+    # data's length, but the nibble 9 to F of an 8-byte classic or error
+    # frame (candump's "_X"), as the writer takes it back.
+    if flags & FRAME_REMOTE:
+        message.dlc = dlc
+    elif flags & FRAME_FD:
+        message.dlc = size
+    else:
+        message.dlc = dlc if (dlc > 8 and size == 8) else size
+    message.data = data
+    message.is_fd = bool(flags & FRAME_FD)
+    message.is_rx = not flags & FRAME_SENT
+    message.bitrate_switch = bool(flags & FRAME_BRS)
+    message.error_state_indicator = bool(flags & FRAME_ESI)
+    return message
+
+
+_FRAME_COLUMNS = ("rowKind", "lineFlags", "lineNumber", "frameNumber", "time", "absoluteTime", "channel",
+                  "interfaceIndex", "identifier", "frameFlags", "dlc", "length", "data")
+
+
+class _Frames:
+    """The frames of one batch as Python lists and bytes, for Messages."""
+
+    def __init__(self, log_file, count, start_micros):
+        arrays = log_file.arrays
+        self.count = count
+        self.default_time = start_micros / 1e6
+        absolute = arrays["absoluteTime"][:count]
+        own = arrays["time"][:count]
+        self.times = _seconds(absolute, own, start_micros).tolist()
+        self.identifiers = arrays["identifier"][:count].tolist()
+        self.flags = arrays["frameFlags"][:count].tolist()
+        self.dlcs = arrays["dlc"][:count].tolist()
+        self.lengths = arrays["length"][:count].tolist()
+        self.data = arrays["data"][:count].tobytes()
+        shown = arrays["channel"][:count].tolist()
+        named = arrays["interfaceIndex"][:count].tolist()
+        names = {}
+        channels = []
+        for number, index in zip(shown, named):
+            key = (number, index)
+            channel = names.get(key)
+            if channel is None and key not in names:
+                channel = names[key] = _channel_of(number, None if index < 0 else log_file.interface(index))
+            channels.append(channel)
+        self.channels = channels
+        self.log_file = log_file
+
+    def message(self, row):
+        length = self.lengths[row]
+        if length > ROW_DATA:
+            # A classic record of more data bytes than CAN carries: its bytes are in the text.
+            arrays = self.log_file.arrays
+            data = self.log_file.text_of(int(arrays["textStart"][row]), int(arrays["textLength"][row]))
+        else:
+            at = row * ROW_DATA
+            data = self.data[at:at + length]
+        timestamp = self.times[row]
+        return _make_message(self.default_time if timestamp is None else timestamp, self.identifiers[row], self.flags[row],
+                             self.dlcs[row], bytearray(data), self.channels[row])
+
+
+def _seconds(absolute, own, start_micros):
+    """Seconds of each row as an object array of floats (None without a
+    time stamp): absolute where the file gave a time base, else the log's
+    own time plus start."""
+    import numpy
+    result = numpy.where(absolute != NO_TIME, absolute, own + start_micros) / 1e6
+    values = result.astype(object)
+    values[own == NO_TIME] = None
+    return values
+
+
+def iter_records(file, start=0.0, buslog_module=None):
     """Every line of a log as a `Record`, in order.
 
     :param file: path of the log, or a file object (binary, or text: its
         bytes are read as they are).
     :param start: seconds added to the times of lines before any
         `buslog start` marker (a log that does not say when it began).
+    :param buslog_module: the module whose folder holds the reader library
+        (else BUSLOG_MODULE, else the installed one).
 
     Raises NotALogError when the file holds lines but none is a log line
-    (rule 13): a candump trace named .buslog, say. The first 1000 lines are
-    held back until a log line is found, so that a short file that is no
-    log yields nothing before the error. A last line without its line end
-    (one still being written) comes as 'malformed', "last line without its
-    line end".
+    (a candump trace named .buslog, say). The first 1000 lines are held
+    back until a log line is found, so that a short file that is no log
+    yields nothing before the error. A last line without its line end (cut,
+    or still being written) comes as 'malformed', "last line cut (no line
+    end)".
     """
-    if isinstance(file, (str, bytes, os.PathLike)):
-        with open(file, "rb") as opened:
-            yield from iter_records(opened, start)
-        return
-    name = _name_of(file)
-    lines = _binary_lines(file)
     start_micros = round(float(start or 0.0) * 1e6)
-    base = None       # microseconds since the epoch of +0.000000, once a `buslog start` said it
-    channels = {}     # shown channel number -> interface name
-    seen_log_line = False
-    held = []         # records before the first log line, held back while it is not known to be a log
-    first_lines = []
-    number = 0
-    for raw in lines:
-        number += 1
-        if raw.endswith(b"\n"):
-            raw = raw[:-2] if raw.endswith(b"\r\n") else raw[:-1]  # rule 1
-            unfinished = False
-        else:
-            unfinished = True
-        line = parse_line(raw)
-        form = line.form
-        record = None
-        if unfinished:
-            kind, text = "malformed", "last line without its line end"
-        elif form == "record":
-            kind, text = line.record, None
-            if kind == "marker":
-                text = line.text.decode("utf-8", "surrogateescape")
-                if line.frame_number == 0 and text.startswith("buslog "):
-                    word, _, argument = text[7:].partition(" ")
-                    if word == "start":  # a new time base, from this line on (rule 14a)
-                        base = _start_micros(argument)
-                    elif word == "channel":
-                        named = _channel_marker(argument)
-                        if named is not None:
-                            shown, interface = named
-                            # A name that is the channel number itself
-                            # (python-can's integer channels) stays a number.
-                            channels[shown] = shown - 1 if interface == str(shown - 1) else interface
-            elif kind == "can":
-                kind = "frame" if line.can[0] else "record"
-                if kind == "record":
-                    text = "CAN record without identifier or length"
-            else:
-                kind = "record"
-        elif form == "error":
-            kind, text = "error", "(0:ERR=%08X)" % line.error
-        elif form == "empty":
-            kind, text = "empty", None
-        else:
-            kind, text = "malformed" if line.malformed else "text", line.why
-
-        if line.micros is None:
-            time = None
-        elif base is None:
-            time = (start_micros + line.micros) / 1e6
-        else:
-            time = (base + line.micros) / 1e6
-        channel = line.channel
-        if channel is not None and kind in ("frame", "record"):
-            channel = channels.get(channel, channel - 1)
-        else:
-            channel = None
-        message = None
-        if kind == "frame":
-            message = _message(line, time if time is not None else (base if base is not None else start_micros) / 1e6)
-            message.channel = channel
-        record = Record(number, line.frame_number, time, kind, message, text, channel)
-
+    with LogFile(file, _FRAME_COLUMNS + ("recordType", "error", "marker", "text"), ROWS_ALL, 16384,
+                 buslog_module) as log_file:
+        name = log_file.name
+        seen_log_line = False
+        held = []
+        first_lines = []
+        number = 0
+        new = tuple.__new__
+        arrays = log_file.arrays
+        for count in log_file.batches():
+            frames = _Frames(log_file, count, start_micros)
+            kinds = arrays["rowKind"][:count].tolist()
+            flags = arrays["lineFlags"][:count].tolist()
+            lines = arrays["lineNumber"][:count].tolist()
+            frame_numbers = arrays["frameNumber"][:count].tolist()
+            types = arrays["recordType"][:count].tolist()
+            errors = arrays["error"][:count].tolist()
+            starts = arrays["textStart"][:count].tolist()
+            lengths = arrays["textLength"][:count].tolist()
+            text = log_file.text.raw
+            for row in range(count):
+                kind = kinds[row]
+                number = lines[row]
+                frame_number = frame_numbers[row]
+                frame_number = None if frame_number < 0 else frame_number
+                message = channel = text_of_row = None
+                if kind == ROW_FRAME:
+                    message = frames.message(row)
+                    channel = message.channel
+                    kind_name = "frame"
+                elif kind == ROW_MARKER:
+                    kind_name = "marker"
+                    text_of_row = text[starts[row]:starts[row] + lengths[row]].decode("utf-8", "surrogateescape")
+                elif kind == ROW_RECORD:
+                    kind_name = "record"
+                    channel = frames.channels[row]
+                    if types[row] == RECORD_CAN:
+                        text_of_row = "CAN record without identifier or length"
+                elif kind == ROW_ERROR:
+                    kind_name, text_of_row = "error", "(0:ERR=%08X)" % errors[row]
+                elif kind == ROW_EMPTY:
+                    kind_name = "empty"
+                else:
+                    kind_name = "malformed" if kind == ROW_MALFORMED else "text"
+                    text_of_row = text[starts[row]:starts[row] + lengths[row]].decode("ascii")
+                record = new(Record, (number, frame_number, frames.times[row], kind_name, message, text_of_row,
+                                      channel))
+                if seen_log_line:
+                    yield record
+                    continue
+                if flags[row] & LINE_LOG:
+                    seen_log_line = True
+                if held is None:
+                    yield record
+                    continue
+                held.append(record)
+                if seen_log_line or len(held) >= NO_LOG_AFTER:
+                    # A log, or too many lines to hold back: the rest is read
+                    # as it comes, and a file without any log line is said at
+                    # its end.
+                    yield from held
+                    first_lines, held = held, None
         if seen_log_line:
-            yield record
-            continue
-        if line.log_line:
-            seen_log_line = True
-        if held is None:
-            yield record
-            continue
-        held.append(record)
-        if seen_log_line or len(held) >= NO_LOG_AFTER:
-            # A log, or too many lines to hold back: the rest is read as
-            # it comes, and a file without any log line is said at its end.
-            yield from held
-            first_lines, held = held, None
-    if seen_log_line:
-        return
-    if held is not None:
-        first_lines = held
-    if any(record.kind != "empty" for record in first_lines):
-        raise _no_log(name, first_lines, number)
-    yield from held or ()
+            return
+        if held is not None:
+            first_lines = held
+        if any(record.kind != "empty" for record in first_lines):
+            raise _no_log(name, first_lines, log_file.counts().lines)
+        yield from held or ()
 
 
 def _no_log(name, first_lines, count):
@@ -636,17 +495,34 @@ def _no_log(name, first_lines, count):
                         f"(line {first.line_number}: {first.text})")
 
 
-def is_log(file):
+def is_log(file, buslog_module=None):
     """True when `file` (a path) is a buslog log: a file of which a line is
-    a log line (rule 13). An empty file counts as a log (one just begun)."""
-    with open(file, "rb") as opened:
+    a log line. An empty file counts as a log (one just begun), and so does
+    a file of empty lines."""
+    with LogFile(file, ("rowKind", "lineFlags"), ROWS_ALL, 4096, buslog_module) as log_file:
         lines = False
-        for raw in opened:
-            raw = raw[:-2] if raw.endswith(b"\r\n") else raw.rstrip(b"\n")
-            if parse_line(raw).log_line:
+        for count in log_file.batches():
+            if (log_file.arrays["lineFlags"][:count] & LINE_LOG).any():
                 return True
-            lines = lines or bool(raw)
+            lines = lines or bool((log_file.arrays["rowKind"][:count] != ROW_EMPTY).any())
     return not lines
+
+
+def parse_can_line(line, start=0.0, buslog_module=None):
+    """The can.Message of one log line (bytes, line end removed), or None
+    when the line is not a CAN frame. Raises ValueError for a CAN record
+    that breaks the rules (the reader reads it as a malformed line)."""
+    columns = _FRAME_COLUMNS + ("recordType", "text")
+    with LogFile("line", columns, ROWS_ALL, 1, buslog_module, memory=bytes(line) + b"\n") as log_file:
+        arrays = log_file.arrays
+        for _ in log_file.batches():
+            kind = int(arrays["rowKind"][0])
+            if kind == ROW_FRAME:
+                return _Frames(log_file, 1, round(float(start or 0.0) * 1e6)).message(0)
+            if kind == ROW_MALFORMED and arrays["recordType"][0] == RECORD_CAN:
+                at = int(arrays["textStart"][0])
+                raise ValueError(log_file.text.raw[at:at + int(arrays["textLength"][0])].decode())
+    return None
 
 
 class BuslogReader(MessageReader):
@@ -656,37 +532,207 @@ class BuslogReader(MessageReader):
     :param start: seconds added to the times of a log that does not say
         when it began (no `buslog start` marker), e.g. the time it was
         started. A log that says it gives absolute times without this.
+    :param buslog_module: the module beside which the reader library lies
+        (else BUSLOG_MODULE, else the installed one).
 
     `timestamp` is absolute (seconds since the epoch) where the log says
     when it began; `channel` is the interface's name where the log names it
     (`buslog channel` markers), else the channel number the log shows less
     one. Other lines (LIN, CXPI, ports, environment variables, markers) are
-    skipped. Lines that are not log lines (the C++ reader reads them as
-    text) are skipped too, counted in `malformed` and logged as warnings
-    (the first 20). A last line without its CR LF, one still being written,
-    is counted in `unfinished` and not read. A file that is no log at all
-    raises NotALogError.
+    skipped. Malformed lines (meant as log lines, but breaking their rules)
+    are skipped too, counted in `malformed` and logged as warnings (the
+    first 20). A cut last line (no CR LF: one still being written, or its
+    writer stopped) is counted in `unfinished` and not read. A file that is
+    no log at all raises NotALogError.
     """
 
-    def __init__(self, file, start=0.0, *args, **kwargs):
+    def __init__(self, file, start=0.0, *args, buslog_module=None, **kwargs):
+        # A path is read by the library itself; python-can's handler keeps
+        # the file object it opens for its own use.
+        self._path = file if isinstance(file, (str, bytes, os.PathLike)) else None
         super().__init__(file, mode="rb")
         self.start = float(start or 0.0)
         self.malformed = 0
         self.unfinished = 0
+        self.buslog_module = buslog_module
 
     def __iter__(self):
         name = _name_of(self.file)
+        start_micros = round(self.start * 1e6)
         try:
-            for record in iter_records(self.file, self.start):
-                kind = record.kind
-                if kind == "frame":
-                    yield record.message
-                elif kind == "malformed":
-                    if record.text == "last line without its line end":
-                        self.unfinished += 1
+            with LogFile(self._path if self._path is not None else self.file, _FRAME_COLUMNS + ("text",), _rows(ROW_FRAME, ROW_MALFORMED, ROW_TEXT), 16384,
+                         self.buslog_module) as log_file:
+                arrays = log_file.arrays
+                first_text = None
+                for count in log_file.batches():
+                    frames = _Frames(log_file, count, start_micros)
+                    kinds = arrays["rowKind"][:count]
+                    if (kinds == ROW_FRAME).all():
+                        yield from map(frames.message, range(count))
                         continue
-                    if self.malformed < _MAX_WARNINGS:
-                        log.warning("%s:%d: %s; line skipped", name, record.line_number, record.text)
-                    self.malformed += 1
+                    for row, kind in enumerate(kinds.tolist()):
+                        if kind == ROW_FRAME:
+                            yield frames.message(row)
+                            continue
+                        start = int(arrays["textStart"][row])
+                        why = log_file.text.raw[start:start + int(arrays["textLength"][row])].decode()
+                        number = int(arrays["lineNumber"][row])
+                        if first_text is None:
+                            first_text = (number, why)
+                        if kind == ROW_TEXT:
+                            continue
+                        if arrays["lineFlags"][row] & LINE_UNENDED:
+                            self.unfinished += 1
+                            continue
+                        if self.malformed < _MAX_WARNINGS:
+                            log.warning("%s:%d: %s; line skipped", name, number, why)
+                        self.malformed += 1
+                counts = log_file.counts()
+                if counts.lines and not counts.logLines and first_text is not None:
+                    record = Record(first_text[0], None, None, "text", None, first_text[1], None)
+                    raise _no_log(name, [record], counts.lines)
         finally:
             self.stop()
+
+
+class Frames(dict):
+    """The CAN frames of a set of logs as columns: numpy arrays of one
+    length, by name, in log order (files in the order given):
+
+    time       float64 seconds: since the epoch where the file says when it
+               began (a `buslog start` marker), else the log's own time
+               (NaN for a frame without a time stamp)
+    absolute   bool: time is since the epoch
+    channel    int32: python-can's channel number (the log's less one; -1
+               for "-")
+    interface  int16: index into `interfaces` of the channel's interface
+               name, -1 where the file names none
+    id         uint32: the identifier (error frames: the error class)
+    extended, remote, fd, brs, esi, error, rx   bool
+    dlc        uint8: the length nibble (remote frames: requested length)
+    length     uint16: data bytes
+    data       uint8 (frames, width): the data bytes, zero after `length`;
+               width is the longest frame's length
+    frame      int64: frame number (-1 where the line has none)
+    line       int64: line number in its file
+    file       int16: index into `paths`
+
+    Attributes: `paths`, `interfaces` (names), `lines`, `malformed`.
+    """
+
+    paths = ()
+    interfaces = ()
+    lines = 0
+    malformed = 0
+
+    def __len__(self):
+        # The number of frames, as pandas and numpy see a table's length.
+        column = dict.get(self, "time")
+        return 0 if column is None else len(column)
+
+    def __repr__(self):
+        return f"<buslog.Frames: {len(self):,} frames of {len(self.paths)} log(s)>"
+
+
+def read_frames(paths, start=0.0, buslog_module=None):
+    """The CAN frames of the logs at `paths` (a path or a list, read in
+    order) as a `Frames` of numpy columns: no Python object per frame.
+
+    :param start: seconds added to the times of frames that have no
+        `buslog start` marker before them.
+
+    Raises NotALogError for a file with lines but no log line, OSError for
+    one that cannot be read.
+    """
+    import numpy
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        paths = [paths]
+    paths = [os.fspath(path) for path in paths]
+    start_micros = round(float(start or 0.0) * 1e6)
+    parts = collections.defaultdict(list)
+    interfaces = []
+    interface_codes = {}
+    width = 0
+    total_lines = malformed = 0
+    types = dict(_COLUMNS)
+    direct = ("lineNumber", "frameNumber", "time", "absoluteTime", "channel", "interfaceIndex", "identifier",
+              "frameFlags", "dlc", "length")
+    for file_index, path in enumerate(paths):
+        # Every frame line has at least this many bytes ("000000001,I,CAN     , 1,OK,0,1,23,0" and its
+        # line end): the library writes the columns straight into arrays of
+        # that many rows, of which only the pages used are ever touched.
+        most = os.path.getsize(path) // 37 + 1
+        whole = {name: numpy.empty(most, dtype=types[name]) for name in direct}
+        with LogFile(path, ("data",), _rows(ROW_FRAME), 65536, buslog_module) as log_file:
+            structure = log_file._structure
+            filled = 0
+            for name in direct:
+                setattr(structure, name, whole[name].ctypes.data)
+            for count in log_file.batches():
+                lengths = whole["length"][filled:filled + count]
+                longest = int(lengths.max())
+                if longest > ROW_DATA:
+                    raise ValueError(f"{path}: a classic CAN record of {longest} data bytes; "
+                                     "read_frames keeps at most 64")
+                width = max(width, longest)
+                parts["data"].append(log_file.arrays["data"][:count, :max(longest, 1)].copy())
+                filled += count
+                structure.capacity = min(65536, most - filled) or 1
+                for name in direct:
+                    setattr(structure, name, whole[name][filled:].ctypes.data if filled < most else 0)
+            counts = log_file.counts()
+            if counts.lines and not counts.logLines:
+                raise NotALogError(f"{path} is not a buslog log: none of its {counts.lines} lines is a log line")
+            total_lines += counts.lines
+            malformed += counts.malformedLines
+            for name in direct:
+                parts[name].append(whole[name][:filled])
+            local = whole["interfaceIndex"][:filled]
+            named = int(local.max()) + 1 if filled else 0
+            table = numpy.full(named + 1, -1, dtype=numpy.int16)
+            for index in range(named):
+                name = log_file.interface(index)
+                code = interface_codes.get(name)
+                if code is None:
+                    code = interface_codes[name] = len(interfaces)
+                    interfaces.append(name)
+                table[index] = code
+            parts["interface"].append(table[local])
+            parts["file"].append(numpy.full(filled, file_index, dtype=numpy.int16))
+
+    def joined(name, dtype):
+        if len(parts[name]) == 1:
+            return parts[name][0]
+        return numpy.concatenate(parts[name]) if parts[name] else numpy.empty(0, dtype=dtype)
+
+    absolute = joined("absoluteTime", numpy.int64)
+    own = joined("time", numpy.int64)
+    flags = joined("frameFlags", numpy.uint8)
+    shown = joined("channel", numpy.int32)
+    data = [numpy.pad(part, ((0, 0), (0, width - part.shape[1]))) if part.shape[1] != width else part
+            for part in parts["data"]]
+    frames = Frames()
+    has_absolute = absolute != NO_TIME
+    seconds = numpy.where(has_absolute, absolute, own + start_micros) / 1e6
+    seconds[own == NO_TIME] = numpy.nan
+    frames["time"] = seconds
+    frames["absolute"] = has_absolute
+    frames["channel"] = numpy.where(shown == NO_CHANNEL, 0, shown - 1).astype(numpy.int32)
+    frames["channel"][shown == NO_CHANNEL] = -1
+    frames["interface"] = joined("interface", numpy.int16)
+    frames["id"] = joined("identifier", numpy.uint32)
+    for name, bit in (("extended", FRAME_EXTENDED), ("remote", FRAME_REMOTE), ("fd", FRAME_FD),
+                      ("brs", FRAME_BRS), ("esi", FRAME_ESI), ("error", FRAME_ERROR)):
+        frames[name] = (flags & bit) != 0
+    frames["rx"] = (flags & FRAME_SENT) == 0
+    frames["dlc"] = joined("dlc", numpy.uint8)
+    frames["length"] = joined("length", numpy.uint16)
+    frames["data"] = numpy.concatenate(data) if data else numpy.empty((0, 0), dtype=numpy.uint8)
+    frames["frame"] = joined("frameNumber", numpy.int64)
+    frames["line"] = joined("lineNumber", numpy.uint64).astype(numpy.int64)
+    frames["file"] = joined("file", numpy.int16)
+    frames.paths = paths
+    frames.interfaces = interfaces
+    frames.lines = total_lines
+    frames.malformed = malformed
+    return frames

@@ -2,7 +2,9 @@
 definitions, canmatrix's own decoder on random frames, the real drive's
 extremes, and what the command line writes and counts."""
 
+import copy
 import json
+import math
 import os
 import random
 import subprocess
@@ -340,3 +342,114 @@ def test_same_rows_from_a_log_and_its_trace(host_path, memory_path):
         if summary.start is not None:
             assert b.channel == "can0"
     assert summary.gaps == []
+
+
+def test_output_files_get_the_umask(tmp_path):
+    """The output is written to a private temporary file and renamed: the
+    file gets the mode a new file gets under the umask."""
+    path = trace(tmp_path, ["100#D204383FFE0C1F40"])
+    out = tmp_path / "out.csv"
+    result = subprocess.run(["sh", "-c", 'umask 022 && exec "$@"', "sh", sys.executable, "-m", "buslog", "decode",
+                             path, "--dbc", DEMO_DBC, "--output", str(out)], capture_output=True, text=True,
+                            env=dict(os.environ, PYTHONPATH=PYTHON_PATH))
+    assert result.returncode == 0, result.stderr
+    assert out.stat().st_mode & 0o777 == 0o644
+    result = subprocess.run(["sh", "-c", 'umask 077 && exec "$@"', "sh", sys.executable, "-m", "buslog", "decode",
+                             path, "--dbc", DEMO_DBC, "--output", str(out), "--overwrite"], capture_output=True,
+                            text=True, env=dict(os.environ, PYTHONPATH=PYTHON_PATH))
+    assert result.returncode == 0, result.stderr
+    assert out.stat().st_mode & 0o777 == 0o600
+
+
+def test_a_database_that_matches_nothing(tmp_path):
+    path = trace(tmp_path, ["7E0#11", "7E0#12", "7E8#22", "123#"])
+    for command in (["decode"], ["plot", "--signals", "VEHICLE.SPEED", "--output", str(tmp_path / "x.png")]):
+        result = run(*command, path, "--dbc", DEMO_DBC)
+        assert result.returncode == 1, command
+        assert result.stderr.splitlines()[-1] == (
+            f"python3 -m buslog {command[0]}: error: no frame of trace.log is in demo.dbc: its commonest "
+            "identifiers are 0x7E0 (2), 0x123 (1), 0x7E8 (1) (a database of another bus?)"), command
+        assert result.stdout in ("", "time,channel,message,signal,value,unit,label\n")
+    assert not (tmp_path / "x.png").exists()
+
+
+CANMATRIX_DATABASES = [os.path.join(os.path.dirname(__import__("canmatrix").__file__), name)
+                       for name in ("j1939.dbc", "tests/test_frame_decoding.dbc")]
+
+
+@pytest.mark.parametrize("database", CANMATRIX_DATABASES, ids=[os.path.basename(d) for d in CANMATRIX_DATABASES])
+def test_signals_longer_than_their_frame(tmp_path, database, caplog):
+    """canmatrix's own databases, random frames of every message: the
+    signals that fit decode as canmatrix decodes them; each signal that
+    does not fit is named once, and only those are left out."""
+    import math
+    if not os.path.isfile(database):
+        pytest.skip(f"canmatrix ships no {database}")
+    db = load_database(database)
+    frames = list(_random_frames(db, 8, seed=5))
+    lines = []
+    for index, (identifier, extended, frame, data) in enumerate(frames):
+        name = f"{identifier:08X}" if extended else f"{identifier:03X}"
+        lines.append(f"(1.{index:06d}) can0 {name}#{('#1' if frame.is_fd else '')[1:]}{data.hex().upper()}\n")
+    path = write(tmp_path / "random.log", "".join(lines))
+    with caplog.at_level("WARNING", logger="buslog.decode"):
+        ours = {}
+        for row in buslog.decode(path, database):
+            ours.setdefault(round((row.time - 1) * 1e6), {})[row.signal] = row.value
+        list(buslog.decode(path, database))
+    said = [record.getMessage() for record in caplog.records if "does not fit" in record.getMessage()]
+    unfit = {(frame.name, signal.name) for _, _, frame, _ in frames for signal in frame.signals
+             if (signal.start_bit + signal.size - 1) // 8 + 1 > frame.size}
+    assert len(said) == len(unfit), "each named once"
+    assert {tuple(text.split(": signal ")[1].split(" does not fit")[0].split(".", 1)) for text in said} == unfit
+    if database.endswith("j1939.dbc"):
+        assert len({message for message, _ in unfit}) == 10
+    for index, (identifier, extended, frame, data) in enumerate(frames):
+        # canmatrix cannot decode a message with a signal past its end:
+        # its decoder gets a copy of the message without those signals.
+        reference = copy.deepcopy(frame)
+        reference.signals = [signal for signal in reference.signals if (frame.name, signal.name) not in unfit]
+        expected = _canmatrix_values(reference, data)
+        got = ours.get(index, {})
+        assert got.keys() == expected.keys(), frame.name
+        for key, value in expected.items():
+            if value is None:
+                assert math.isnan(got[key]), (frame.name, key)
+            else:
+                assert float(got[key]) == pytest.approx(value, rel=1e-12, abs=1e-9), (frame.name, key)
+
+
+@needs_drive
+def test_columns_and_frames_agree_on_the_real_drive():
+    """The decoder by columns against the decoder of a frame at a time
+    (each message's compiled function) over the real drive: the same rows
+    in the same order."""
+    import can
+    from buslog.decode import _databases, _compile
+    compiled = _compile(_databases(CIVIC_DBC), None)[None]
+    old = []
+    for message in can.LogReader(DRIVE):
+        decoder = compiled.get((message.arbitration_id, message.is_extended_id))
+        if decoder is not None and len(message.data) >= decoder.size and not message.is_remote_frame:
+            old += decoder.rows(message.data, message.timestamp, message.channel)
+    new = list(buslog.decode(DRIVE, CIVIC_DBC))
+    assert len(new) == len(old) > 100000
+    assert new == old
+    assert [type(row.value) for row in new] == [type(row.value) for row in old]
+
+
+def test_signals_as_columns(tmp_path):
+    path = trace(tmp_path, ["200#005A640000000003", "200#01C8393000000005", "100#D204383FFE0C1F40"])
+    columns = buslog.signals(path, DEMO_DBC, "DIAG", pandas=False)
+    assert list(columns) == ["time", "channel", "PAGE", "OIL_TEMP", "COOLANT_TEMP", "FUEL_LEVEL", "ODOMETER",
+                             "COUNTER"]
+    assert columns["time"].tolist() == [1700000000.000001, 1700000000.000002]
+    assert columns["channel"].tolist() == ["can0", "can0"]
+    assert columns["PAGE"].tolist() == [0, 1] and columns["PAGE"].dtype.kind == "i"
+    assert columns["OIL_TEMP"].tolist()[0] == 50 and math.isnan(columns["OIL_TEMP"][1])
+    assert columns["FUEL_LEVEL"].tolist()[1] == 80.0 and math.isnan(columns["FUEL_LEVEL"][0])
+    only = buslog.signals(path, DEMO_DBC, "DIAG", signals=["COUNTER"], pandas=False)
+    assert list(only) == ["time", "channel", "COUNTER"] and only["COUNTER"].tolist() == [3, 5]
+    pandas = pytest.importorskip("pandas", reason="pandas (Debian's python3-pandas) is not installed")
+    frame = buslog.signals(path, DEMO_DBC, "DIAG")
+    assert isinstance(frame, pandas.DataFrame) and frame["COUNTER"].tolist() == [3, 5]

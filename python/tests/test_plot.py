@@ -77,7 +77,8 @@ def test_real_drive_png_and_svg_with_a_gap(host_path, memory_path):
     assert [ax.get_ylabel() for ax in figure.axes if not ax.get_title(loc="left")] == ["value"]
     epb = figure.axes[3]
     assert [tick.get_text() for tick in epb.get_yticklabels()] == ["disengaged (0)", "disengaging (2)", "engaged (3)"]
-    gap_texts = [[t.get_text() for t in ax.texts] for ax in figure.axes if ax.get_title(loc="left")]
+    gap_texts = [[t.get_text() for t in ax.texts if t.get_gid().startswith("buslog-gap")]
+                 for ax in figure.axes if ax.get_title(loc="left")]
     assert gap_texts == [["500 lost"]] * 4, "the gap is marked on every panel"
     assert "500 frames lost in 1 gap of the frame numbers" in figure._suptitle.get_text()
     assert png_size(png) == (1100, 1064)  # 11 in wide, 1.2 + 3 * 2.3 + 2.55 in high, at 100 dpi
@@ -150,3 +151,45 @@ def test_command_line_errors(tmp_path, name, arguments, status, error):
     assert result.returncode == status
     assert result.stderr.splitlines()[-1] == error
     assert not os.path.exists(tmp_path / "x.png")
+
+
+# (name, frame times, lost-frame gaps as (since, time), silences expected)
+SILENCE_ROWS = [
+    ("steady 10 ms", [i * 0.01 for i in range(100)], [], []),
+    ("a 2 s pause", [i * 0.01 for i in range(50)] + [2.49 + i * 0.01 for i in range(50)], [], [(0.49, 2.49)]),
+    ("0.4 s: under the least", [i * 0.01 for i in range(50)] + [0.89 + i * 0.01 for i in range(50)], [], []),
+    ("a 1 s period: 5 periods is the limit", [0.0, 1.0, 2.0, 3.0, 8.5, 9.5], [], [(3.0, 8.5)]),
+    ("lost frames in the pause are no silence", [i * 0.01 for i in range(50)] + [2.49 + i * 0.01 for i in range(50)],
+     [(0.49, 2.49)], []),
+]
+
+
+@pytest.mark.parametrize("name,times,lost,expected", SILENCE_ROWS, ids=[row[0] for row in SILENCE_ROWS])
+def test_silences(name, times, lost, expected):
+    from buslog.decode import Gap
+    gaps = [Gap(time, 1, 1, "log", 1, since) for since, time in lost]
+    found = sys.modules["buslog.plot"].silences(times, gaps)
+    assert [(round(a, 6), round(b, 6)) for a, b in found] == [(round(a, 6), round(b, 6)) for a, b in expected]
+
+
+@pytest.mark.skipif(not (os.path.isfile(DRIVE) and os.path.isfile(CIVIC_DBC)), reason="../shared/data is absent")
+def test_real_drive_silences_are_marked_apart_from_lost_frames(host_path, memory_path):
+    """The real drive has no frame at all for 10.0, 8.2, 6.7 and 4.8 s in
+    four places: grey bands on the panels, not steps; the stretch whose
+    frames were cut out of the log is lost, not silent."""
+    log = cut_log(host_path, DRIVE, str(memory_path), drop=set(range(10000, 10500)))
+    summary = buslog.Summary()
+    figure = buslog.plot(log, dbc=CIVIC_DBC, signals=["ENGINE_DATA.XMISSION_SPEED"], summary=summary)
+    ax = figure.axes[0]
+    spans = [patch for patch in ax.patches if (patch.get_gid() or "").startswith("buslog-silence-ENGINE_DATA")]
+    extents = [(min(p.get_xy()[:, 0]), max(p.get_xy()[:, 0])) for p in spans]
+    lengths = sorted((round(right - left, 1) for left, right in extents), reverse=True)
+    assert lengths[:4] == [10.0, 8.2, 6.7, 4.8]
+    assert all(length >= 0.5 for length in lengths)
+    gap = summary.gaps[0]
+    origin = summary.start
+    for left, right in extents:
+        assert not (left < gap.time - origin and gap.since - origin < right), "lost frames are no silence"
+    texts = sorted(t.get_text() for t in ax.texts if t.get_gid().startswith("buslog-silence-text"))
+    assert texts == ["ENGINE_DATA: none for 10.0 s", "ENGINE_DATA: none for 4.8 s", "ENGINE_DATA: none for 6.7 s",
+                     "ENGINE_DATA: none for 8.2 s"]

@@ -5,6 +5,8 @@ import os
 import re
 
 import can
+
+import buslog
 import pytest
 
 from buslog.reader import NotALogError, is_log, iter_records, parse_can_line
@@ -88,7 +90,7 @@ RULES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "te
 # The text lines of rules.log that are malformed (rule 12): a frame header
 # whose body breaks its rule, a time stamp that breaks rule 4 after a frame
 # number, a log line behind leading bytes.
-MALFORMED = {3, 8, 9, 16, 17, 18, 20, 27, 28, 29, 30, 36, 38, 48, 49, 65, 66, 67, 68}
+MALFORMED = {3, 8, 9, 16, 17, 18, 20, 27, 28, 29, 30, 36, 38, 48, 49, 65, 66, 67, 68, 71}
 
 
 def test_rules_file_read_as_the_cpp_reader_reads_it():
@@ -197,3 +199,41 @@ def test_log_reader_skips_other_lines_and_counts_bad_ones(tmp_path):
         messages = list(reader)
         assert (reader.malformed, reader.unfinished) == (1, 1)
     assert [bytes(m.data) for m in messages] == [b"\x01", b"\x02"]
+
+
+def test_read_frames_gives_the_logs_frames_as_columns(tmp_path):
+    """read_frames over two logs: the frames can.LogReader gives, as
+    columns, files in order; times absolute after a start marker."""
+    import numpy
+    from frames import forms
+    logs = []
+    expected = []
+    for number, channel in enumerate(["can0", "vcan 1"]):
+        path = tmp_path / f"run-{number}.buslog"
+        with can.Logger(str(path)) as writer:
+            for index in range(300):
+                message = forms(index, channel)
+                message.timestamp = 1700000000.0 + number * 10 + index * 0.001
+                writer(message)
+        logs.append(str(path))
+        expected += list(can.LogReader(str(path)))
+    frames = buslog.read_frames(logs)
+    assert len(frames) == len(expected) == 600
+    assert frames.interfaces == ["can0", "vcan 1"]
+    assert frames["file"].tolist() == [0] * 300 + [1] * 300
+    assert frames["absolute"].all()
+    for index, message in enumerate(expected):
+        length = int(frames["length"][index])
+        got = (round(float(frames["time"][index]) * 1e6), int(frames["id"][index]), bool(frames["extended"][index]),
+               bool(frames["remote"][index]), bool(frames["error"][index]), bool(frames["fd"][index]),
+               bool(frames["brs"][index]), bool(frames["esi"][index]), bytes(frames["data"][index][:length]),
+               frames.interfaces[frames["interface"][index]], bool(frames["rx"][index]))
+        assert got == (round(message.timestamp * 1e6), message.arbitration_id, message.is_extended_id,
+                       message.is_remote_frame, message.is_error_frame, message.is_fd, message.bitrate_switch,
+                       message.error_state_indicator, bytes(message.data), message.channel, message.is_rx), index
+    assert frames["data"].shape == (600, 64)
+    assert numpy.array_equal(frames["frame"], numpy.concatenate([numpy.arange(1, 301)] * 2))
+    with pytest.raises(NotALogError):
+        trace = tmp_path / "trace.buslog"
+        trace.write_text("(1436509052.249713) can0 123#DEADBEEF\n")
+        buslog.read_frames([logs[0], str(trace)])

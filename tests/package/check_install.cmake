@@ -70,8 +70,8 @@ set(strict_c_flags "-Wall -Wextra -Wpedantic -Werror")
 if(MODE STREQUAL "install")
   file(REMOVE_RECURSE ${work})
   run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --strip)
-  foreach(file include/buslog.h include/buslog_loader.h lib/cmake/buslog/buslogConfig.cmake
-               lib/pkgconfig/buslog.pc share/buslog/samples/demo.candump share/buslog/samples/demo.script
+  foreach(file include/buslog.h include/buslog_loader.h include/buslog_reader.h lib/cmake/buslog/buslogConfig.cmake
+               lib/pkgconfig/buslog.pc lib/pkgconfig/buslog-reader.pc share/buslog/samples/demo.candump share/buslog/samples/demo.script
                share/doc/buslog/examples/c-host/host.c share/doc/buslog/examples/c-host/expected.buslog
                share/doc/buslog/examples/python-ctypes/host.py)
     if(NOT EXISTS ${prefix}/${file})
@@ -83,7 +83,12 @@ if(MODE STREQUAL "install")
   else()
     set(readme ${prefix}/share/doc/buslog/README.md)
   endif()
-  foreach(file ${module} ${host} ${readme})
+  if(WINDOWS)
+    set(readerLibrary ${prefix}/bin/buslog-reader.dll)
+  else()
+    set(readerLibrary ${prefix}/lib/libbuslog-reader.so)
+  endif()
+  foreach(file ${module} ${host} ${readme} ${readerLibrary})
     if(NOT EXISTS ${file})
       message(FATAL_ERROR "the install lacks ${file}")
     endif()

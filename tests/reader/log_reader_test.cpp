@@ -318,12 +318,56 @@ TEST(LogReaderTest, LineReaderOnRaggedFiles) {
   EXPECT_EQ(line.form, LineForm::kEmpty);
   EXPECT_EQ(line.number, 4u);
   ASSERT_TRUE(NextLogLine(&reader, &line));
-  EXPECT_EQ(Str(line.record.text), "last");
+  EXPECT_EQ(Str(line.rest), "M,Marker  , -,OK,last");
+  EXPECT_TRUE(line.unended);
   EXPECT_FALSE(line.cut);
   EXPECT_FALSE(NextLogLine(&reader, &line));
   EXPECT_FALSE(reader.readError);
   CloseLogReader(&reader);
   fclose(file);
+}
+
+// Rule 1: the last line of a file. One without its LF is cut whatever it
+// holds; one with its LF (with or without CR) is whole.
+TEST(LogReaderTest, CutLastLine) {
+  struct Case {
+    const char* name;
+    std::string contents;
+    const char* last;  // the last line's reading
+  };
+  const std::string frame = "000000001,+0.000001,I,CAN     , 1,OK,0,1,23,2,AA,BB\r\n";
+  const Case cases[] = {
+      {"a frame cut in its data", frame + "000000002,+0.000002,I,CAN     , 1,OK,0,1,23,8,11,22,33",
+       "f=2 t=0.000002/6 text(last line cut (no line end)) I,CAN     , 1,OK,0,1,23,8,11,22,33 malformed unended"},
+      {"a whole frame without its CR LF", frame + "000000002,+0.000002,I,CAN     , 1,OK,0,1,23,1,11",
+       "f=2 t=0.000002/6 text(last line cut (no line end)) I,CAN     , 1,OK,0,1,23,1,11 malformed unended"},
+      {"cut between CR and LF", frame + "000000002,+0.000002,I,CAN     , 1,OK,0,1,23,1,11\r",
+       "f=2 t=0.000002/6 text(last line cut (no line end)) I,CAN     , 1,OK,0,1,23,1,11 malformed unended"},
+      {"a CR alone", frame + "\r", "text(last line cut (no line end))  malformed unended"},
+      {"text cut", frame + "operator no", "text(last line cut (no line end)) operator no malformed unended"},
+      {"LF without CR: whole", frame + "000000002,+0.000002,I,CAN     , 1,OK,0,1,23,1,11\n",
+       "f=2 t=0.000002/6 I CAN ch=1# OK can data std flags=0 id=123 dlc=1 11"},
+      {"CR LF: whole", frame + "000000002,+0.000002,I,CAN     , 1,OK,0,1,23,1,11\r\n",
+       "f=2 t=0.000002/6 I CAN ch=1# OK can data std flags=0 id=123 dlc=1 11"},
+  };
+  static LogLine line;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FILE* file = tmpfile();
+    ASSERT_NE(file, nullptr);
+    fwrite(c.contents.data(), 1, c.contents.size(), file);
+    rewind(file);
+    LogReader reader;
+    ASSERT_TRUE(OpenLogReader(&reader, file));
+    std::string last;
+    while (NextLogLine(&reader, &line)) {
+      last = Describe(line) + (line.malformed ? " malformed" : "") + (line.unended ? " unended" : "");
+    }
+    EXPECT_EQ(last, c.last);
+    EXPECT_EQ(reader.context.malformedLines, line.unended ? 1u : 0u);
+    CloseLogReader(&reader);
+    fclose(file);
+  }
 }
 
 // Lines of many lengths across several read blocks come back exactly; lines
