@@ -8,6 +8,7 @@
 #include "file_names.h"
 #include "buslog_writer.h"
 #include "candump.h"
+#include "sizes.h"
 #include "platform/message.h"
 
 namespace buslog_host {
@@ -122,9 +123,8 @@ ParseResult ParseStatsOptions(int argc, char** argv, StatsOptions* options);
 
 // ---- values
 
-// Parses a size such as 500, 64k, 10M or 2G (powers of 1024); false when
-// the text is not one.
-bool ParseSize(const char* text, uint64_t* bytes);
+// Sizes are the writer's reading of them (sizes.h).
+using buslog_writer::ParseSize;
 
 // The usage text of every command, on `out`.
 void PrintUsage(FILE* out);

@@ -84,6 +84,7 @@ void CloseLineSource(LineSource* source) {
 
 bool NextWholeLine(LineSource* source, const char** line, size_t* length, bool* tooLong) {
   *tooLong = false;
+  source->unended = false;
   bool skipping = false;
   for (;;) {
     char* start = source->buffer + source->begin;
@@ -108,6 +109,7 @@ bool NextWholeLine(LineSource* source, const char** line, size_t* length, bool* 
       if (available == 0) return false;
       // The last line has no newline.
       source->begin = source->end;
+      source->unended = true;
       ++source->lineNumber;
       if (skipping || available > kMaxLineLength) {
         *tooLong = true;

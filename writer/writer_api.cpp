@@ -6,6 +6,7 @@
 #include <string>
 
 #include "accept.h"
+#include "sizes.h"
 #include "writer.h"
 
 using namespace buslog_writer;
@@ -243,6 +244,12 @@ void BuslogWriterFree(BuslogWriter* writer) {
 int BuslogWriterNextMessage(BuslogWriter* writer, char* text, size_t size) {
   if (writer == nullptr) return 0;
   return TakeMessage(&writer->messages, text, size);
+}
+
+int BuslogWriterParseSize(const char* text, uint64_t* bytes, char* why, size_t whySize) {
+  if (text != nullptr && bytes != nullptr && ParseSize(text, bytes)) return BUSLOG_WRITER_OK;
+  SetError(why, whySize, std::string(text == nullptr ? "no size" : text) + ": give a size above 0, as 500k, 10M or 2G");
+  return BUSLOG_WRITER_BAD_ARGUMENT;
 }
 
 const char* BuslogWriterVersion(void) { return kVersion; }
