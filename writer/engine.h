@@ -171,8 +171,9 @@ void BatchFailed(Core* core, uint32_t firstFrame, int error);
 void BatchRetried(Core* core);
 
 // About once a second: is the open log still there under its name? When
-// not, said, its frames lost, and the next frame goes into a new file.
-void LookAtLogNow(Core* core);
+// not, said, its frames lost, and the next frame goes into a new file:
+// false.
+bool LookAtLogNow(Core* core);
 
 // Ends the open file and asks for a new one before the next line; `note`
 // says why, with the new file's name once open.

@@ -49,11 +49,12 @@ std::string JumpText(Core* core, const TimeBase& base, const Frame& frame, TimeR
   return text;
 }
 
-// The start and writer markers a new time base brings.
-uint32_t BaseLines(Core* core, OpenFile* file, const Frame& frame, LogLine* out, FrameLinesBytes* bytes) {
+// The start and writer markers a new time base at `base` brings.
+uint32_t BaseLines(Core* core, OpenFile* file, const FrameTime& base, const Frame& frame, LogLine* out,
+                   FrameLinesBytes* bytes) {
   uint32_t count = 0;
   char text[kMaxMarkerText];
-  if (StartMarkerText(frame.time, text, sizeof text)) {
+  if (StartMarkerText(base, text, sizeof text)) {
     MarkerLine(Elapsed{0, 0}, text, bytes->markers[0], sizeof bytes->markers[0], &out[count++]);
   } else if (!core->storage.pastYearSaid) {
     core->storage.pastYearSaid = true;
@@ -109,12 +110,14 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
       if (!jump.empty()) Say(core->messages, BUSLOG_MESSAGE_NOTE, "%s; a new time base begins", jump.c_str());
     }
     if (!file->hasFrame) file->first = frame.time;
+    FrameTime base = frame.time;
     if (file->time.set) {
+      base = RenewedBase(frame.time);
       bool jump = reason == TimeReason::kTooLate || reason == TimeReason::kClockBack;
-      file->ageBefore += SecondsBetween(file->time.base, jump ? file->time.latest : frame.time);
+      file->ageBefore += SecondsBetween(file->time.base, jump ? file->time.latest : base);
     }
-    BeginBase(&file->time, frame.time);
-    if (settings.markers) count += BaseLines(core, file, frame, out, bytes);
+    BeginBase(&file->time, base, frame.time);
+    if (settings.markers) count += BaseLines(core, file, base, frame, out, bytes);
   }
   Elapsed since;
   if (!TakeTime(&file->time, frame.time, &since)) ++tally->clamped;
@@ -205,9 +208,33 @@ void LinesWritten(Core* core) {
   }
 }
 
+namespace {
+
+// The batch's frames again, each alone, from the file's written state:
+// its Write failed (`error`), or its log went before it was written.
+void WriteEachAlone(Core* core, bool failed, int error) {
+  LineBatch& batch = core->batch;
+  core->pending = core->committed;
+  core->batchTally = LineTally{};
+  uint32_t frames = batch.frameCount;
+  memcpy(core->retry, batch.frames, frames * sizeof(Frame));
+  ClearBatch(&batch);
+  if (failed) BatchFailed(core, frames > 0 ? core->retry[0].number : 0, error);
+  for (uint32_t i = 0; i < frames; ++i) WriteAlone(core, core->retry[i], false);
+  if (failed) BatchRetried(core);
+}
+
+}  // namespace
+
 void Commit(Core* core) {
   LineBatch& batch = core->batch;
   if (batch.count == 0) return;
+  // A log deleted or moved away since the last look: the batch goes into
+  // a new file, not after it.
+  if (!LookAtLogNow(core)) {
+    WriteEachAlone(core, false, 0);
+    return;
+  }
   buslog_files::ClearSystemError();
   bool written = WriteBatch(*core->api, batch);
   int error = buslog_files::LastSystemError();
@@ -215,21 +242,13 @@ void Commit(Core* core) {
   if (written) {
     LinesWritten(core);
     ClearBatch(&batch);
-    LookAtLogNow(core);
     return;
   }
   // Nothing of the batch is in the log (or a part that could not be taken
   // back, which begins a new file): each frame again alone, kept while the
   // storage fails, so that exactly the frames given up are known, in order.
   ++core->tally.writeFailures;
-  core->pending = core->committed;
-  core->batchTally = LineTally{};
-  uint32_t frames = batch.frameCount;
-  memcpy(core->retry, batch.frames, frames * sizeof(Frame));
-  ClearBatch(&batch);
-  BatchFailed(core, frames > 0 ? core->retry[0].number : 0, error);
-  for (uint32_t i = 0; i < frames; ++i) WriteAlone(core, core->retry[i], false);
-  BatchRetried(core);
+  WriteEachAlone(core, true, error);
 }
 
 }  // namespace buslog_writer

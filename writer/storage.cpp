@@ -247,12 +247,12 @@ void BatchRetried(Core* core) {
       core->logs.open ? core->logs.files.back().path.c_str() : "", storage.batchFrame, reason.c_str());
 }
 
-void LookAtLogNow(Core* core) {
+bool LookAtLogNow(Core* core) {
   Storage& storage = core->storage;
   double now = storage.lastClock = SteadySeconds();
-  if (now < storage.nextLook) return;
+  if (now < storage.nextLook) return true;
   storage.nextLook = now + kLookSeconds;
-  LogStillThere(core);
+  return LogStillThere(core);
 }
 
 void LoseFileFrames(Core* core, const LogFileEntry& file, const std::string& reason) {

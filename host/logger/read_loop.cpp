@@ -13,7 +13,8 @@ namespace {
 // Warnings printed before the rest are only counted.
 constexpr uint64_t kMaxWarnings = 20;
 
-// The frame as the writer takes it.
+}  // namespace
+
 BuslogFrame WriterFrame(const CandumpFrame& frame) {
   BuslogFrame out = {};
   out.seconds = frame.seconds;
@@ -35,6 +36,8 @@ BuslogFrame WriterFrame(const CandumpFrame& frame) {
   out.interfaceLength = static_cast<uint32_t>(frame.interfaceLength);
   return out;
 }
+
+namespace {
 
 // A blank line (or one of blanks only) is no frame and no fault.
 bool Blank(const char* line, size_t length) {

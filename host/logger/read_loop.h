@@ -37,6 +37,10 @@ struct ReadLoop {
   void* tickContext;
 };
 
+// A candump frame as the writer takes it.
+struct CandumpFrame;
+BuslogFrame WriterFrame(const CandumpFrame& frame);
+
 // Reads `source` to its end, a stop request, --strict's first malformed
 // line, or the writer giving up.
 void ReadLines(ReadLoop* loop, buslog_reader::LineSource* source);
