@@ -40,8 +40,8 @@ std::string JumpText(Core* core, const TimeBase& base, const Frame& frame, TimeR
     TimeSince(frame.time, base.latest, &gap);
     what = "before the latest frame (the clock went back)";
   } else {
-    TimeSince(base.base, frame.time, &gap);
-    what = "after its time base, more than a time stamp can show";
+    TimeSince(base.latest, frame.time, &gap);
+    what = "after the latest frame, more than a time stamp can show";
   }
   char text[256];
   snprintf(text, sizeof text, "time jump at frame %u: %llu.%06u s %s", frame.number,
@@ -113,8 +113,13 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
     FrameTime base = frame.time;
     if (file->time.set) {
       base = RenewedBase(frame.time);
+      // The file's age goes on through the new base; a jump's gap is no age.
       bool jump = reason == TimeReason::kTooLate || reason == TimeReason::kClockBack;
-      file->ageBefore += SecondsBetween(file->time.base, jump ? file->time.latest : base);
+      if (jump) {
+        file->ageBefore += SecondsBetween(file->time.base, file->time.latest) - SecondsBetween(base, frame.time);
+      } else {
+        file->ageBefore += SecondsBetween(file->time.base, base);
+      }
     }
     BeginBase(&file->time, base, frame.time);
     if (settings.markers) count += BaseLines(core, file, base, frame, out, bytes);
