@@ -36,6 +36,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "buslog.h"
+
 #if defined(_WIN32)
 #if defined(BUSLOG_READER_BUILDING)
 #define BUSLOG_READER_API __declspec(dllexport)
@@ -90,14 +92,8 @@ extern "C" {
 #define BUSLOG_RECORD_MARKER 6
 #define BUSLOG_RECORD_GENERIC 7
 
-/* Bits of BuslogColumns.frameFlags (BUSLOG_ROW_FRAME rows). */
-#define BUSLOG_FRAME_EXTENDED 0x01u /* 29-bit identifier (error frames: always) */
-#define BUSLOG_FRAME_REMOTE 0x02u   /* remote frame: dlc is the requested length */
-#define BUSLOG_FRAME_FD 0x04u       /* CAN FD frame */
-#define BUSLOG_FRAME_BRS 0x08u      /* CAN FD bit rate switch (flags digit bit 0) */
-#define BUSLOG_FRAME_ESI 0x10u      /* CAN FD error state indicator (flags digit bit 1) */
-#define BUSLOG_FRAME_ERROR 0x20u    /* error frame: identifier is the error class */
-#define BUSLOG_FRAME_SENT 0x40u     /* kind O: sent by the writer's node (else received) */
+/* BuslogColumns.frameFlags (BUSLOG_ROW_FRAME rows): BUSLOG_FRAME_EXTENDED
+ * and the rest of buslog.h. */
 
 /* Bits of BuslogColumns.lineFlags (every row). */
 #define BUSLOG_LINE_LOG 0x01u      /* a log line: a record, an error field, or a frame number and a time stamp */
@@ -115,6 +111,12 @@ extern "C" {
 #define BUSLOG_MARKER_WRITER 3       /* "buslog writer <program> <version>": value is the rest */
 #define BUSLOG_MARKER_CHANNEL 4      /* "buslog channel N NAME": channel N, value NAME, interfaceIndex its index */
 #define BUSLOG_MARKER_OTHER 5        /* any other "buslog " marker: kept and ignored */
+#define BUSLOG_MARKER_START_RELATIVE 6 /* "buslog start relative S.ffffff": absoluteTime is the new time base,
+                                          seconds on the source's own clock, not a date */
+#define BUSLOG_MARKER_LOST 7         /* "buslog lost FIRST-LAST REASON": value is REASON */
+#define BUSLOG_MARKER_GONE 8         /* "buslog gone FIRST-LAST CAUSE NAME": value is CAUSE NAME */
+#define BUSLOG_MARKER_REMOVED 9      /* "buslog removed FIRST-LAST": frames the ring removed, as asked */
+#define BUSLOG_MARKER_DROPPED 10     /* "buslog dropped COUNT TOTAL NAME": value is NAME */
 
 /* "No value" in the columns. */
 #define BUSLOG_NO_TIME INT64_MIN     /* time, absoluteTime */

@@ -20,13 +20,14 @@ BuslogFrame WriterFrame(const CandumpFrame& frame) {
   out.seconds = frame.seconds;
   out.micros = frame.micros;
   out.id = frame.id;
+  uint32_t kind = 0;
   switch (frame.kind) {
-    case CanFrameKind::kData: out.type = BUSLOG_FRAME_DATA; break;
-    case CanFrameKind::kRemote: out.type = BUSLOG_FRAME_REMOTE; break;
-    case CanFrameKind::kFd: out.type = BUSLOG_FRAME_FD; break;
-    case CanFrameKind::kError: out.type = BUSLOG_FRAME_ERROR; break;
+    case CanFrameKind::kData: break;
+    case CanFrameKind::kRemote: kind = BUSLOG_FRAME_REMOTE; break;
+    case CanFrameKind::kFd: kind = BUSLOG_FRAME_FD; break;
+    case CanFrameKind::kError: kind = BUSLOG_FRAME_ERROR; break;
   }
-  out.flags = static_cast<uint8_t>((frame.extended ? BUSLOG_FRAME_EXTENDED : 0) |
+  out.flags = static_cast<uint8_t>(kind | (frame.extended ? BUSLOG_FRAME_EXTENDED : 0) |
                                    (frame.transmitted ? BUSLOG_FRAME_SENT : 0));
   out.lengthCode = frame.dlc;
   out.fdFlags = frame.fdFlags;
