@@ -9,9 +9,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <limits.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +23,7 @@
 
 #include "buslog.h"
 #include "faults/direct_calls.h"
+#include "faults/file_size_limit.h"
 #include "plugin/module_state.h"
 
 namespace {
@@ -185,17 +184,8 @@ TEST_P(TakeBackTest, TheCutIsSyncedBeforeWriteReturns) {
   // returns short, the write of the rest fails with EFBIG.
   spy_.reset(0);
   spy_.failFiles(c.syncError);
-  struct rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit limited = saved;
-  limited.rlim_cur = 7 + 5;
-  sighandler_t previous = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
   AddText("second line");
-  uint8_t failed = WriteLine();
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, previous);
-  EXPECT_EQ(failed, 1);
+  EXPECT_EQ(WriteLineWithinFileSize(7 + 5), 1);
   EXPECT_EQ(Syncs(), (std::vector<std::string>{"ftruncate:" + path, "fdatasync:" + path}));
   EXPECT_EQ(ReadWhole(path), "first\r\n");
 

@@ -43,25 +43,20 @@ static int Note(const char* kind, int fd) {
 /* The error a sync of `fd` fails with on request, 0 when passed on. */
 static int SyncError(int directory) { return directory ? g_directoryError : g_fileError; }
 
-int fsync(int fd) {
-  int error = SyncError(Note("fsync", fd));
+/* A sync named `kind` ("fsync", "fdatasync") of `fd`: noted, then failed on
+ * request or passed on. */
+static int Sync(const char* kind, int fd) {
+  int error = SyncError(Note(kind, fd));
   if (error != 0) {
     errno = error;
     return -1;
   }
-  int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, "fsync");
+  int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, kind);
   return real(fd);
 }
 
-int fdatasync(int fd) {
-  int error = SyncError(Note("fdatasync", fd));
-  if (error != 0) {
-    errno = error;
-    return -1;
-  }
-  int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, "fdatasync");
-  return real(fd);
-}
+int fsync(int fd) { return Sync("fsync", fd); }
+int fdatasync(int fd) { return Sync("fdatasync", fd); }
 
 int ftruncate(int fd, off_t length) {
   Note("ftruncate", fd);
