@@ -103,8 +103,15 @@ static void NameThisProcess(void) {
   g_sequence = 0;
 }
 
-/* A child made by fork is a process of its own: its own name and count. */
-static void AfterFork(void) { NameThisProcess(); }
+/* A fork waits for a recorded call of another thread to finish, so that
+ * the child does not start with the mutex held; the child is a process of
+ * its own: its own name and count. */
+static void BeforeFork(void) { pthread_mutex_lock(&g_mutex); }
+static void AfterForkInParent(void) { pthread_mutex_unlock(&g_mutex); }
+static void AfterForkInChild(void) {
+  pthread_mutex_unlock(&g_mutex);
+  NameThisProcess();
+}
 
 static void Setup(void) {
   *(void**)&g_open = Next("open");
@@ -140,7 +147,7 @@ static void Setup(void) {
   if (g_socket < 0) return;
   g_rootLength = strlen(g_root);
   NameThisProcess();
-  pthread_atfork(NULL, NULL, AfterFork);
+  pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
 }
 
 static int Recording(void) {
