@@ -8,6 +8,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # nothing left beside the sources
 import crash_states  # noqa: E402
 
 ROOT = "/logs"

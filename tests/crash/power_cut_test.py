@@ -21,7 +21,8 @@ import sys
 import tempfile
 import time
 
-import crash_states
+sys.dont_write_bytecode = True  # nothing left beside the sources
+import crash_states  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PYTHON_PACKAGE = os.path.join(HERE, "..", "..", "python")
