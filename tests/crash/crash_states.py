@@ -464,14 +464,15 @@ class Timeline:
                 if gone is not None and gone not in names.values():
                     self.unlinked_at.setdefault(gone, i)
             if op.kind == "write" and op.ok and op.inode in path_of and is_log(root, path_of[op.inode], logs):
-                self._note_frames(i, op, contents[op.inode])
+                self._note_frames(op, contents[op.inode])
         # In the order they became durable: a write to a file opened
         # O_DSYNC when it returned, any other once its file was synced.
         self.reported.sort(key=lambda r: r[0])
         self.final_names = names
         self.final_contents = contents
+        self.path_of = path_of
 
-    def _note_frames(self, index, op, content):
+    def _note_frames(self, op, content):
         """The frames whose line's CR LF this successful write carried,
         reported logged once the write is durable."""
         if op.durable == NEVER:
@@ -504,9 +505,9 @@ def choices_of(pending, rng, limit=16):
     full = frozenset(pending)
     picked = {full, frozenset()}
     for p in pending:
-        picked.add(full - {p})
-        if len(picked) >= limit:
+        if len(picked) + 2 > limit:
             break
+        picked.update((full - {p}, frozenset((p,))))
     while len(picked) < limit:
         picked.add(frozenset(p for p in pending if rng.random() < 0.5))
     return sorted(picked, key=sorted)
@@ -526,13 +527,20 @@ def cuts_of(op, rng):
     return sorted(c for c in cuts if 0 < c < size)
 
 
-def describe(op, root):
+def describe(op, root, path_of):
+    """The operation in words, e.g. "write of 71 bytes at 16184 to
+    run.buslog"; `path_of` names each file by its latest path."""
     def short(path):
         return os.path.relpath(path, root)
+    where = short(path_of[op.inode]) if op.inode in path_of else "a file"
     if op.kind == "write":
-        return "write of %d bytes at %d%s" % (len(op.data), op.offset, "" if op.ok else " (short)")
+        return "write of %d bytes at %d to %s%s" % (len(op.data), op.offset, where, "" if op.ok else " (short)")
+    if op.kind == "failed":
+        return "failed write to %s" % where
     if op.kind == "trunc":
-        return "truncation to %d" % op.length
+        return "truncation of %s to %d" % (where, op.length)
+    if op.kind in ("fsync", "close"):
+        return "%s of %s" % ("sync" if op.kind == "fsync" else "close", where)
     if op.kind in ("create", "unlink"):
         return "%s %s" % (op.kind, short(op.paths[0]))
     if op.kind == "rename":
@@ -759,15 +767,17 @@ class Checker:
                 picked.append(failure)
         out.write("  %d%s failing states; the first of each kind:\n" % (
             len(self.failures), " or more" if self.stopped else ""))
+        def said(i):
+            return describe(ops[i], self.root, self.timeline.path_of)
+
         for point, pending, chosen, cut, problems in picked:
-            where = "before the first operation" if point < 0 else "after operation %d, %s" % (
-                point, describe(ops[point], self.root))
+            where = "before the first operation" if point < 0 else "after operation %d, %s" % (point, said(point))
             out.write("  crash %s\n" % where)
             for i in pending:
                 out.write("    not yet durable: operation %d, %s: %s\n" % (
-                    i, describe(ops[i], self.root), "done" if i in chosen else "undone by the power cut"))
+                    i, said(i), "done" if i in chosen else "undone by the power cut"))
             if cut:
-                out.write("    in flight: %s, %d bytes of it there\n" % (describe(ops[point + 1], self.root), cut))
+                out.write("    in flight: %s, %d bytes of it there\n" % (said(point + 1), cut))
             for problem in problems:
                 out.write("    %s\n" % problem)
 
