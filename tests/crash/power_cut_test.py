@@ -174,6 +174,10 @@ class Cases:
                 process.stdin.flush()
                 time.sleep(0.02)
                 if i == 300:
+                    # Once the log holds lines (a slow start may take a while).
+                    deadline = time.monotonic() + 20
+                    while not (os.path.exists(log) and os.path.getsize(log) > 0) and time.monotonic() < deadline:
+                        time.sleep(0.01)
                     subprocess.run(["rm", log], env=env, check=True)
                     time.sleep(1.2)  # the logger looks once a second
             process.stdin.close()
@@ -232,6 +236,9 @@ def main():
                 print("%s: skipped: %s" % (name.replace("_", " "), reason), flush=True)
                 skipped += 1
                 continue
+            except (OSError, subprocess.SubprocessError) as error:
+                print("%s: FAILED: %s" % (name.replace("_", " "), error), flush=True)
+                ok = False
             if ok:
                 passed += 1
             else:
