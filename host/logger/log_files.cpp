@@ -365,6 +365,11 @@ LogFileEntry* RemoveOldestOwnFile(LogSet* logs) {
       file.created = false;
       continue;
     }
+    // Until its folder is synced the removal is only in the cache: after a
+    // power cut the file could stand again beside the ring's next one and
+    // take the ring past its limit. A failed sync is not reported: the file
+    // is gone for every program, and its frames are counted as removed.
+    SyncFolderOf(file.path.c_str());
     file.fate = FileFate::kRemovedByRing;
     ++logs->removed;
     return &file;

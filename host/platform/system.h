@@ -94,6 +94,13 @@ FILE* CreateOutputFile(const char* path, bool replace);
 // a CR before every LF).
 void SetBinaryMode(FILE* file);
 bool RemoveFile(const char* path);
+// Makes the removal of the file at `path` durable by syncing the folder
+// that held it (POSIX: fsync of the folder), so that it cannot come back
+// after a power cut. Returns false if the system could not; a file system
+// that cannot sync a folder at all counts as done. Windows documents no
+// way for a program to flush a folder: nothing is done there, and true is
+// returned.
+bool SyncFolderOf(const char* path);
 // Cuts the file open as `file` to `size` bytes (the log tools' output after
 // a failed write); false when it cannot.
 bool TruncateFile(FILE* file, uint64_t size);

@@ -244,6 +244,22 @@ void SetBinaryMode(FILE*) {}
 
 bool RemoveFile(const char* path) { return unlink(path) == 0; }
 
+bool SyncFolderOf(const char* path) {
+  const char* slash = strrchr(path, '/');
+  std::string folder = slash == nullptr ? std::string(".") : std::string(path, slash == path ? 1 : slash - path);
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int synced;
+  do {
+    synced = fsync(fd);
+  } while (synced != 0 && errno == EINTR);
+  // EINVAL: this file system cannot sync a folder (some FUSE and network
+  // file systems); there is nothing more to do there.
+  bool done = synced == 0 || errno == EINVAL;
+  close(fd);
+  return done;
+}
+
 bool TruncateFile(FILE* file, uint64_t size) {
   return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
 }

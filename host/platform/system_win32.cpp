@@ -212,6 +212,13 @@ void SetBinaryMode(FILE* file) { _setmode(_fileno(file), _O_BINARY); }
 
 bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
 
+bool SyncFolderOf(const char*) {
+  // FlushFileBuffers is documented for files and for a whole volume (which
+  // needs administrator rights), not for a folder: the removal is as
+  // durable as the file system makes it.
+  return true;
+}
+
 bool TruncateFile(FILE* file, uint64_t size) {
   return _chsize_s(_fileno(file), static_cast<__int64>(size)) == 0;
 }
