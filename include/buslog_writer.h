@@ -177,6 +177,13 @@ BUSLOG_WRITER_API int BuslogWriterOpen(const BuslogWriterOptions* options, Buslo
  * up instead. */
 BUSLOG_WRITER_API int BuslogWriterAdd(BuslogWriter* writer, const BuslogFrame* frame);
 
+/* Candump's drop report (a DROPCOUNT line): the kernel dropped `count`
+ * frames on the interface `interfaceName` (`interfaceLength` bytes) that
+ * never reached the writer, `total` so far. The log carries it as a record
+ * among the frames (buslog dropped COUNT TOTAL NAME), where it came. */
+BUSLOG_WRITER_API int BuslogWriterAddDrops(BuslogWriter* writer, const char* interfaceName, uint32_t interfaceLength,
+                                           uint64_t count, uint64_t total);
+
 /* Why BuslogWriterAdd would refuse `frame`: OK, or BAD_ARGUMENT with one
  * line in `why`, e.g. "a classic CAN frame carries at most 8 data bytes,
  * not 9". */

@@ -12,8 +12,10 @@ namespace buslog_writer {
 // The most data bytes a frame carries (CAN FD).
 constexpr uint32_t kMaxFrameData = 64;
 
-// A frame's type, from its flags.
-enum FrameType : uint8_t { kDataFrame, kRemoteFrame, kFdFrame, kErrorFrame };
+// A frame's type, from its flags; kDropsItem is no frame but candump's drop
+// report, queued among the frames: `id` frames dropped on its channel's
+// interface, `time.seconds` the total so far.
+enum FrameType : uint8_t { kDataFrame, kRemoteFrame, kFdFrame, kErrorFrame, kDropsItem };
 
 // The channel of a frame whose interface found none (all taken): it is lost.
 constexpr uint16_t kNoChannel = 0xFFFF;

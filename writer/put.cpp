@@ -69,6 +69,28 @@ uint32_t BaseLines(Core* core, OpenFile* file, const FrameTime& base, const Fram
   return count;
 }
 
+// At a file's head, the frames the ring removed so far; then the records
+// not yet in a log (records.h), at most kRecordsAFrame.
+uint32_t RecordLines(Core* core, OpenFile* file, LineTally* tally, const Elapsed& since, LogLine* out,
+                     FrameLinesBytes* bytes) {
+  uint32_t count = 0;
+  char text[kMaxMarkerText];
+  const LogSet& logs = core->logs;
+  if (!file->removalsNoted && !file->hasFrame && logs.removed > 0) {
+    file->removalsNoted = true;
+    RemovedText(logs.removedFirst, logs.removedLast, text, sizeof text);
+    MarkerLine(since, text, bytes->markers[2], sizeof bytes->markers[2], &out[count++]);
+  }
+  const Records& records = core->records;
+  size_t next = records.committed + tally->records;
+  for (size_t i = 0; i < kRecordsAFrame && next + i < records.list.size(); ++i) {
+    RecordText(records.list[next + i], text, sizeof text);
+    MarkerLine(since, text, bytes->markers[3 + i], sizeof bytes->markers[3 + i], &out[count++]);
+    ++tally->records;
+  }
+  return count;
+}
+
 void AddLineTally(LineTally* into, const LineTally& more) {
   into->frames += more.frames;
   for (int i = 0; i < 4; ++i) into->byType[i] += more.byType[i];
@@ -77,6 +99,7 @@ void AddLineTally(LineTally* into, const LineTally& more) {
   into->timeBases += more.timeBases;
   into->timeJumps += more.timeJumps;
   into->clamped += more.clamped;
+  into->records += more.records;
 }
 
 }  // namespace
@@ -126,6 +149,7 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
   }
   Elapsed since;
   if (!TakeTime(&file->time, frame.time, &since)) ++tally->clamped;
+  count += RecordLines(core, file, tally, since, out + count, bytes);
   if (!settings.precise && since.seconds >= kPreciseSeconds && !core->storage.precisionSaid) {
     core->storage.precisionSaid = true;
     Say(core->messages, BUSLOG_MESSAGE_NOTE, "times 10 s or more after a file's first frame keep fewer than six "
@@ -137,7 +161,7 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
     if (MarkerName(*core->channels, frame.channel, name) > 0) {
       char text[kMaxMarkerText];
       ChannelMarkerText(frame.channel, name, text, sizeof text);
-      MarkerLine(since, text, bytes->markers[2], sizeof bytes->markers[2], &out[count++]);
+      MarkerLine(since, text, bytes->markers[3 + kRecordsAFrame], sizeof bytes->markers[0], &out[count++]);
     }
   }
   out[count++] = FrameLine(frame, since, &bytes->frame);
@@ -153,6 +177,12 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
 
 bool PutFrame(Core* core, const Frame& frame) {
   Storage& storage = core->storage;
+  if (frame.type == kDropsItem) {
+    char name[kMaxInterfaceName + 1] = "?";
+    if (frame.channel != kNoChannel) MarkerName(*core->channels, frame.channel, name);
+    RecordDropped(&core->records, frame.id, frame.time.seconds, name);
+    return true;
+  }
   if (frame.channel == kNoChannel) {
     LoseFrames(core, frame.number, frame.number, "more interfaces than channels", 0, true);
     return true;
@@ -191,6 +221,7 @@ bool PutFrame(Core* core, const Frame& frame) {
 
 void LinesWritten(Core* core) {
   core->committed = core->pending;
+  core->records.committed += core->batchTally.records;
   AddLineTally(&core->tally.written, core->batchTally);
   core->batchTally = LineTally{};
   LogFileEntry& file = core->logs.files.back();

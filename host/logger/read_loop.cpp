@@ -86,6 +86,17 @@ bool TakeFrame(ReadLoop* loop, const CandumpFrame& frame) {
   return false;
 }
 
+// candump's report of frames the kernel dropped: into the log, where it
+// came; never a fault, --strict or not. False when the reading is to end.
+bool TakeDropReport(ReadLoop* loop, const DropReport& report) {
+  ++loop->totals.dropReports;
+  loop->totals.dropped += report.count;
+  if (report.count == 0) return true;
+  int result = BuslogWriterAddDrops(loop->writer, report.interfaceName, static_cast<uint32_t>(report.interfaceLength),
+                                    report.count, report.total);
+  return result != BUSLOG_WRITER_CLOSED;
+}
+
 }  // namespace
 
 void Warn(ReadLoop* loop, uint64_t lineNumber, const char* why) {
@@ -115,6 +126,11 @@ void ReadLines(ReadLoop* loop, buslog_reader::LineSource* source) {
       ++totals.malformed;
       Warn(loop, source->lineNumber, "the input ended in the middle of a line");
       return;
+    }
+    DropReport drops;
+    if (!tooLong && IsDropReport(line, length) && ParseDropReport(line, length, &drops) == nullptr) {
+      if (!TakeDropReport(loop, drops)) return;
+      continue;
     }
     const char* why = tooLong ? "line too long to be a frame" : ParseCandumpLine(line, length, &frame);
     if (why == nullptr) {

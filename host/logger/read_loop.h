@@ -19,6 +19,8 @@ struct ReadTotals {
   uint64_t notTaken;     // of them not handed to the writer (it stopped taking frames)
   uint64_t malformed;    // lines skipped as no frame
   uint64_t tooLong;      // of them too long to be one
+  uint64_t dropReports;  // candump's DROPCOUNT lines
+  uint64_t dropped;      // the frames they say the kernel dropped
 };
 
 struct ReadLoop {

@@ -182,6 +182,14 @@ void Step(BuslogWriter* writer, const std::string& step, const fs::path& folder)
     }
     return;
   }
+  buslog_host::DropReport drops;
+  if (buslog_host::IsDropReport(step.data(), step.size())) {
+    ASSERT_EQ(buslog_host::ParseDropReport(step.data(), step.size(), &drops), nullptr) << step;
+    EXPECT_EQ(BuslogWriterAddDrops(writer, drops.interfaceName, static_cast<uint32_t>(drops.interfaceLength),
+                                   drops.count, drops.total),
+              BUSLOG_WRITER_OK);
+    return;
+  }
   buslog_host::CandumpFrame frame;
   ASSERT_EQ(buslog_host::ParseCandumpLine(step.data(), step.size(), &frame), nullptr) << step;
   BuslogFrame out = buslog_host::WriterFrame(frame);
