@@ -149,7 +149,7 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
   }
   Elapsed since;
   if (!TakeTime(&file->time, frame.time, &since)) ++tally->clamped;
-  count += RecordLines(core, file, tally, since, out + count, bytes);
+  if (settings.markers) count += RecordLines(core, file, tally, since, out + count, bytes);
   if (!settings.precise && since.seconds >= kPreciseSeconds && !core->storage.precisionSaid) {
     core->storage.precisionSaid = true;
     Say(core->messages, BUSLOG_MESSAGE_NOTE, "times 10 s or more after a file's first frame keep fewer than six "

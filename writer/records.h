@@ -19,7 +19,7 @@
 //   removed so far, first to last: what was asked, not a loss.
 // A record is taken off the list only once the Write that carried it
 // returned 0; records that could not be written stay the writer's word
-// alone (its losses).
+// alone (its losses). Without marker lines (frames only) there are none.
 #pragma once
 
 #include <cstddef>

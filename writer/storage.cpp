@@ -272,7 +272,7 @@ void LoseFrames(Core* core, uint32_t first, uint32_t last, const std::string& re
 
 void WriteOwedRecords(Core* core) {
   Records& records = core->records;
-  if (records.committed == records.list.size() || core->storage.givenUp) return;
+  if (records.committed == records.list.size() || core->storage.givenUp || !core->settings.markers) return;
   Commit(core);
   if (core->storage.newFileDue && !OpenDueFile(core, 0, SteadySeconds())) return;
   if (!core->logs.open) return;

@@ -48,7 +48,8 @@ def frame(i, seconds=None, ident="123"):
     return "(%.6f) can0 %s#%02X\n" % (seconds, ident, i & 0xFF)
 
 
-MARKER = re.compile(rb"^000000000,\+\d+\.\d+,M,Marker  , -,OK,buslog (start \S+Z|writer buslog-host \S+|channel \d+ \S+)$")
+MARKER = re.compile(rb"^000000000,\+\d+\.\d+,M,Marker  , -,OK,buslog (start \S+Z|writer buslog-host \S+|channel \d+ \S+|"
+                    rb"lost \d+(-\d+)? .+|gone \d+(-\d+)? .+|removed \d+(-\d+)?|dropped \d+ \d+ .+)$")
 
 
 def is_marker(line):
