@@ -133,13 +133,33 @@ const OptionInfo kOptionTable[] = {
     {"--time-base-per-file", kOptionTimeBasePerFile, nullptr, nullptr,
      "one time base a file, as the module's own time column counts:\n"
      "                      times then keep fewer digits after 10 s\n"},
+    {"--filter", kOptionFilter, "F", "filters in candump's syntax, such as 123:7FF,400~7F0",
+     "log only the frames candump's filters F keep: 123:7FF,400~7F0,\n"
+     "                      #1FFFFFFF (error frames), j (all of them); can0,... one interface's\n"},
+    {"--trigger", kOptionTrigger, "T", "trigger items, such as 7E0 or 7E0#0210/FFF0",
+     "log only the windows around frames that fire T (see --pre, --post):\n"
+     "                      7E0, 7E0#0210/FFF0 (data under a mask), '3E9#16|16@1+*0.01>100'\n"
+     "                      (a signal: start|length@1 Intel/@0 Motorola, +/- sign, *factor,\n"
+     "                      +offset, a comparison, a threshold; fires when it begins to hold)\n"},
+    {"--start-trigger", kOptionStartTrigger, "T", "trigger items, such as 100#01/01",
+     "begin logging at a frame that fires T (items as --trigger)\n"},
+    {"--stop-trigger", kOptionStopTrigger, "T", "trigger items, such as 100#00/01",
+     "end logging --post seconds after a frame that fires T\n"},
+    {"--pre", kOptionPre, "S", "seconds from 0 up, such as 10 or 0.5",
+     "with a trigger: log from S seconds before it (held in memory until it)\n"},
+    {"--post", kOptionPost, "S", "seconds from 0 up, such as 10 or 0.5",
+     "with a trigger: log until S seconds after it\n"},
+    {"--pre-buffer", kOptionPreBuffer, "SIZE", "a size such as 64M",
+     "memory for the frames before a trigger (default 64M; 30 bytes a\n"
+     "                      classic frame): a full one gives up the oldest, a loss in a window\n"},
 };
 
 const uint32_t kLoggerOptions = kOptionOutput | kOptionName | kOptionOverwrite | kOptionRotateSize |
                                 kOptionRotateSeconds | kOptionQueue | kOptionModule | kOptionShare | kOptionStrict |
                                 kOptionProgress | kOptionQuiet | kOptionReportEvery | kOptionMaxFiles |
                                 kOptionMaxTotal | kOptionSyncEveryFrame | kOptionNoMarkers |
-                                kOptionTimeBasePerFile;
+                                kOptionTimeBasePerFile | kOptionFilter | kOptionTrigger | kOptionStartTrigger |
+                                kOptionStopTrigger | kOptionPre | kOptionPost | kOptionPreBuffer;
 
 const CommandSpec kCommandSpecs[] = {
     {"replay", "replay TRACE [options]", "log a candump trace through the module (TRACE -: standard input)\n",
@@ -181,6 +201,19 @@ void PrintOptions(FILE* out, uint32_t bits) {
              option.label != nullptr ? option.label : "");
     fprintf(out, "  %-19s %s", named, option.help);
   }
+}
+
+// Seconds of a window: 0 or more, fractions allowed.
+bool ParseWindowSeconds(const char* text, double* seconds) {
+  char* end;
+  *seconds = strtod(text, &end);
+  return *end == '\0' && text[0] >= '0' && text[0] <= '9' && *seconds >= 0 && *seconds <= 1e6;
+}
+
+// A text the engine reads (a filter, trigger items): not empty.
+const char* TakeText(const char* value, const char** into, const char* wanted) {
+  *into = value;
+  return value[0] == '\0' ? wanted : nullptr;
 }
 
 bool ParseCount(const char* text, uint64_t* value) {
@@ -228,6 +261,16 @@ const char* TakeValue(const OptionInfo& option, const char* value, Options* opti
     }
     case kOptionMaxTotal:
       return ParseSize(value, &options->maxTotal) ? nullptr : "give a size above 0, as 500M or 2G";
+    case kOptionFilter: return TakeText(value, &options->filter, "give filters, as 123:7FF,400:700");
+    case kOptionTrigger: return TakeText(value, &options->trigger, "give trigger items, as 7E0");
+    case kOptionStartTrigger: return TakeText(value, &options->startTrigger, "give trigger items, as 100#01/01");
+    case kOptionStopTrigger: return TakeText(value, &options->stopTrigger, "give trigger items, as 100#00/01");
+    case kOptionPre:
+      return ParseWindowSeconds(value, &options->preSeconds) ? nullptr : "give seconds from 0 to 1000000, as 10 or 0.5";
+    case kOptionPost:
+      return ParseWindowSeconds(value, &options->postSeconds) ? nullptr : "give seconds from 0 to 1000000, as 10 or 0.5";
+    case kOptionPreBuffer:
+      return ParseSize(value, &options->preBytes) ? nullptr : "give a size of 64k or more, as 64M";
     default:
       return nullptr;
   }
@@ -235,7 +278,33 @@ const char* TakeValue(const OptionInfo& option, const char* value, Options* opti
 
 bool IsHelpFlag(const char* arg) { return strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0; }
 
+// The filter and the triggers as the writer engine reads them: a wrong one
+// is a wrong command line, said in the engine's words.
+bool CheckSelection(const Options& options) {
+  if ((options.given & kOptionPreBuffer) != 0 && options.preSeconds <= 0) {
+    CommandLineError("--pre-buffer needs --pre");
+    return false;
+  }
+  BuslogWriterOptions writer;
+  BuslogWriterDefaults(&writer);
+  ApplySelection(options, &writer);
+  char why[1024];
+  if (BuslogWriterCheckOptions(&writer, why, sizeof why) == BUSLOG_WRITER_OK) return true;
+  CommandLineError("%s", why);
+  return false;
+}
+
 }  // namespace
+
+void ApplySelection(const Options& options, BuslogWriterOptions* writer) {
+  writer->filter = options.filter;
+  writer->trigger = options.trigger;
+  writer->startTrigger = options.startTrigger;
+  writer->stopTrigger = options.stopTrigger;
+  writer->preSeconds = options.preSeconds;
+  writer->postSeconds = options.postSeconds;
+  if (options.preBytes != 0) writer->preBytes = options.preBytes;
+}
 
 const CommandSpec* FindCommandSpec(const char* name) {
   for (const CommandSpec& spec : kCommandSpecs) {
@@ -367,7 +436,7 @@ ParseResult ParseOptions(int argc, char** argv, Options* options) {
     CommandLineError("--max-total needs --rotate-size, and at least twice that size");
     return ParseResult::kWrong;
   }
-  return ParseResult::kRun;
+  return CheckSelection(*options) ? ParseResult::kRun : ParseResult::kWrong;
 }
 
 void UsageError(const char* format, const char* what) { CommandLineError(format, what); }

@@ -35,6 +35,13 @@ enum OptionBit : uint32_t {
   kOptionSyncEveryFrame = 1u << 14,
   kOptionNoMarkers = 1u << 15,
   kOptionTimeBasePerFile = 1u << 16,
+  kOptionFilter = 1u << 17,
+  kOptionTrigger = 1u << 18,
+  kOptionStartTrigger = 1u << 19,
+  kOptionStopTrigger = 1u << 20,
+  kOptionPre = 1u << 21,
+  kOptionPost = 1u << 22,
+  kOptionPreBuffer = 1u << 23,
 };
 
 // A command of those that load the module, for its help and for what its
@@ -71,8 +78,19 @@ struct Options {
   bool syncEveryFrame;       // one Write (one sync) a frame, no batches
   bool noMarkers;            // --no-markers: frames only, no marker lines
   bool timeBasePerFile;      // --time-base-per-file: one time base a file
+  const char* filter;        // --filter, or null: the writer engine reads these
+  const char* trigger;       // --trigger
+  const char* startTrigger;  // --start-trigger
+  const char* stopTrigger;   // --stop-trigger
+  double preSeconds;         // --pre
+  double postSeconds;        // --post
+  uint64_t preBytes;         // --pre-buffer, 0: the engine's default
   uint32_t given;            // the OptionBits the command line gave
 };
+
+// The filter, the triggers and their windows from the command line into
+// the writer engine's options (which reads and checks them).
+void ApplySelection(const Options& options, BuslogWriterOptions* writer);
 
 enum class ParseResult {
   kRun,

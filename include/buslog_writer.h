@@ -17,7 +17,10 @@
  *   - the storage's failures: said once with the system's reason, tried
  *     again, a new file where the open one cannot go on (a file-size limit,
  *     a log deleted or renamed under the writer), the frames given up;
- *   - the counts, and the list of frames that could not be logged and why.
+ *   - the counts, and the list of frames that could not be logged and why;
+ *   - filters and triggers: which frames are logged (candump's filter
+ *     syntax), and the windows around trigger frames, with the frames
+ *     before a trigger held in memory until it comes.
  *
  *   BuslogWriterOptions options;
  *   BuslogWriter* writer;
@@ -148,12 +151,32 @@ typedef struct BuslogWriterOptions {
    * request in a host). Null: never. */
   int (*interrupted)(void* context);
   void* interruptedContext;
+  /* Filters and triggers, in candump's filter syntax and the items a
+   * trigger adds (docs/logger.md); null: none. Frames that are not logged
+   * get no frame number. Each file of a filtered or windowed log says so in
+   * a marker line at its head ("buslog filter ...", "buslog trigger ..."). */
+  const char* filter;       /* the frames to log: "123:7FF,400:700", "can0,#1FFFFFFF can1,0~0" */
+  const char* trigger;      /* frames that open a window from preSeconds before them to postSeconds
+                               after: "7E0", "7E0#0210/FFF0", "3E9#16|16@1+*0.01>100" */
+  const char* startTrigger; /* logging begins at a frame that fires it (preSeconds before it) */
+  const char* stopTrigger;  /* and ends postSeconds after one that fires this */
+  double preSeconds;        /* 0 to 1000000, fractions allowed; default 0 */
+  double postSeconds;
+  uint64_t preBytes;        /* memory for the frames before a trigger (with preSeconds > 0), taken at
+                               open: default 64 MiB, at least 64 KiB; a frame takes 22 bytes and its data */
 } BuslogWriterOptions;
 
 /* Fills `options` with the defaults: QUEUED, markers on, PRECISE, no
- * rotation, a queue of 1,000,000 frames. Call it first: fields added in
- * later versions get their defaults this way. */
+ * rotation, a queue of 1,000,000 frames, no filter or trigger, a
+ * pre-trigger buffer of 64 MiB. Call it first: fields added in later
+ * versions get their defaults this way. */
 BUSLOG_WRITER_API void BuslogWriterDefaults(BuslogWriterOptions* options);
+
+/* Checks `options` as BuslogWriterOpen does, without opening anything:
+ * OK, or BAD_ARGUMENT with one line in `why` that names the option and
+ * what is accepted, e.g. "filter 12Z:7FF: 12Z is not an identifier: give 1
+ * to 3 hex digits (up to 7FF), or 8 for an extended identifier". */
+BUSLOG_WRITER_API int BuslogWriterCheckOptions(const BuslogWriterOptions* options, char* why, size_t whySize);
 
 typedef struct BuslogWriter BuslogWriter;
 
@@ -167,9 +190,11 @@ BUSLOG_WRITER_API int BuslogWriterOpen(const BuslogWriterOptions* options, Buslo
 
 /* ---- logging ----------------------------------------------------------- */
 
-/* Takes a frame: numbers it and logs it as the mode says. Returns OK (the
- * frame is numbered; whether it reached the log, the counts and reports
- * say), BAD_ARGUMENT (a frame the log cannot show: not numbered, nothing
+/* Takes a frame: numbers it and logs it as the mode says (QUEUED: the
+ * writer's thread numbers it). Returns OK (the frame is taken: numbered,
+ * or left out by the filter, or held for a trigger window, or outside
+ * every window; whether it reached the log, the counts and reports say),
+ * BAD_ARGUMENT (a frame the log cannot show: not numbered, nothing
  * logged; BuslogWriterCheckFrame says why), GAVE_UP (REPLAY or
  * WRITE_THROUGH: the storage failed for good, the frame is lost) or CLOSED.
  * QUEUED: waits while the queue is full and the storage works (the log
@@ -255,6 +280,20 @@ typedef struct BuslogWriterCounts {
 } BuslogWriterCounts;
 
 BUSLOG_WRITER_API int BuslogWriterGetCounts(BuslogWriter* writer, BuslogWriterCounts* counts);
+
+/* What the filter and the trigger windows left out. None of these frames
+ * has a number: framesAdded above counts the numbered ones. */
+typedef struct BuslogWriterSelectionCounts {
+  uint64_t framesFiltered;    /* frames the filter left out */
+  uint64_t framesOutside;     /* frames the filter kept, outside every trigger window */
+  uint64_t windows;           /* trigger windows opened (windows that merged count once) */
+  uint64_t framesGivenUp;     /* frames the full pre-trigger buffer gave up */
+  uint64_t framesGivenUpLost; /* of them in a window: numbered and lost (among framesLost) */
+  uint64_t preBytes;          /* the pre-trigger buffer's size; 0: none */
+  uint64_t preMostUsed;       /* the most bytes it held */
+} BuslogWriterSelectionCounts;
+
+BUSLOG_WRITER_API int BuslogWriterGetSelectionCounts(BuslogWriter* writer, BuslogWriterSelectionCounts* counts);
 
 /* What became of a log file. */
 enum {

@@ -34,14 +34,19 @@
 #include "records.h"
 #include "time_base.h"
 #include "trouble.h"
+#include "windows.h"
 
 namespace buslog_writer {
 
 struct Queue;
 
 // The most lines a frame brings: its own, and the marker lines before it
-// (start, writer, the ring's removals, records, its channel's).
-constexpr uint32_t kMaxFrameLines = 5 + kRecordsAFrame;
+// (start, writer, filter, trigger, a window's open marker again, the
+// ring's removals, records, its channel's).
+constexpr uint32_t kMaxFrameLines = 8 + kRecordsAFrame;
+// The longest text of the filter's and the triggers' markers: with the
+// other markers a frame may bring, a frame's lines stay within one Write.
+constexpr size_t kMaxSettingsText = 400;
 
 // What the caller asked for, fixed at open.
 struct Settings {
@@ -52,6 +57,8 @@ struct Settings {
   uint64_t rotateBytes;
   double rotateSeconds;
   std::string writer;    // the writer marker's program and version
+  std::string filterMarker;   // "buslog filter ...", or empty: no filter
+  std::string triggerMarker;  // "buslog trigger ...", or empty: no trigger
   int (*interrupted)(void* context);
   void* interruptedContext;
 };
@@ -106,6 +113,7 @@ struct Storage {
   bool pastYearSaid;      // that a time past 9999 has no start marker
   uint32_t lastJumpSaid;  // the frame of the last time jump said
   uint64_t jumpsSaid;
+  bool channelsFullSaid;  // that an interface found no channel
 };
 
 struct Core {
@@ -122,6 +130,7 @@ struct Core {
   Storage storage;
   Records records;
   Tally tally;
+  Stage stage;            // numbering and the trigger windows
   Queue* queue;           // QUEUED: the frames behind the one in hand
   std::atomic<bool>* abandoned;
 };
@@ -130,6 +139,7 @@ struct Core {
 // each round of frames).
 struct CountsSnapshot {
   Tally tally;
+  StageCounts stage;
   uint64_t framesRemoved;
   uint64_t lost;
   uint32_t files;
@@ -194,6 +204,18 @@ struct FrameLinesBytes {
   FrameLineBytes frame;
   uint8_t markers[kMaxFrameLines - 1][BUSLOG_MARKER_RECORD_SIZE(kMaxMarkerText)];
 };
+// Where each marker of a frame keeps its record in FrameLinesBytes.
+enum MarkerSlot : uint32_t {
+  kStartSlot,
+  kWriterSlot,
+  kFilterSlot,
+  kTriggerSlot,
+  kWindowSlot,
+  kRemovedSlot,
+  kRecordSlots,
+  kChannelSlot = kRecordSlots + kRecordsAFrame,
+};
+static_assert(kChannelSlot == kMaxFrameLines - 2, "a slot for each marker a frame may bring");
 
 // The lines of `frame` into `out` (room for kMaxFrameLines; their bytes in
 // `bytes`), against `file` and `tally`, which they change as their Write

@@ -35,7 +35,7 @@ struct Elapsed {
 
 struct Frame {
   FrameTime time;
-  uint32_t number;      // frame number, from 1, continued across files
+  uint32_t number;      // frame number, from 1, continued across files (0: not yet numbered)
   uint32_t id;          // identifier, or an error frame's error class
   uint16_t channel;     // by the interface's first appearance, from 0
   uint8_t type;         // FrameType
@@ -43,7 +43,10 @@ struct Frame {
   uint8_t lengthCode;   // the record's length nibble (see FrameLine)
   uint8_t fdFlags;      // CAN FD: the flags digit
   uint8_t dataLength;   // bytes in data (0 for a remote frame)
+  uint8_t stage;        // StageBits (selection.h): logged, and which triggers it fires
   uint8_t data[kMaxFrameData];
+  uint64_t sequence;    // the Add that brought it (or, for frames a trigger took from the
+                        // pre-trigger buffer, the trigger's): Flush waits by these
 };
 
 // `a` earlier than `b`.
@@ -54,5 +57,39 @@ inline bool Earlier(const FrameTime& a, const FrameTime& b) {
 // `time` less `base`. A time earlier than the base gives 0.000000 and
 // false (the caller counts it as clamped); otherwise true.
 bool TimeSince(const FrameTime& base, const FrameTime& time, Elapsed* since);
+
+// Microseconds from `from` to `to`: 0 when `to` is earlier, UINT64_MAX
+// when they do not fit.
+inline uint64_t MicrosBetween(const FrameTime& from, const FrameTime& to) {
+  Elapsed since;
+  if (!TimeSince(from, to, &since)) return 0;
+  if (since.seconds >= UINT64_MAX / 1000000u - 1) return UINT64_MAX;
+  return since.seconds * 1000000u + since.micros;
+}
+
+// `time` moved by `micros`: later (at most to the largest time) or
+// earlier (at most to 0).
+inline FrameTime LaterBy(const FrameTime& time, uint64_t micros) {
+  uint64_t seconds = micros / 1000000u;
+  uint32_t fraction = time.micros + static_cast<uint32_t>(micros % 1000000u);
+  if (fraction >= 1000000u) {
+    fraction -= 1000000u;
+    ++seconds;
+  }
+  if (time.seconds > UINT64_MAX - seconds) return FrameTime{UINT64_MAX, 999999};
+  return FrameTime{time.seconds + seconds, fraction};
+}
+inline FrameTime EarlierBy(const FrameTime& time, uint64_t micros) {
+  uint64_t seconds = micros / 1000000u;
+  uint32_t fraction = static_cast<uint32_t>(micros % 1000000u);
+  if (time.micros < fraction) {
+    fraction = time.micros + 1000000u - fraction;
+    ++seconds;
+  } else {
+    fraction = time.micros - fraction;
+  }
+  if (time.seconds < seconds) return FrameTime{0, 0};
+  return FrameTime{time.seconds - seconds, fraction};
+}
 
 }  // namespace buslog_writer

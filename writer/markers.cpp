@@ -22,6 +22,15 @@ bool StartMarkerText(const FrameTime& time, char* out, size_t size) {
   return true;
 }
 
+void MarkerTimeText(const FrameTime& time, char* out, size_t size) {
+  char utc[buslog_reader::kUtcTextLength + 1];
+  if (!RelativeTime(time) && buslog_reader::FormatUtc(time.seconds, time.micros, utc)) {
+    snprintf(out, size, "%s", utc);
+  } else {
+    snprintf(out, size, "%llu.%06u", static_cast<unsigned long long>(time.seconds), time.micros);
+  }
+}
+
 void WriterMarkerText(const char* writer, char* out, size_t size) { snprintf(out, size, "buslog writer %s", writer); }
 
 void ChannelMarkerText(uint32_t channel, const char* name, char* out, size_t size) {

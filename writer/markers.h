@@ -34,6 +34,9 @@ bool StartMarkerText(const FrameTime& time, char* out, size_t size);
 bool RelativeTime(const FrameTime& time);
 // "buslog writer <program and version>".
 void WriterMarkerText(const char* writer, char* out, size_t size);
+// A time in a marker's words: "2023-11-14T22:13:20.001000Z", or for a
+// source's own clock (and past the year 9999) seconds "12.345678".
+void MarkerTimeText(const FrameTime& time, char* out, size_t size);
 // "buslog channel <channel + 1> <name>".
 void ChannelMarkerText(uint32_t channel, const char* name, char* out, size_t size);
 

@@ -11,6 +11,22 @@ namespace {
 // Said in full for the first ones; then only counted.
 constexpr uint64_t kMaxJumpsSaid = 20;
 
+// A frame's lines go to the module with one Write, within its line limit:
+// the longest of each marker a frame may bring (37 bytes before a marker's
+// text), its own line (a CAN FD frame of 64 bytes) and CR LF between them.
+constexpr uint32_t kBeforeText = 37;
+constexpr uint32_t kLongestFrameLines =
+    (kBeforeText + 42) +                                    // start relative S.ffffff
+    (kBeforeText + kMaxMarkerText - 1) +                    // writer
+    2 * (kBeforeText + 15 + kMaxSettingsText) +             // filter, trigger
+    (kBeforeText + 19 + 2 * 27 + 2 + 10) +                  // a window's open marker again
+    (kBeforeText + 15 + 21) +                               // removed FIRST-LAST
+    kRecordsAFrame * (kBeforeText + 15 + 42 + 255) +        // records: dropped COUNT TOTAL NAME
+    (kBeforeText + 19 + kMaxInterfaceName) +                // channel N NAME
+    256 +                                                   // the frame
+    2 * (kMaxFrameLines - 1);
+static_assert(kLongestFrameLines <= kLineLimit, "a frame's lines must fit one Write");
+
 // Seconds from `from` to `to`, 0 when `to` is earlier.
 double SecondsBetween(const FrameTime& from, const FrameTime& to) {
   Elapsed since;
@@ -49,13 +65,40 @@ std::string JumpText(Core* core, const TimeBase& base, const Frame& frame, TimeR
   return text;
 }
 
-// The start and writer markers a new time base at `base` brings.
+// A marker line of `text` at `since` into `out`, its record in `slot`.
+void AddMarker(const Elapsed& since, const char* text, MarkerSlot slot, FrameLinesBytes* bytes, LogLine* out,
+               uint32_t* count) {
+  if (MarkerLine(since, text, bytes->markers[slot], sizeof bytes->markers[slot], &out[*count])) ++*count;
+}
+
+// At a file's head, after its start marker: the writer, the filter and
+// the triggers, and the window the frame lies in when it began before.
+uint32_t HeadLines(Core* core, const Frame& frame, LogLine* out, FrameLinesBytes* bytes) {
+  uint32_t count = 0;
+  char text[kMaxMarkerText];
+  const Settings& settings = core->settings;
+  WriterMarkerText(settings.writer.c_str(), text, sizeof text);
+  AddMarker(Elapsed{0, 0}, text, kWriterSlot, bytes, out, &count);
+  if (!settings.filterMarker.empty()) AddMarker(Elapsed{0, 0}, settings.filterMarker.c_str(), kFilterSlot, bytes, out, &count);
+  if (!settings.triggerMarker.empty()) {
+    AddMarker(Elapsed{0, 0}, settings.triggerMarker.c_str(), kTriggerSlot, bytes, out, &count);
+  }
+  const std::string* window = WindowToRepeat(*core, frame.number);
+  if (window != nullptr) {
+    snprintf(text, sizeof text, "buslog window open %s", window->c_str());
+    AddMarker(Elapsed{0, 0}, text, kWindowSlot, bytes, out, &count);
+  }
+  return count;
+}
+
+// The start marker a new time base at `base` brings, and at a file's
+// head the markers that follow it.
 uint32_t BaseLines(Core* core, OpenFile* file, const FrameTime& base, const Frame& frame, LogLine* out,
                    FrameLinesBytes* bytes) {
   uint32_t count = 0;
   char text[kMaxMarkerText];
   if (StartMarkerText(base, text, sizeof text)) {
-    MarkerLine(Elapsed{0, 0}, text, bytes->markers[0], sizeof bytes->markers[0], &out[count++]);
+    AddMarker(Elapsed{0, 0}, text, kStartSlot, bytes, out, &count);
   } else if (!core->storage.pastYearSaid) {
     core->storage.pastYearSaid = true;
     Say(core->messages, BUSLOG_MESSAGE_NOTE, "frame %u: the time %llu s is past the year 9999, which a start marker "
@@ -63,8 +106,7 @@ uint32_t BaseLines(Core* core, OpenFile* file, const FrameTime& base, const Fram
   }
   if (!file->writerMarked) {
     file->writerMarked = true;
-    WriterMarkerText(core->settings.writer.c_str(), text, sizeof text);
-    MarkerLine(Elapsed{0, 0}, text, bytes->markers[1], sizeof bytes->markers[1], &out[count++]);
+    count += HeadLines(core, frame, out + count, bytes);
   }
   return count;
 }
@@ -79,13 +121,13 @@ uint32_t RecordLines(Core* core, OpenFile* file, LineTally* tally, const Elapsed
   if (!file->removalsNoted && !file->hasFrame && logs.removed > 0) {
     file->removalsNoted = true;
     RemovedText(logs.removedFirst, logs.removedLast, text, sizeof text);
-    MarkerLine(since, text, bytes->markers[2], sizeof bytes->markers[2], &out[count++]);
+    AddMarker(since, text, kRemovedSlot, bytes, out, &count);
   }
   const Records& records = core->records;
   size_t next = records.committed + tally->records;
   for (size_t i = 0; i < kRecordsAFrame && next + i < records.list.size(); ++i) {
     RecordText(records.list[next + i], text, sizeof text);
-    MarkerLine(since, text, bytes->markers[3 + i], sizeof bytes->markers[3 + i], &out[count++]);
+    AddMarker(since, text, static_cast<MarkerSlot>(kRecordSlots + i), bytes, out, &count);
     ++tally->records;
   }
   return count;
@@ -161,7 +203,7 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
     if (MarkerName(*core->channels, frame.channel, name) > 0) {
       char text[kMaxMarkerText];
       ChannelMarkerText(frame.channel, name, text, sizeof text);
-      MarkerLine(since, text, bytes->markers[3 + kRecordsAFrame], sizeof bytes->markers[0], &out[count++]);
+      AddMarker(since, text, kChannelSlot, bytes, out, &count);
     }
   }
   out[count++] = FrameLine(frame, since, &bytes->frame);
@@ -184,6 +226,11 @@ bool PutFrame(Core* core, const Frame& frame) {
     return true;
   }
   if (frame.channel == kNoChannel) {
+    if (!storage.channelsFullSaid) {
+      storage.channelsFullSaid = true;
+      Say(core->messages, BUSLOG_MESSAGE_WARNING, "frame %u: more than %u interfaces; the frames of further "
+          "interfaces are not logged", frame.number, kMaxChannels);
+    }
     LoseFrames(core, frame.number, frame.number, "more interfaces than channels", 0, true);
     return true;
   }
@@ -222,6 +269,7 @@ bool PutFrame(Core* core, const Frame& frame) {
 void LinesWritten(Core* core) {
   core->committed = core->pending;
   core->records.committed += core->batchTally.records;
+  ForgetWrittenRecords(&core->records);
   AddLineTally(&core->tally.written, core->batchTally);
   core->batchTally = LineTally{};
   LogFileEntry& file = core->logs.files.back();

@@ -11,13 +11,13 @@ constexpr size_t kChunk = 256;
 // The ring's first size, in frames.
 constexpr size_t kFirstRing = 4096;
 
-// Every frame up to the last one put is written or lost, as far as the
-// batch in hand allows.
-uint32_t DoneUpTo(const Core& core, uint32_t lastPut) {
-  return core.batch.frameCount == 0 ? lastPut : core.batch.frames[0].number - 1;
+// Every Add up to the last one staged is done with, as far as the batch in
+// hand allows.
+uint64_t DoneUpTo(const Core& core, uint64_t lastStaged) {
+  return core.batch.frameCount == 0 ? lastStaged : core.batch.frames[0].sequence - 1;
 }
 
-void MarkDone(Queue* queue, const Core& core, uint32_t doneUpTo) {
+void MarkDone(Queue* queue, const Core& core, uint64_t doneUpTo) {
   CountsSnapshot snapshot;
   SnapshotCounts(core, &snapshot);
   std::lock_guard<std::mutex> lock(queue->mutex);
@@ -29,13 +29,13 @@ void MarkDone(Queue* queue, const Core& core, uint32_t doneUpTo) {
 // Takes up to kChunk frames into `chunk`; waits while none is queued,
 // writing the batch in hand first (the input would wait). Returns how many;
 // 0 when the input ended and everything is taken.
-size_t TakeChunk(Queue* queue, Core* core, Frame* chunk, uint32_t* lastPut) {
+size_t TakeChunk(Queue* queue, Core* core, Frame* chunk, const uint64_t* lastStaged) {
   std::unique_lock<std::mutex> lock(queue->mutex);
   while (queue->count == 0 && !queue->ended && !Abandoned(core)) {
     if (core->batch.count > 0) {
       lock.unlock();
       Commit(core);
-      MarkDone(queue, *core, DoneUpTo(*core, *lastPut));
+      MarkDone(queue, *core, DoneUpTo(*core, *lastStaged));
       lock.lock();
       continue;
     }
@@ -58,38 +58,36 @@ void FrameDone(Queue* queue) {
 
 void RunQueue(Queue* queue, Core* core) {
   Frame chunk[kChunk];
-  uint32_t lastPut = 0;
+  uint64_t lastStaged = 0;
   for (;;) {
-    size_t taken = TakeChunk(queue, core, chunk, &lastPut);
+    size_t taken = TakeChunk(queue, core, chunk, &lastStaged);
     if (taken == 0) break;
     for (size_t i = 0; i < taken; ++i) {
-      if (Abandoned(core)) {
-        LoseFrames(core, chunk[i].number, chunk[taken - 1].number, "left at a second stop", 0, true);
-        lastPut = chunk[taken - 1].number;
-        break;
-      }
-      PutFrame(core, chunk[i]);
-      lastPut = chunk[i].number;
+      StageFrame(core, chunk[i], Abandoned(core));
+      lastStaged = chunk[i].sequence;
       FrameDone(queue);
     }
-    MarkDone(queue, *core, DoneUpTo(*core, lastPut));
+    MarkDone(queue, *core, DoneUpTo(*core, lastStaged));
   }
   // The batch in hand, also at a second stop; then what is left is lost,
-  // and the records owed are written.
+  // the windows end and the records owed are written.
   Commit(core);
   std::unique_lock<std::mutex> lock(queue->mutex);
-  if (queue->count > 0) {
-    uint32_t first = queue->ring[queue->head].number;
-    uint32_t last = queue->ring[(queue->head + queue->count - 1) % queue->ring.size()].number;
-    LoseFrames(core, first, last, "left at a second stop", 0, true);
-    lastPut = last;
-    queue->count = 0;
+  while (queue->count > 0) {
+    Frame frame = queue->ring[queue->head];
+    queue->head = (queue->head + 1) % queue->ring.size();
+    --queue->count;
+    lock.unlock();
+    StageFrame(core, frame, true);
+    lastStaged = frame.sequence;
+    lock.lock();
   }
   lock.unlock();
+  EndWindows(core);
   WriteOwedRecords(core);
   lock.lock();
   queue->inHand = 0;
-  queue->doneUpTo = lastPut;
+  queue->doneUpTo = lastStaged;
   SnapshotCounts(*core, &queue->snapshot);
   queue->finished = true;
   queue->done.notify_all();
@@ -124,9 +122,9 @@ bool StartQueue(Queue* queue, Core* core) {
   return true;
 }
 
-bool WaitUntilDone(Queue* queue, uint32_t number, int64_t milliseconds) {
+bool WaitUntilDone(Queue* queue, uint64_t sequence, int64_t milliseconds) {
   std::unique_lock<std::mutex> lock(queue->mutex);
-  auto ready = [queue, number] { return queue->finished || queue->doneUpTo >= number; };
+  auto ready = [queue, sequence] { return queue->finished || queue->doneUpTo >= sequence; };
   if (milliseconds < 0) {
     queue->done.wait(lock, ready);
     return true;

@@ -1,5 +1,6 @@
 // QUEUED: the caller's Add copies the frame into a bounded queue and
-// returns; a thread of the writer takes the frames at hand and logs them,
+// returns (a frame the filter leaves out is not queued); a thread of the
+// writer takes the frames at hand, numbers them (windows.h) and logs them,
 // writing the batch as soon as the queue is empty (nothing waits for a
 // batch to fill, and there is no timer), so a frame waits for at most the
 // Write in progress and its own. While the log falls behind, the queue
@@ -38,7 +39,7 @@ struct Queue {
   uint64_t inHand;                // taken by the thread, not yet done
   bool ended;                     // no more frames will come
   bool finished;                  // the thread logged everything and ended
-  uint32_t doneUpTo;              // every frame up to this number is written or lost
+  uint64_t doneUpTo;              // every frame of the Adds up to this sequence is written or lost
   uint64_t deepest;
   double waited;                  // seconds Add waited for room
   uint32_t addersWaiting;
@@ -64,14 +65,16 @@ void Nap(Core* core, int milliseconds);
 bool StartQueue(Queue* queue, Core* core);
 
 // Queues a frame that `fill(Frame*)` writes in place (under the queue's
-// lock, so that frame numbers follow the queue's order): waits while the
-// queue is full. False when no more frames are taken.
+// lock, so that sequences follow the queue's order) and returns true for;
+// false from it queues nothing. Waits while the queue is full. False when
+// no more frames are taken.
 template <typename Fill>
 bool QueueFrame(Queue* queue, Fill fill);
 
-// Waits until every frame up to `number` is written or lost, at most
-// `milliseconds` (negative: without a limit). True when they are.
-bool WaitUntilDone(Queue* queue, uint32_t number, int64_t milliseconds);
+// Waits until every frame of the Adds up to `sequence` is written or lost
+// (or held for a trigger, or outside every window), at most `milliseconds`
+// (negative: without a limit). True when they are.
+bool WaitUntilDone(Queue* queue, uint64_t sequence, int64_t milliseconds);
 
 // No more frames: the thread logs what is queued and ends; JoinQueue waits
 // for it.
@@ -103,7 +106,7 @@ bool QueueFrame(Queue* queue, Fill fill) {
     if (queue->ended) return false;
   }
   size_t at = (queue->head + queue->count) % queue->ring.size();
-  fill(&queue->ring[at]);
+  if (!fill(&queue->ring[at])) return true;
   ++queue->count;
   uint64_t depth = queue->count + queue->inHand;
   if (depth > queue->deepest) queue->deepest = depth;

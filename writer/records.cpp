@@ -46,6 +46,17 @@ void RecordDropped(Records* records, uint64_t count, uint64_t total, const std::
   records->list.push_back(Record{RecordKind::kDropped, 0, 0, count, total, Clipped(interfaceName)});
 }
 
+void RecordWindow(Records* records, RecordKind kind, const std::string& words) {
+  records->list.push_back(Record{kind, 0, 0, 0, 0, words});
+}
+
+void ForgetWrittenRecords(Records* records) {
+  if (records->committed == records->list.size() && records->committed > 0) {
+    records->list.clear();
+    records->committed = 0;
+  }
+}
+
 void RecordText(const Record& record, char* out, size_t size) {
   char range[32];
   switch (record.kind) {
@@ -58,6 +69,11 @@ void RecordText(const Record& record, char* out, size_t size) {
     case RecordKind::kDropped:
       snprintf(out, size, "buslog dropped %llu %llu %s", static_cast<unsigned long long>(record.count),
                static_cast<unsigned long long>(record.total), record.words.c_str());
+      break;
+    case RecordKind::kWindowOpen:
+    case RecordKind::kWindowClose:
+      snprintf(out, size, "buslog window %s %s", record.kind == RecordKind::kWindowOpen ? "open" : "close",
+               record.words.c_str());
       break;
   }
 }

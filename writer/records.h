@@ -8,6 +8,7 @@
 //   000000000,+0.000000,M,Marker  , -,OK,buslog gone 1-501 deleted run.buslog
 //   000000000,+4.100000,M,Marker  , -,OK,buslog dropped 3 17 can0
 //   000000000,+0.000000,M,Marker  , -,OK,buslog removed 1-4120
+//   000000000,+9.000000,M,Marker  , -,OK,buslog window open 2023-11-14T22:13:19.000000Z ...
 //
 // - lost: frames numbered and given up (the storage failed, the queue was
 //   full of them, left at a second stop, no channel for their interface);
@@ -29,7 +30,7 @@
 
 namespace buslog_writer {
 
-enum class RecordKind : uint8_t { kLost, kGone, kDropped };
+enum class RecordKind : uint8_t { kLost, kGone, kDropped, kWindowOpen, kWindowClose };
 
 struct Record {
   RecordKind kind;
@@ -37,7 +38,8 @@ struct Record {
   uint32_t last;
   uint64_t count;     // kDropped
   uint64_t total;
-  std::string words;  // kLost: the reason; kGone: "deleted NAME"; kDropped: the interface
+  std::string words;  // kLost: the reason; kGone: "deleted NAME"; kDropped: the interface;
+                      // kWindowOpen, kWindowClose: what follows "open " or "close " (windows.h)
 };
 
 struct Records {
@@ -53,6 +55,13 @@ constexpr size_t kRecordsAFrame = 4;
 void RecordLost(Records* records, uint32_t first, uint32_t last, const std::string& reason);
 void RecordGone(Records* records, uint32_t first, uint32_t last, bool deleted, const std::string& path);
 void RecordDropped(Records* records, uint64_t count, uint64_t total, const std::string& interfaceName);
+// A trigger window's open or close marker (windows.h): "buslog window open
+// " or "buslog window close " and `words`.
+void RecordWindow(Records* records, RecordKind kind, const std::string& words);
+
+// The records written so far are forgotten when no other waits: the list
+// stays short over a long run.
+void ForgetWrittenRecords(Records* records);
 
 // The marker text of a record: "buslog lost 312-548 No space left on
 // device". At most `size` - 1 bytes and a NUL.

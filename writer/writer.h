@@ -13,6 +13,7 @@
 #include "messages.h"
 #include "module_instance.h"
 #include "queue.h"
+#include "selection.h"
 
 struct BuslogWriter {
   buslog_writer::ModuleInstance module;
@@ -22,17 +23,23 @@ struct BuslogWriter {
   buslog_writer::Queue queue;
   std::mutex direct;            // REPLAY, WRITE_THROUGH: one call into the core at a time
   std::atomic<bool> abandoned;
-  uint32_t lastNumber;          // the last frame number given
-  uint64_t added;
+  // Under the lock that orders the Adds (the queue's, or `direct`):
+  buslog_writer::Selection selection;
+  uint64_t lastSequence;        // the last Add's
   bool inputEnded;
   bool closed;
-  bool channelsFullSaid;
 };
 
 namespace buslog_writer {
 
-// The frame numbered and on its channel (under the lock that orders Adds).
-void NumberFrame(BuslogWriter* writer, const BuslogFrame& frame, Frame* out);
+// The filter's and the triggers' word on `frame`, then the frame taken in
+// with its sequence and channel (under the lock that orders Adds). False
+// when it goes no further (the filter left it out).
+bool SelectAndTake(BuslogWriter* writer, const BuslogFrame& frame, Frame* out);
+
+// The counts as the writer's thread last left them (QUEUED, while open)
+// or as they are; `queued`: frames in the queue not yet taken.
+void TakeSnapshot(BuslogWriter* writer, CountsSnapshot* snapshot, uint64_t* queued);
 
 // The writer's losses not yet reported, into `report`: OK, or LOST.
 int Report(BuslogWriter* writer, BuslogWriterReport* report);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "accept.h"
+#include "pre_buffer.h"
 #include "sizes.h"
 #include "writer.h"
 
@@ -19,8 +20,34 @@ void SetError(char* error, size_t size, const std::string& text) {
   if (error != nullptr && size > 0) snprintf(error, size, "%s", text.c_str());
 }
 
+// The longest window before or after a trigger, in seconds.
+constexpr double kMostWindowSeconds = 1e6;
+
+// What is wrong with the filter and trigger options, or empty; the filter
+// and triggers read into `selection`.
+std::string SelectionProblem(const BuslogWriterOptions& o, Selection* selection) {
+  std::string why;
+  if (!SetUpSelection(o, selection, &why)) return why;
+  bool triggers = selection->hasTrigger || selection->hasStart || selection->hasStop;
+  if (!(o.preSeconds >= 0 && o.preSeconds <= kMostWindowSeconds) ||
+      !(o.postSeconds >= 0 && o.postSeconds <= kMostWindowSeconds)) {
+    return "pre and post seconds go from 0 to 1000000";
+  }
+  if ((o.preSeconds > 0 || o.postSeconds > 0) && !triggers) {
+    return "pre and post seconds need a trigger, a start trigger or a stop trigger";
+  }
+  if (o.preSeconds > 0 && o.preBytes < kLeastPreBytes) return "a pre-trigger buffer takes 64k bytes or more";
+  if (selection->filter.text.size() > kMaxSettingsText) {
+    return "the filter has more than " + std::to_string(kMaxSettingsText) + " characters";
+  }
+  if (triggers && TriggerSettingsText(o, *selection).size() > kMaxSettingsText) {
+    return "the triggers with pre and post take more than " + std::to_string(kMaxSettingsText) + " characters";
+  }
+  return std::string();
+}
+
 // What is wrong with the options, or empty.
-std::string OptionsProblem(const BuslogWriterOptions& o) {
+std::string OptionsProblem(const BuslogWriterOptions& o, Selection* selection) {
   bool rotating = o.rotateBytes != 0 || o.rotateSeconds > 0;
   if (o.mode < BUSLOG_WRITER_QUEUED || o.mode > BUSLOG_WRITER_REPLAY) return "unknown mode";
   if (o.timeBase != BUSLOG_TIME_PRECISE && o.timeBase != BUSLOG_TIME_PER_FILE) return "unknown time base";
@@ -33,7 +60,7 @@ std::string OptionsProblem(const BuslogWriterOptions& o) {
     return "a ring's most bytes must be at least twice the rotation size";
   }
   if (o.mode == BUSLOG_WRITER_QUEUED && o.queueFrames == 0) return "a queue holds 1 frame or more";
-  return std::string();
+  return SelectionProblem(o, selection);
 }
 
 void SetUpCore(BuslogWriter* writer, const BuslogWriterOptions& o) {
@@ -52,6 +79,11 @@ void SetUpCore(BuslogWriter* writer, const BuslogWriterOptions& o) {
   s.writer = o.writer != nullptr ? o.writer : std::string("buslog-writer ") + kVersion;
   s.interrupted = o.interrupted;
   s.interruptedContext = o.interruptedContext;
+  const Selection& selection = writer->selection;
+  if (selection.filtering) s.filterMarker = "buslog filter " + selection.filter.text;
+  if (selection.hasTrigger || selection.hasStart || selection.hasStop) {
+    s.triggerMarker = "buslog trigger " + TriggerSettingsText(o, selection);
+  }
   LogSet& logs = core->logs;
   logs.api = core->api;
   logs.messages = core->messages;
@@ -68,6 +100,9 @@ void ShareMode(const BuslogApi& api) {
 }
 
 int OpenWriter(BuslogWriter* writer, const BuslogWriterOptions& o, std::string* error) {
+  const Selection& selection = writer->selection;
+  bool triggers = selection.hasTrigger || selection.hasStart || selection.hasStop;
+  if (!SetUpStage(&writer->core->stage, o, triggers, error)) return BUSLOG_WRITER_NO_MEMORY;
   if (!LoadModuleInstance(o.module, &writer->module, error)) return BUSLOG_WRITER_NO_MODULE;
   SetUpCore(writer, o);
   Core* core = writer->core.get();
@@ -80,10 +115,10 @@ int OpenWriter(BuslogWriter* writer, const BuslogWriterOptions& o, std::string* 
   return BUSLOG_WRITER_OK;
 }
 
-uint32_t LastNumber(BuslogWriter* writer) {
+uint64_t LastSequence(BuslogWriter* writer) {
   std::lock_guard<std::mutex> lock(writer->core->settings.mode == BUSLOG_WRITER_QUEUED ? writer->queue.mutex
                                                                                         : writer->direct);
-  return writer->lastNumber;
+  return writer->lastSequence;
 }
 
 // The lost frames of logs that went since they were closed.
@@ -104,17 +139,20 @@ void CollectGoneLogs(Core* core) {
 
 namespace buslog_writer {
 
-void NumberFrame(BuslogWriter* writer, const BuslogFrame& frame, Frame* out) {
+bool SelectAndTake(BuslogWriter* writer, const BuslogFrame& frame, Frame* out) {
+  uint8_t bits = SelectFrame(&writer->selection, frame);
+  if (bits == 0) return false;
   TakeFrame(frame, out);
-  out->number = ++writer->lastNumber;
-  ++writer->added;
-  int32_t channel = ChannelOf(&writer->channels, frame.interfaceName, frame.interfaceLength);
-  out->channel = channel < 0 ? kNoChannel : static_cast<uint16_t>(channel);
-  if (channel < 0 && !writer->channelsFullSaid) {
-    writer->channelsFullSaid = true;
-    Say(&writer->messages, BUSLOG_MESSAGE_WARNING, "frame %u: more than %u interfaces; the frames of further "
-        "interfaces are not logged", out->number, kMaxChannels);
+  out->number = 0;
+  out->stage = bits;
+  out->sequence = ++writer->lastSequence;
+  out->channel = kNoChannel;
+  // A frame only a trigger looks at takes no channel.
+  if ((bits & kStageLog) != 0) {
+    int32_t channel = ChannelOf(&writer->channels, frame.interfaceName, frame.interfaceLength);
+    if (channel >= 0) out->channel = static_cast<uint16_t>(channel);
   }
+  return true;
 }
 
 }  // namespace buslog_writer
@@ -127,22 +165,24 @@ void BuslogWriterDefaults(BuslogWriterOptions* options) {
   options->markers = 1;
   options->timeBase = BUSLOG_TIME_PRECISE;
   options->queueFrames = 1000000;
+  options->preBytes = kDefaultPreBytes;
 }
 
 int BuslogWriterOpen(const BuslogWriterOptions* options, BuslogWriter** writer, char* error, size_t errorSize) {
   if (writer == nullptr) return BUSLOG_WRITER_BAD_ARGUMENT;
   *writer = nullptr;
-  std::string problem = options == nullptr ? std::string("no options") : OptionsProblem(*options);
-  if (!problem.empty()) {
-    SetError(error, errorSize, problem);
-    return BUSLOG_WRITER_BAD_ARGUMENT;
-  }
   BuslogWriter* made = new (std::nothrow) BuslogWriter();
   if (made != nullptr) made->core.reset(new (std::nothrow) Core());
   if (made == nullptr || made->core == nullptr) {
     delete made;
     SetError(error, errorSize, "out of memory");
     return BUSLOG_WRITER_NO_MEMORY;
+  }
+  std::string problem = options == nullptr ? std::string("no options") : OptionsProblem(*options, &made->selection);
+  if (!problem.empty()) {
+    delete made;
+    SetError(error, errorSize, problem);
+    return BUSLOG_WRITER_BAD_ARGUMENT;
   }
   int result = OpenWriter(made, *options, &problem);
   if (result != BUSLOG_WRITER_OK) {
@@ -153,6 +193,18 @@ int BuslogWriterOpen(const BuslogWriterOptions* options, BuslogWriter** writer, 
   }
   *writer = made;
   return BUSLOG_WRITER_OK;
+}
+
+int BuslogWriterCheckOptions(const BuslogWriterOptions* options, char* why, size_t whySize) {
+  if (options == nullptr) {
+    SetError(why, whySize, "no options");
+    return BUSLOG_WRITER_BAD_ARGUMENT;
+  }
+  Selection selection;
+  std::string problem = OptionsProblem(*options, &selection);
+  if (problem.empty()) return BUSLOG_WRITER_OK;
+  SetError(why, whySize, problem);
+  return BUSLOG_WRITER_BAD_ARGUMENT;
 }
 
 int BuslogWriterCheckFrame(const BuslogFrame* frame, char* why, size_t whySize) {
@@ -173,14 +225,13 @@ int BuslogWriterAdd(BuslogWriter* writer, const BuslogFrame* frame) {
   }
   Core* core = writer->core.get();
   if (core->settings.mode == BUSLOG_WRITER_QUEUED) {
-    bool taken = QueueFrame(&writer->queue, [writer, frame](Frame* out) { NumberFrame(writer, *frame, out); });
+    bool taken = QueueFrame(&writer->queue, [writer, frame](Frame* out) { return SelectAndTake(writer, *frame, out); });
     return taken ? BUSLOG_WRITER_OK : BUSLOG_WRITER_CLOSED;
   }
   std::lock_guard<std::mutex> lock(writer->direct);
   if (writer->inputEnded) return BUSLOG_WRITER_CLOSED;
   Frame taken;
-  NumberFrame(writer, *frame, &taken);
-  PutFrame(core, taken);
+  if (SelectAndTake(writer, *frame, &taken)) StageFrame(core, taken, false);
   return core->storage.givenUp ? BUSLOG_WRITER_GAVE_UP : BUSLOG_WRITER_OK;
 }
 
@@ -192,8 +243,10 @@ int BuslogWriterAddDrops(BuslogWriter* writer, const char* interfaceName, uint32
     out->type = kDropsItem;
     out->id = count > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(count);
     out->time.seconds = total;
+    out->sequence = ++writer->lastSequence;
     int32_t channel = ChannelOf(&writer->channels, interfaceName, interfaceLength);
     out->channel = channel < 0 ? kNoChannel : static_cast<uint16_t>(channel);
+    return true;
   };
   Core* core = writer->core.get();
   if (core->settings.mode == BUSLOG_WRITER_QUEUED) {
@@ -203,14 +256,14 @@ int BuslogWriterAddDrops(BuslogWriter* writer, const char* interfaceName, uint32
   if (writer->inputEnded) return BUSLOG_WRITER_CLOSED;
   Frame drops;
   fill(&drops);
-  PutFrame(core, drops);
+  StageFrame(core, drops, false);
   return BUSLOG_WRITER_OK;
 }
 
 int BuslogWriterFlush(BuslogWriter* writer, BuslogWriterReport* report) {
   if (writer == nullptr) return BUSLOG_WRITER_BAD_ARGUMENT;
   if (writer->core->settings.mode == BUSLOG_WRITER_QUEUED) {
-    WaitUntilDone(&writer->queue, LastNumber(writer), -1);
+    WaitUntilDone(&writer->queue, LastSequence(writer), -1);
   } else {
     std::lock_guard<std::mutex> lock(writer->direct);
     Commit(writer->core.get());
@@ -230,7 +283,7 @@ void BuslogWriterEndInput(BuslogWriter* writer) {
 
 int BuslogWriterWait(BuslogWriter* writer, uint32_t milliseconds) {
   if (writer == nullptr || writer->core->settings.mode != BUSLOG_WRITER_QUEUED) return 1;
-  return WaitUntilDone(&writer->queue, LastNumber(writer), milliseconds) ? 1 : 0;
+  return WaitUntilDone(&writer->queue, LastSequence(writer), milliseconds) ? 1 : 0;
 }
 
 void BuslogWriterAbandon(BuslogWriter* writer) {
@@ -249,6 +302,7 @@ int BuslogWriterClose(BuslogWriter* writer, BuslogWriterReport* report) {
     } else {
       std::lock_guard<std::mutex> lock(writer->direct);
       writer->inputEnded = true;
+      EndWindows(core);
       Commit(core);
       WriteOwedRecords(core);
     }

@@ -10,6 +10,7 @@ namespace buslog_writer {
 
 void SnapshotCounts(const Core& core, CountsSnapshot* snapshot) {
   snapshot->tally = core.tally;
+  snapshot->stage = core.stage.counts;
   snapshot->files = static_cast<uint32_t>(core.logs.files.size());
   snapshot->removedFiles = core.logs.removed;
   snapshot->framesRemoved = core.logs.framesRemoved;
@@ -17,6 +18,18 @@ void SnapshotCounts(const Core& core, CountsSnapshot* snapshot) {
   std::lock_guard<std::mutex> lock(losses.mutex);
   snapshot->lost = losses.lost;
   snapshot->losses = static_cast<uint32_t>(losses.ranges.size());
+}
+
+void TakeSnapshot(BuslogWriter* writer, CountsSnapshot* snapshot, uint64_t* queued) {
+  *queued = 0;
+  if (writer->core->settings.mode == BUSLOG_WRITER_QUEUED && !writer->closed) {
+    std::lock_guard<std::mutex> lock(writer->queue.mutex);
+    *snapshot = writer->queue.snapshot;
+    *queued = writer->queue.count;
+  } else {
+    std::lock_guard<std::mutex> lock(writer->direct);
+    SnapshotCounts(*writer->core, snapshot);
+  }
 }
 
 int Report(BuslogWriter* writer, BuslogWriterReport* report) {
@@ -36,28 +49,22 @@ extern "C" {
 int BuslogWriterGetCounts(BuslogWriter* writer, BuslogWriterCounts* counts) {
   if (writer == nullptr || counts == nullptr) return BUSLOG_WRITER_BAD_ARGUMENT;
   CountsSnapshot snapshot;
-  uint64_t added;
+  uint64_t queued = 0;
   BuslogWriterCounts made = {};
-  if (writer->core->settings.mode == BUSLOG_WRITER_QUEUED && !writer->closed) {
+  TakeSnapshot(writer, &snapshot, &queued);
+  {
     std::lock_guard<std::mutex> lock(writer->queue.mutex);
-    snapshot = writer->queue.snapshot;
-    added = writer->added;
-    made.queueDeepest = writer->queue.deepest;
-    made.queueWaited = writer->queue.waited;
-  } else {
-    std::lock_guard<std::mutex> lock(writer->direct);
-    SnapshotCounts(*writer->core, &snapshot);
-    added = writer->added;
     made.queueDeepest = writer->queue.deepest;
     made.queueWaited = writer->queue.waited;
   }
   const Tally& t = snapshot.tally;
-  made.framesAdded = added;
+  uint64_t numbered = snapshot.stage.numbered;
+  made.framesAdded = numbered;
   made.framesLogged = t.written.frames - t.framesGone;
   made.framesLost = snapshot.lost;
   made.framesRemoved = snapshot.framesRemoved;
   uint64_t done = t.written.frames + snapshot.lost - t.framesGone;
-  made.framesPending = added > done ? added - done : 0;
+  made.framesPending = (numbered > done ? numbered - done : 0) + queued;
   for (int i = 0; i < 4; ++i) made.loggedByType[i] = t.written.byType[i] - t.goneByType[i];
   made.lines = t.written.lines;
   made.markerLines = t.written.markerLines;
@@ -73,6 +80,28 @@ int BuslogWriterGetCounts(BuslogWriter* writer, BuslogWriterCounts* counts) {
     std::lock_guard<std::mutex> lock(writer->queue.mutex);
     made.channels = writer->channels.count;
   }
+  *counts = made;
+  return BUSLOG_WRITER_OK;
+}
+
+int BuslogWriterGetSelectionCounts(BuslogWriter* writer, BuslogWriterSelectionCounts* counts) {
+  if (writer == nullptr || counts == nullptr) return BUSLOG_WRITER_BAD_ARGUMENT;
+  CountsSnapshot snapshot;
+  uint64_t queued;
+  TakeSnapshot(writer, &snapshot, &queued);
+  BuslogWriterSelectionCounts made = {};
+  {
+    std::lock_guard<std::mutex> lock(writer->core->settings.mode == BUSLOG_WRITER_QUEUED ? writer->queue.mutex
+                                                                                          : writer->direct);
+    made.framesFiltered = writer->selection.filtered;
+  }
+  const StageCounts& stage = snapshot.stage;
+  made.framesOutside = stage.outside;
+  made.windows = stage.windows;
+  made.framesGivenUp = stage.givenUp;
+  made.framesGivenUpLost = stage.givenUpLost;
+  made.preBytes = writer->core->stage.settings.preMicros > 0 ? writer->core->stage.settings.preBytes : 0;
+  made.preMostUsed = stage.preMostUsed;
   *counts = made;
   return BUSLOG_WRITER_OK;
 }

@@ -119,6 +119,35 @@ void PrintRemoved(BuslogWriter* writer, const BuslogWriterCounts& counts) {
   }
 }
 
+bool Selecting(const LoggerRequest& request) {
+  return request.filter != nullptr || request.trigger != nullptr || request.startTrigger != nullptr ||
+         request.stopTrigger != nullptr;
+}
+
+// Frames read that were meant to be left out: by the filter, or outside
+// every trigger window.
+uint64_t LeftOut(BuslogWriter* writer) {
+  BuslogWriterSelectionCounts selection;
+  BuslogWriterGetSelectionCounts(writer, &selection);
+  return selection.framesFiltered + selection.framesOutside;
+}
+
+// "  left out        120 (by the filter 100, outside the trigger windows 20)"
+// and the windows with their pre-trigger buffer.
+void PrintSelection(BuslogWriter* writer, const LoggerRequest& request) {
+  BuslogWriterSelectionCounts s;
+  BuslogWriterGetSelectionCounts(writer, &s);
+  Message("  left out        %llu (by the filter %llu, outside the trigger windows %llu)\n",
+          static_cast<Count>(s.framesFiltered + s.framesOutside), static_cast<Count>(s.framesFiltered),
+          static_cast<Count>(s.framesOutside));
+  if (request.trigger == nullptr && request.startTrigger == nullptr && request.stopTrigger == nullptr) return;
+  Message("  windows         %llu\n", static_cast<Count>(s.windows));
+  if (s.preBytes == 0) return;
+  Message("  pre-trigger     %llu bytes of %llu used at most; %llu frames given up, %llu of them in a window\n",
+          static_cast<Count>(s.preMostUsed), static_cast<Count>(s.preBytes), static_cast<Count>(s.framesGivenUp),
+          static_cast<Count>(s.framesGivenUpLost));
+}
+
 void PrintCounts(const RunOutcome& outcome, const BuslogWriterCounts& counts, const LossKinds& lost) {
   const ReadTotals& read = outcome.loop->totals;
   const uint64_t* by = counts.loggedByType;
@@ -147,6 +176,7 @@ void PrintSummary(BuslogWriter* writer, const RunOutcome& outcome) {
   BuslogWriterGetCounts(writer, &counts);
   LossKinds lost = KindsOfLoss(writer, counts);
   PrintCounts(outcome, counts, lost);
+  if (Selecting(*outcome.request)) PrintSelection(writer, *outcome.request);
   if (counts.markerLines > 0) {
     Message("  marker lines    %llu (the files' start, writer and interfaces; not frames)\n",
             static_cast<Count>(counts.markerLines));
@@ -178,8 +208,10 @@ int ExitStatus(BuslogWriter* writer, const RunOutcome& outcome) {
   if (outcome.readError) Message("buslog-host: %s: read error; the replay stopped early\n", outcome.traceName);
   if (outcome.stops >= 2) {
     uint64_t logged = counts.framesLogged;
+    uint64_t leftOut = LeftOut(writer);
+    uint64_t notLogged = read.frames > logged + leftOut ? read.frames - logged - leftOut : 0;
     Message("buslog-host: stopped at a second request: of %llu frames read, %llu were logged and %llu not\n",
-            static_cast<Count>(read.frames), static_cast<Count>(logged), static_cast<Count>(read.frames - logged));
+            static_cast<Count>(read.frames), static_cast<Count>(logged), static_cast<Count>(notLogged));
     status = 1;
   } else if (read.lines == 0 && !outcome.readError && outcome.stops == 0) {
     Message("buslog-host: %s held no lines; nothing was logged\n", outcome.traceName);

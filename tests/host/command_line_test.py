@@ -114,7 +114,25 @@ class CommandLineTest(unittest.TestCase):
             ("unknown option", ["replay", "x.log", "--bogus"],
              "buslog-host: unknown option --bogus (replay takes --output, --name, --overwrite, --rotate-size, "
              "--rotate-seconds, --max-files, --max-total, --queue, --module, --share, --strict, --progress, --quiet, "
-             "--report-every, --sync-every-frame, --no-markers, --time-base-per-file)"),
+             "--report-every, --sync-every-frame, --no-markers, --time-base-per-file, --filter, --trigger, "
+             "--start-trigger, --stop-trigger, --pre, --post, --pre-buffer)"),
+            # the filter and the triggers in the writer engine's words
+            ("wrong filter", ["replay", "x.log", "--filter", "12Z:7FF"],
+             "buslog-host: filter 12Z:7FF: 12Z is not an identifier: give 1 to 3 hex digits (up to 7FF), or 8 for "
+             "an extended identifier"),
+            ("empty filter", ["replay", "x.log", "--filter", ""],
+             "buslog-host: --filter is empty; give filters, as 123:7FF,400:700"),
+            ("wrong stop trigger", ["record", "--stop-trigger", "100#0|8@1+"],
+             "buslog-host: stop trigger 100#0|8@1+: a comparison (< <= > >= == !=) and a threshold must follow the "
+             "signal"),
+            ("pre without a trigger", ["replay", "x.log", "--pre", "5"],
+             "buslog-host: pre and post seconds need a trigger, a start trigger or a stop trigger"),
+            ("pre x", ["replay", "x.log", "--trigger", "7E0", "--pre", "x"],
+             "buslog-host: --pre x: give seconds from 0 to 1000000, as 10 or 0.5"),
+            ("pre-buffer without pre", ["record", "--trigger", "7E0", "--pre-buffer", "1M"],
+             "buslog-host: --pre-buffer needs --pre"),
+            ("small pre-buffer", ["record", "--trigger", "7E0", "--pre", "1", "--pre-buffer", "1k"],
+             "buslog-host: a pre-trigger buffer takes 64k bytes or more"),
             ("unknown command", ["frob"],
              "buslog-host: unknown command frob (the commands: replay, record, run, demo, convert, stats, help)"),
             ("no command", [], "buslog-host: no command given (the commands: replay, record, run, demo, convert, "

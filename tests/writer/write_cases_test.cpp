@@ -139,6 +139,29 @@ void SetFaults(const WriteCase& c, const std::string& caseId, const fs::path& fo
   SetVariable("BUSLOG_FAULT_CASE", caseId.c_str());
 }
 
+// The filter, the triggers and their windows; the texts stay in `value`,
+// which outlives the writer's opening.
+bool SelectionOption(const std::string& key, const std::string& value, BuslogWriterOptions* options) {
+  if (key == "filter") {
+    options->filter = value.c_str();
+  } else if (key == "trigger") {
+    options->trigger = value.c_str();
+  } else if (key == "start-trigger") {
+    options->startTrigger = value.c_str();
+  } else if (key == "stop-trigger") {
+    options->stopTrigger = value.c_str();
+  } else if (key == "pre") {
+    options->preSeconds = atof(value.c_str());
+  } else if (key == "post") {
+    options->postSeconds = atof(value.c_str());
+  } else if (key == "pre-buffer") {
+    EXPECT_EQ(BuslogWriterParseSize(value.c_str(), &options->preBytes, nullptr, 0), BUSLOG_WRITER_OK);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 BuslogWriterOptions CaseOptions(const WriteCase& c, int32_t mode, const std::string& module, const std::string& output) {
   BuslogWriterOptions options;
   BuslogWriterDefaults(&options);
@@ -161,7 +184,7 @@ BuslogWriterOptions CaseOptions(const WriteCase& c, int32_t mode, const std::str
       options.timeBase = value == "file" ? BUSLOG_TIME_PER_FILE : BUSLOG_TIME_PRECISE;
     } else if (key == "sync-every-frame") {
       options.syncEveryFrame = 1;
-    } else {
+    } else if (!SelectionOption(key, value, &options)) {
       ADD_FAILURE() << "unknown option " << key;
     }
   }

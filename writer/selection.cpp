@@ -1,0 +1,50 @@
+// The filter's and the triggers' word on each frame added.
+#include "selection.h"
+
+namespace buslog_writer {
+namespace {
+
+bool ReadOption(const char* text, SyntaxUse use, const char* label, bool* given, ConditionSets* sets,
+                std::string* why) {
+  *given = text != nullptr;
+  return text == nullptr || ParseConditions(text, use, label, sets, why);
+}
+
+bool Fires(ConditionSets* sets, const BuslogFrame& frame, const FrameView& view) {
+  ConditionSet* set = SetFor(sets, frame.interfaceName, frame.interfaceName != nullptr ? frame.interfaceLength : 0);
+  return set != nullptr && TriggerFires(set, view);
+}
+
+}  // namespace
+
+bool SetUpSelection(const BuslogWriterOptions& options, Selection* selection, std::string* why) {
+  *selection = Selection{};
+  return ReadOption(options.filter, SyntaxUse::kFilter, "filter", &selection->filtering, &selection->filter, why) &&
+         ReadOption(options.trigger, SyntaxUse::kTrigger, "trigger", &selection->hasTrigger, &selection->trigger,
+                    why) &&
+         ReadOption(options.startTrigger, SyntaxUse::kTrigger, "start trigger", &selection->hasStart,
+                    &selection->start, why) &&
+         ReadOption(options.stopTrigger, SyntaxUse::kTrigger, "stop trigger", &selection->hasStop, &selection->stop,
+                    why);
+}
+
+uint8_t SelectFrame(Selection* selection, const BuslogFrame& frame) {
+  if (!selection->filtering && !selection->hasTrigger && !selection->hasStart && !selection->hasStop) {
+    return kStageLog;
+  }
+  FrameView view = ViewOf(frame);
+  size_t nameLength = frame.interfaceName != nullptr ? frame.interfaceLength : 0;
+  uint8_t bits = kStageLog;
+  if (selection->filtering) {
+    const ConditionSet* set = SetFor(&selection->filter, frame.interfaceName, nameLength);
+    // An interface the filter does not name is logged whole.
+    if (set != nullptr && !FilterKeeps(*set, view)) bits = 0;
+  }
+  if (selection->hasTrigger && Fires(&selection->trigger, frame, view)) bits |= kStageTrigger;
+  if (selection->hasStart && Fires(&selection->start, frame, view)) bits |= kStageStart;
+  if (selection->hasStop && Fires(&selection->stop, frame, view)) bits |= kStageStop;
+  if ((bits & kStageLog) == 0) ++selection->filtered;
+  return bits;
+}
+
+}  // namespace buslog_writer
