@@ -41,7 +41,7 @@ struct Queue;
 
 // The most lines a frame brings: its own, and the marker lines before it
 // (start, writer, the ring's removals, records, its channel's).
-constexpr uint32_t kMaxFrameLines = 5 + kRecordsAFrame;
+constexpr uint32_t kMaxFrameLines = 6 + kRecordsAFrame;
 
 // What the caller asked for, fixed at open.
 struct Settings {

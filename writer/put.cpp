@@ -138,7 +138,7 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
       base = RenewedBase(frame.time);
       // The file's age goes on through the new base; a jump's gap is no age.
       bool jump = reason == TimeReason::kTooLate || reason == TimeReason::kClockBack;
-      if (jump) {
+      if (jump || reason == TimeReason::kBeforeBase) {
         file->ageBefore += SecondsBetween(file->time.base, file->time.latest) - SecondsBetween(base, frame.time);
       } else {
         file->ageBefore += SecondsBetween(file->time.base, base);
@@ -148,7 +148,7 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
     if (settings.markers) count += BaseLines(core, file, base, frame, out, bytes);
   }
   Elapsed since;
-  if (!TakeTime(&file->time, frame.time, &since)) ++tally->clamped;
+  bool clamped = !TakeTime(&file->time, frame.time, &since);
   if (settings.markers) count += RecordLines(core, file, tally, since, out + count, bytes);
   if (!settings.precise && since.seconds >= kPreciseSeconds && !core->storage.precisionSaid) {
     core->storage.precisionSaid = true;
@@ -162,6 +162,16 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
       char text[kMaxMarkerText];
       ChannelMarkerText(frame.channel, name, text, sizeof text);
       MarkerLine(since, text, bytes->markers[3 + kRecordsAFrame], sizeof bytes->markers[0], &out[count++]);
+    }
+  }
+  if (clamped) {
+    ++tally->clamped;
+    if (settings.markers) {
+      Elapsed before;
+      TimeSince(frame.time, file->time.base, &before);
+      char text[kMaxMarkerText];
+      ClampedText(before, text, sizeof text);
+      MarkerLine(since, text, bytes->markers[4 + kRecordsAFrame], sizeof bytes->markers[0], &out[count++]);
     }
   }
   out[count++] = FrameLine(frame, since, &bytes->frame);

@@ -190,6 +190,11 @@ void PutBuslogMarker(const LogLine& line, Output* output) {
       PutKey(output, "interface");
       PutJsonString(output, line.markerValue.text, line.markerValue.length);
       break;
+    case BuslogMarker::kClamped:
+      PutLiteral(output, ",\"buslog\":\"clamped\"");
+      PutKey(output, "earlier");
+      PutTime(output, line.startSeconds, line.startMicros, 6);
+      break;
     case BuslogMarker::kNone:
       break;
   }
