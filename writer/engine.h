@@ -63,7 +63,7 @@ struct OpenFile {
   FrameTime first;       // its first frame's time
   double ageBefore;      // seconds of it before its time base (rotation by age)
   bool writerMarked;
-  bool removalsNoted;    // the ring's removals so far said at its head
+  uint32_t removedNoted;  // the last frame of the ring's removals it has said
   std::bitset<kMaxChannels> channelMarked;
   uint64_t bytes;        // bytes of its lines, CR LF included
   uint64_t lines;

@@ -69,15 +69,17 @@ uint32_t BaseLines(Core* core, OpenFile* file, const FrameTime& base, const Fram
   return count;
 }
 
-// At a file's head, the frames the ring removed so far; then the records
-// not yet in a log (records.h), at most kRecordsAFrame.
+// At a file's head, the frames the ring removed so far, and again when the
+// ring removed more while the file was open (a full disk makes room while
+// it is written); then the records not yet in a log (records.h), at most
+// kRecordsAFrame.
 uint32_t RecordLines(Core* core, OpenFile* file, LineTally* tally, const Elapsed& since, LogLine* out,
                      FrameLinesBytes* bytes) {
   uint32_t count = 0;
   char text[kMaxMarkerText];
   const LogSet& logs = core->logs;
-  if (!file->removalsNoted && !file->hasFrame && logs.removed > 0) {
-    file->removalsNoted = true;
+  if (logs.removed > 0 && logs.removedLast > file->removedNoted) {
+    file->removedNoted = logs.removedLast;
     RemovedText(logs.removedFirst, logs.removedLast, text, sizeof text);
     MarkerLine(since, text, bytes->markers[2], sizeof bytes->markers[2], &out[count++]);
   }

@@ -17,7 +17,9 @@
 // - dropped: candump's DROPCOUNT, where it came in the input: COUNT frames
 //   on interface NAME that never reached the writer (TOTAL so far);
 // - removed: at the head of each file of a ring, every frame the ring has
-//   removed so far, first to last: what was asked, not a loss;
+//   removed so far, first to last, and again in the open file when the
+//   ring removes more while it is written (a full disk makes room): what
+//   was asked, not a loss;
 // - clamped: the frame line right after it was S.ffffff s earlier than its
 //   file's time base, and stamped +0.000000 (one time base a file only:
 //   otherwise such a frame begins a new base).
