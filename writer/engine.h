@@ -42,8 +42,8 @@ struct Queue;
 
 // The most lines a frame brings: its own, and the marker lines before it
 // (start, writer, filter, trigger, a window's open marker again, the
-// ring's removals, records, its channel's).
-constexpr uint32_t kMaxFrameLines = 8 + kRecordsAFrame;
+// ring's removals, records, its channel's, a clamped time's).
+constexpr uint32_t kMaxFrameLines = 9 + kRecordsAFrame;
 // The longest text of the filter's and the triggers' markers: with the
 // other markers a frame may bring, a frame's lines stay within one Write.
 constexpr size_t kMaxSettingsText = 400;
@@ -70,7 +70,7 @@ struct OpenFile {
   FrameTime first;       // its first frame's time
   double ageBefore;      // seconds of it before its time base (rotation by age)
   bool writerMarked;
-  bool removalsNoted;    // the ring's removals so far said at its head
+  uint32_t removedNoted;  // the last frame of the ring's removals it has said
   std::bitset<kMaxChannels> channelMarked;
   uint64_t bytes;        // bytes of its lines, CR LF included
   uint64_t lines;
@@ -214,8 +214,9 @@ enum MarkerSlot : uint32_t {
   kRemovedSlot,
   kRecordSlots,
   kChannelSlot = kRecordSlots + kRecordsAFrame,
+  kClampedSlot,
 };
-static_assert(kChannelSlot == kMaxFrameLines - 2, "a slot for each marker a frame may bring");
+static_assert(kClampedSlot == kMaxFrameLines - 2, "a slot for each marker a frame may bring");
 
 // The lines of `frame` into `out` (room for kMaxFrameLines; their bytes in
 // `bytes`), against `file` and `tally`, which they change as their Write

@@ -23,6 +23,7 @@ constexpr uint32_t kLongestFrameLines =
     (kBeforeText + 15 + 21) +                               // removed FIRST-LAST
     kRecordsAFrame * (kBeforeText + 15 + 42 + 255) +        // records: dropped COUNT TOTAL NAME
     (kBeforeText + 19 + kMaxInterfaceName) +                // channel N NAME
+    (kBeforeText + 15 + 28) +                               // clamped S.ffffff
     256 +                                                   // the frame
     2 * (kMaxFrameLines - 1);
 static_assert(kLongestFrameLines <= kLineLimit, "a frame's lines must fit one Write");
@@ -111,15 +112,17 @@ uint32_t BaseLines(Core* core, OpenFile* file, const FrameTime& base, const Fram
   return count;
 }
 
-// At a file's head, the frames the ring removed so far; then the records
-// not yet in a log (records.h), at most kRecordsAFrame.
+// At a file's head, the frames the ring removed so far, and again when the
+// ring removed more while the file was open (a full disk makes room while
+// it is written); then the records not yet in a log (records.h), at most
+// kRecordsAFrame.
 uint32_t RecordLines(Core* core, OpenFile* file, LineTally* tally, const Elapsed& since, LogLine* out,
                      FrameLinesBytes* bytes) {
   uint32_t count = 0;
   char text[kMaxMarkerText];
   const LogSet& logs = core->logs;
-  if (!file->removalsNoted && !file->hasFrame && logs.removed > 0) {
-    file->removalsNoted = true;
+  if (logs.removed > 0 && logs.removedLast > file->removedNoted) {
+    file->removedNoted = logs.removedLast;
     RemovedText(logs.removedFirst, logs.removedLast, text, sizeof text);
     AddMarker(since, text, kRemovedSlot, bytes, out, &count);
   }
@@ -180,7 +183,7 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
       base = RenewedBase(frame.time);
       // The file's age goes on through the new base; a jump's gap is no age.
       bool jump = reason == TimeReason::kTooLate || reason == TimeReason::kClockBack;
-      if (jump) {
+      if (jump || reason == TimeReason::kBeforeBase) {
         file->ageBefore += SecondsBetween(file->time.base, file->time.latest) - SecondsBetween(base, frame.time);
       } else {
         file->ageBefore += SecondsBetween(file->time.base, base);
@@ -190,7 +193,7 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
     if (settings.markers) count += BaseLines(core, file, base, frame, out, bytes);
   }
   Elapsed since;
-  if (!TakeTime(&file->time, frame.time, &since)) ++tally->clamped;
+  bool clamped = !TakeTime(&file->time, frame.time, &since);
   if (settings.markers) count += RecordLines(core, file, tally, since, out + count, bytes);
   if (!settings.precise && since.seconds >= kPreciseSeconds && !core->storage.precisionSaid) {
     core->storage.precisionSaid = true;
@@ -204,6 +207,16 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
       char text[kMaxMarkerText];
       ChannelMarkerText(frame.channel, name, text, sizeof text);
       AddMarker(since, text, kChannelSlot, bytes, out, &count);
+    }
+  }
+  if (clamped) {
+    ++tally->clamped;
+    if (settings.markers) {
+      Elapsed before;
+      TimeSince(frame.time, file->time.base, &before);
+      char text[kMaxMarkerText];
+      ClampedText(before, text, sizeof text);
+      AddMarker(since, text, kClampedSlot, bytes, out, &count);
     }
   }
   out[count++] = FrameLine(frame, since, &bytes->frame);

@@ -134,14 +134,14 @@ class CommandLineTest(unittest.TestCase):
             ("small pre-buffer", ["record", "--trigger", "7E0", "--pre", "1", "--pre-buffer", "1k"],
              "buslog-host: a pre-trigger buffer takes 64k bytes or more"),
             ("unknown command", ["frob"],
-             "buslog-host: unknown command frob (the commands: replay, record, run, demo, convert, stats, help)"),
+             "buslog-host: unknown command frob (the commands: replay, record, run, demo, convert, stats, verify, help)"),
             ("no command", [], "buslog-host: no command given (the commands: replay, record, run, demo, convert, "
-             "stats, help)"),
+             "stats, verify, help)"),
             ("replay without a trace", ["replay"], "buslog-host: replay needs a candump trace (- for standard input)"),
             ("record with an argument", ["record", "x.log"],
              "buslog-host: unexpected argument x.log (record takes none: it reads standard input)"),
             ("help of an unknown command", ["help", "frob"],
-             "buslog-host: unknown command frob (the commands: replay, record, run, demo, convert, stats, help)"),
+             "buslog-host: unknown command frob (the commands: replay, record, run, demo, convert, stats, verify, help)"),
         ]
         for name, args, line in rows:
             with self.subTest(name):
@@ -303,7 +303,15 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(status, 0, err)
         self.assertIn("buslog-host: record from standard input\n", err)
         self.assertNotIn("replay of", err)
+        # The earlier frame begins a time base of its own; with one base a
+        # file it is stamped +0.000000, and a marker line says how much earlier.
+        self.assertNotIn("earlier than", err)
+        status, _, err = self.run_host("record", "--time-base-per-file", "--output", "p.buslog",
+                                       stdin_text=open(trace).read())
+        self.assertEqual(status, 0, err)
         self.assertIn("  note: 1 frame was earlier than its time base, stamped +0.000000\n", err)
+        with open(os.path.join(self.work, "p.buslog"), "rb") as log:
+            self.assertIn(b"buslog clamped 1.000000\r\n000000002,+0.000000,", log.read())
         junk = self.write(os.path.join(self.work, "junk.log"), "not a frame\n")
         status, _, err = self.run_host("replay", junk, "--output", "j.buslog")
         self.assertEqual(status, 1, err)
