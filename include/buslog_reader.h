@@ -119,6 +119,12 @@ extern "C" {
 #define BUSLOG_MARKER_DROPPED 10     /* "buslog dropped COUNT TOTAL NAME": value is NAME */
 #define BUSLOG_MARKER_CLAMPED 11     /* "buslog clamped S.ffffff": the next line was that much earlier than its
                                         time stamp; its absoluteTime says when it was */
+#define BUSLOG_MARKER_FILTER 12      /* "buslog filter TEXT": the filter that chose the frames; value TEXT */
+#define BUSLOG_MARKER_TRIGGER 13     /* "buslog trigger TEXT": the triggers and their windows; value TEXT */
+#define BUSLOG_MARKER_WINDOW_OPEN 14 /* "buslog window open FROM AT FRAME": a trigger window from FROM; value
+                                        "AT FRAME" (FRAME "-": the trigger frame is not logged) */
+#define BUSLOG_MARKER_WINDOW_CLOSE 15 /* "buslog window close TO RANGE WHY": the window ended at TO, its frames
+                                         RANGE (or "-"); value WHY: post, stop or end */
 
 /* "No value" in the columns. */
 #define BUSLOG_NO_TIME INT64_MIN     /* time, absoluteTime */

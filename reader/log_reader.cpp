@@ -475,6 +475,77 @@ BuslogMarker ReadRecord(const Text& rest, LogLine* line) {
   return BuslogMarker::kOther;
 }
 
+// A time of a window marker (rule 14f), from `p` to `end`: UTC, or
+// S.ffffff on the source's clock.
+bool MarkerTime(const char* p, const char* end, uint64_t* seconds, uint32_t* micros) {
+  if (end - p == static_cast<ptrdiff_t>(kUtcTextLength) && end[-1] == 'Z') {
+    return ParseUtc(p, kUtcTextLength, seconds, micros);
+  }
+  unsigned fraction;
+  if (!Decimal(&p, end, 19, seconds) || end - p != 7 || *p != '.' || !Digits(p + 1, 6, &fraction)) return false;
+  *micros = fraction;
+  return true;
+}
+
+// The next blank-separated word from `*p`; false when there is none.
+bool NextWord(const char** p, const char* end, Text* word) {
+  const char* start = *p;
+  const char* blank = static_cast<const char*>(memchr(start, ' ', static_cast<size_t>(end - start)));
+  const char* stop = blank != nullptr ? blank : end;
+  if (stop == start) return false;
+  *word = Text{start, static_cast<size_t>(stop - start)};
+  *p = blank != nullptr ? blank + 1 : end;
+  return true;
+}
+
+// "FRAME" of a window's open marker: a frame number, or "-" (0).
+bool FrameOrNone(const Text& word, uint32_t* frame) {
+  if (word.length == 1 && word.text[0] == '-') {
+    *frame = 0;
+    return true;
+  }
+  const char* p = word.text;
+  uint64_t value;
+  if (!Decimal(&p, word.text + word.length, 10, &value) || p != word.text + word.length) return false;
+  *frame = static_cast<uint32_t>(value);
+  return value >= 1 && value <= UINT32_MAX;
+}
+
+// A trigger window's open and close markers (rule 14f), after "window ".
+BuslogMarker ReadWindow(const char* p, const char* end, LogLine* line) {
+  bool open = end - p > 5 && memcmp(p, "open ", 5) == 0;
+  bool close = end - p > 6 && memcmp(p, "close ", 6) == 0;
+  p += open ? 5 : 6;
+  Text time, second, third;
+  if ((!open && !close) || !NextWord(&p, end, &time) ||
+      !MarkerTime(time.text, time.text + time.length, &line->startSeconds, &line->startMicros) ||
+      !NextWord(&p, end, &second)) {
+    return BuslogMarker::kOther;
+  }
+  const char* value = second.text;
+  if (open) {
+    uint64_t atSeconds;
+    uint32_t atMicros;
+    if (!MarkerTime(second.text, second.text + second.length, &atSeconds, &atMicros) || !NextWord(&p, end, &third) ||
+        p != end || !FrameOrNone(third, &line->markerFirst)) {
+      return BuslogMarker::kOther;
+    }
+    line->markerLast = line->markerFirst;
+    line->markerValue = Text{value, static_cast<size_t>(end - value)};
+    return BuslogMarker::kWindowOpen;
+  }
+  Text why;
+  bool none = second.length == 1 && second.text[0] == '-';
+  if (none) {
+    line->markerFirst = line->markerLast = 0;
+  } else if (!FrameRange(second.text, second.text + second.length, line, &why)) {
+    return BuslogMarker::kOther;
+  }
+  if (p == end) return BuslogMarker::kOther;
+  line->markerValue = Text{p, static_cast<size_t>(end - p)};
+  return BuslogMarker::kWindowClose;
+}
+
 // Rule 14: what a marker record with frame number 0 says.
 void ReadBuslogMarker(LogLine* line) {
   const Text& text = line->record.text;
@@ -507,6 +578,14 @@ void ReadBuslogMarker(LogLine* line) {
     line->marker = BuslogMarker::kChannel;
     line->markerChannel = static_cast<int32_t>(number);
     line->markerValue = Text{p, static_cast<size_t>(end - p)};
+  } else if (StartsWith(rest, "filter ", 7) && rest.length > 7) {
+    line->marker = BuslogMarker::kFilter;
+    line->markerValue = Text{rest.text + 7, rest.length - 7};
+  } else if (StartsWith(rest, "trigger ", 8) && rest.length > 8) {
+    line->marker = BuslogMarker::kTrigger;
+    line->markerValue = Text{rest.text + 8, rest.length - 8};
+  } else if (StartsWith(rest, "window ", 7)) {
+    line->marker = ReadWindow(rest.text + 7, rest.text + rest.length, line);
   } else {
     line->marker = ReadRecord(rest, line);
   }
@@ -624,6 +703,10 @@ void UpdateLogContext(LogContext* context, const LogLine& line) {
     case BuslogMarker::kGone:
     case BuslogMarker::kRemoved:
     case BuslogMarker::kDropped:
+    case BuslogMarker::kFilter:
+    case BuslogMarker::kTrigger:
+    case BuslogMarker::kWindowOpen:
+    case BuslogMarker::kWindowClose:
     case BuslogMarker::kNone:
       break;
     case BuslogMarker::kClamped:

@@ -167,7 +167,28 @@
 //          that much earlier than its time stamp says (kClamped); its
 //          absolute time (rule 15) is moved back by it.
 //        A record of another form is kOther.
-//     f. anything else, including a channel marker of another form: a
+//     f. what a filter or trigger left in the log (a time TIME is UTC as in
+//        a, or S.ffffff on the source's own clock as in d):
+//        "filter TEXT": at each file's head, the filter (candump's syntax)
+//          that chose the frames: the frames it left out have no number
+//          (kFilter, markerValue TEXT);
+//        "trigger TEXT": at each file's head, the triggers and their
+//          windows ("pre 10 post 5; on 7E0; start ...; stop ..."): only the
+//          frames of the windows have numbers (kTrigger, markerValue TEXT);
+//        "window open FROM AT FRAME": a window from FROM on, opened by a
+//          trigger frame at AT, numbered FRAME or "-" (not logged); before
+//          the window's first line, and again at the head of each file
+//          that begins inside it (kWindowOpen: startSeconds and startMicros
+//          FROM, markerFirst FRAME or 0, markerValue "AT FRAME");
+//        "window close TO RANGE WHY": the window ended at TO, its frames
+//          numbered RANGE (FIRST-LAST, FIRST, or "-" for none), WHY "post"
+//          (the time after its last trigger passed), "stop" (a stop
+//          trigger) or "end" (the input ended; TO is its last frame)
+//          (kWindowClose: startSeconds and startMicros TO, markerFirst and
+//          markerLast RANGE or 0, markerValue WHY).
+//        Frames outside the windows were not lost: they make no gap.
+//        Another form of these is kOther.
+//     g. anything else, including a channel marker of another form: a
 //        marker kept and ignored (kOther).
 //     What the markers say holds for one file: a reader that goes on with
 //     another file forgets the start, the writer and the names.
@@ -334,6 +355,11 @@ enum class BuslogMarker : uint8_t {
   kRemoved,        // "buslog removed FIRST-LAST": markerFirst, markerLast
   kDropped,        // "buslog dropped COUNT TOTAL NAME": markerCount, markerTotal, markerValue
   kClamped,        // "buslog clamped S.ffffff": startSeconds, startMicros (how much earlier)
+  kFilter,         // "buslog filter TEXT": markerValue
+  kTrigger,        // "buslog trigger TEXT": markerValue
+  kWindowOpen,     // "buslog window open FROM AT FRAME": startSeconds, startMicros, markerFirst, markerValue
+  kWindowClose,    // "buslog window close TO RANGE WHY": startSeconds, startMicros, markerFirst, markerLast,
+                   // markerValue
 };
 
 struct LogLine {
@@ -358,11 +384,13 @@ struct LogLine {
   bool logLine;      // a log line (rule 13)
   BuslogMarker marker;     // rule 14
   uint64_t startSeconds;   // kStart: Unix time of +0.000000 from here on;
-  uint32_t startMicros;    // kClamped: how much earlier the next line was
+  uint32_t startMicros;    // kClamped: how much earlier the next line was; kWindowOpen, kWindowClose: FROM, TO
   int32_t markerChannel;   // kChannel: N
   Text markerValue;        // kWriter: program and version; kChannel: NAME; kLost: REASON;
-                           // kGone: CAUSE NAME; kDropped: NAME
-  uint32_t markerFirst;    // kLost, kGone, kRemoved: the frames FIRST to LAST
+                           // kGone: CAUSE NAME; kDropped: NAME; kFilter, kTrigger: TEXT;
+                           // kWindowOpen: AT FRAME; kWindowClose: WHY
+  uint32_t markerFirst;    // kLost, kGone, kRemoved, kWindowClose: the frames FIRST to LAST
+                           // (kWindowOpen: FRAME; 0 for "-")
   uint32_t markerLast;
   uint64_t markerCount;    // kDropped: COUNT and TOTAL
   uint64_t markerTotal;

@@ -135,6 +135,10 @@ uint8_t MarkerCode(BuslogMarker marker) {
     case BuslogMarker::kRemoved: return BUSLOG_MARKER_REMOVED;
     case BuslogMarker::kDropped: return BUSLOG_MARKER_DROPPED;
     case BuslogMarker::kClamped: return BUSLOG_MARKER_CLAMPED;
+    case BuslogMarker::kFilter: return BUSLOG_MARKER_FILTER;
+    case BuslogMarker::kTrigger: return BUSLOG_MARKER_TRIGGER;
+    case BuslogMarker::kWindowOpen: return BUSLOG_MARKER_WINDOW_OPEN;
+    case BuslogMarker::kWindowClose: return BUSLOG_MARKER_WINDOW_CLOSE;
     case BuslogMarker::kNone: break;
   }
   return BUSLOG_MARKER_NONE;
@@ -256,7 +260,9 @@ void FillRow(const BuslogReader* r, const LogLine& line, uint8_t kind, BuslogCol
     uint32_t valueLength = 0;
     if (line.marker == BuslogMarker::kWriter || line.marker == BuslogMarker::kChannel ||
         line.marker == BuslogMarker::kLost || line.marker == BuslogMarker::kGone ||
-        line.marker == BuslogMarker::kDropped) {
+        line.marker == BuslogMarker::kDropped || line.marker == BuslogMarker::kFilter ||
+        line.marker == BuslogMarker::kTrigger || line.marker == BuslogMarker::kWindowOpen ||
+        line.marker == BuslogMarker::kWindowClose) {
       valueStart = start + static_cast<uint32_t>(line.markerValue.text - record.text.text);
       valueLength = static_cast<uint32_t>(line.markerValue.length);
     }

@@ -195,6 +195,28 @@ void PutBuslogMarker(const LogLine& line, Output* output) {
       PutKey(output, "earlier");
       PutTime(output, line.startSeconds, line.startMicros, 6);
       break;
+    case BuslogMarker::kFilter:
+    case BuslogMarker::kTrigger:
+      PutLiteral(output, line.marker == BuslogMarker::kFilter ? ",\"buslog\":\"filter\",\"filter\":"
+                                                              : ",\"buslog\":\"trigger\",\"trigger\":");
+      PutJsonString(output, line.markerValue.text, line.markerValue.length);
+      break;
+    case BuslogMarker::kWindowOpen:
+      PutLiteral(output, ",\"buslog\":\"window open\"");
+      PutKey(output, "from");
+      PutTime(output, line.startSeconds, line.startMicros, 6);
+      PutKey(output, "trigger");
+      PutJsonString(output, line.markerValue.text, line.markerValue.length);
+      break;
+    case BuslogMarker::kWindowClose:
+      PutLiteral(output, ",\"buslog\":\"window close\"");
+      PutKey(output, "to");
+      PutTime(output, line.startSeconds, line.startMicros, 6);
+      PutNumber(output, "first", line.markerFirst);
+      PutNumber(output, "last", line.markerLast);
+      PutKey(output, "why");
+      PutJsonString(output, line.markerValue.text, line.markerValue.length);
+      break;
     case BuslogMarker::kNone:
       break;
   }

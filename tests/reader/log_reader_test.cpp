@@ -531,6 +531,33 @@ TEST(LogReaderTest, BuslogMarkers) {
        "none"},
       {"a buslog text without frame number", ",M,Marker  , -,OK,buslog channel 1 can0", "none"},
       {"free text, not a marker record", "000000000,+0.000000,buslog channel 1 can0", "none"},
+      // a filter's and the triggers' (rule 14f)
+      {"a filter", "000000000,+0.000000,M,Marker  , -,OK,buslog filter can0,123:7FF any,#4",
+       "filter [can0,123:7FF any,#4]"},
+      {"a filter without its text", "000000000,+0.000000,M,Marker  , -,OK,buslog filter ", "other"},
+      {"triggers", "000000000,+0.000000,M,Marker  , -,OK,buslog trigger pre 10 post 0.5; on 7E0",
+       "trigger [pre 10 post 0.5; on 7E0]"},
+      {"a window opens",
+       "000000000,+0.000000,M,Marker  , -,OK,buslog window open 2023-11-14T22:13:19.000000Z "
+       "2023-11-14T22:13:20.000000Z 5",
+       "open 1699999999.000000 5 [2023-11-14T22:13:20.000000Z 5]"},
+      {"a window opens on the source's clock, its trigger not logged",
+       "000000000,+0.000000,M,Marker  , -,OK,buslog window open 12.500000 15.500000 -", "open 12.500000 0 [15.500000 -]"},
+      {"a window closes", "000000000,+2.000000,M,Marker  , -,OK,buslog window close 2023-11-14T22:13:25.000000Z 1-14 post",
+       "close 1700000005.000000 1-14 [post]"},
+      {"a window closes with one frame", "000000000,+0.000000,M,Marker  , -,OK,buslog window close 3.000000 7 stop",
+       "close 3.000000 7-7 [stop]"},
+      {"a window closes with none", "000000000,+0.000000,M,Marker  , -,OK,buslog window close 3.000000 - end",
+       "close 3.000000 0-0 [end]"},
+      {"a window's open marker without its frame",
+       "000000000,+0.000000,M,Marker  , -,OK,buslog window open 12.500000 15.500000", "other"},
+      {"a window's open marker with a time cut",
+       "000000000,+0.000000,M,Marker  , -,OK,buslog window open 2023-11-14T22:13:19Z 15.500000 5", "other"},
+      {"a window's close marker without why", "000000000,+0.000000,M,Marker  , -,OK,buslog window close 3.000000 1-2",
+       "other"},
+      {"a window's close marker with frame 0",
+       "000000000,+0.000000,M,Marker  , -,OK,buslog window close 3.000000 0 post", "other"},
+      {"a window neither opens nor closes", "000000000,+0.000000,M,Marker  , -,OK,buslog window shut 3.000000", "other"},
   };
   static LogLine line;
   for (const Case& c : cases) {
@@ -566,6 +593,17 @@ TEST(LogReaderTest, BuslogMarkers) {
       case BuslogMarker::kClamped:
         snprintf(reading, sizeof reading, "clamped %llu.%06u", static_cast<unsigned long long>(line.startSeconds),
                  line.startMicros);
+        break;
+      case BuslogMarker::kFilter: snprintf(reading, sizeof reading, "filter [%s]", Str(line.markerValue).c_str()); break;
+      case BuslogMarker::kTrigger: snprintf(reading, sizeof reading, "trigger [%s]", Str(line.markerValue).c_str()); break;
+      case BuslogMarker::kWindowOpen:
+        snprintf(reading, sizeof reading, "open %llu.%06u %u [%s]", static_cast<unsigned long long>(line.startSeconds),
+                 line.startMicros, line.markerFirst, Str(line.markerValue).c_str());
+        break;
+      case BuslogMarker::kWindowClose:
+        snprintf(reading, sizeof reading, "close %llu.%06u %u-%u [%s]",
+                 static_cast<unsigned long long>(line.startSeconds), line.startMicros, line.markerFirst,
+                 line.markerLast, Str(line.markerValue).c_str());
         break;
     }
     EXPECT_STREQ(reading, c.reading);
