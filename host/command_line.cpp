@@ -161,8 +161,9 @@ const OptionInfo kOptionTable[] = {
     {"--post", kOptionPost, "S", "seconds from 0 up, such as 10 or 0.5",
      "with a trigger: log until S seconds after it\n"},
     {"--pre-buffer", kOptionPreBuffer, "SIZE", "a size such as 64M",
-     "memory for the frames before a trigger (default 64M; 30 bytes a\n"
-     "                      classic frame): a full one gives up the oldest, a loss in a window\n"},
+     "memory for the frames before a trigger, 30 bytes a classic frame\n"
+     "                      (default: 10,000 frames a second of --pre, at least 1M); a full\n"
+     "                      one gives up its oldest frames, a loss if a window reaches them\n"},
 };
 
 const uint32_t kLoggerOptions = kOptionOutput | kOptionName | kOptionOverwrite | kOptionRotateSize |

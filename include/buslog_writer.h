@@ -163,13 +163,14 @@ typedef struct BuslogWriterOptions {
   double preSeconds;        /* 0 to 1000000, fractions allowed; default 0 */
   double postSeconds;
   uint64_t preBytes;        /* memory for the frames before a trigger (with preSeconds > 0), taken at
-                               open: default 64 MiB, at least 64 KiB; a frame takes 22 bytes and its data */
+                               open, at least 64 KiB; a frame takes 22 bytes and its data. 0 (the
+                               default): 300,000 bytes a second of preSeconds (10,000 frames of 8
+                               bytes), at least 1 MiB */
 } BuslogWriterOptions;
 
 /* Fills `options` with the defaults: QUEUED, markers on, PRECISE, no
- * rotation, a queue of 1,000,000 frames, no filter or trigger, a
- * pre-trigger buffer of 64 MiB. Call it first: fields added in later
- * versions get their defaults this way. */
+ * rotation, a queue of 1,000,000 frames, no filter or trigger. Call it
+ * first: fields added in later versions get their defaults this way. */
 BUSLOG_WRITER_API void BuslogWriterDefaults(BuslogWriterOptions* options);
 
 /* Checks `options` as BuslogWriterOpen does, without opening anything:

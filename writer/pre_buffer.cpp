@@ -25,6 +25,13 @@ uint64_t OldestAt(const PreBuffer& buffer) {
 
 }  // namespace
 
+uint64_t DefaultPreBytes(uint64_t preMicros) {
+  constexpr uint64_t kBytesASecond = 10000 * (kHeldHeader + 8);
+  constexpr uint64_t kLeast = 1024 * 1024;
+  uint64_t bytes = preMicros / 1000000u * kBytesASecond + preMicros % 1000000u * kBytesASecond / 1000000u;
+  return bytes < kLeast ? kLeast : bytes;
+}
+
 bool MakePreBuffer(PreBuffer* buffer, uint64_t capacity) {
   *buffer = PreBuffer{};
   // Not filled in: the system gives the pages as they are written.

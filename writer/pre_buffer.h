@@ -23,9 +23,13 @@ namespace buslog_writer {
 
 // Bytes a held frame takes before its data.
 constexpr uint32_t kHeldHeader = 22;
-// The smallest block, and the size when none is asked for.
+// The smallest block.
 constexpr uint64_t kLeastPreBytes = 64 * 1024;
-constexpr uint64_t kDefaultPreBytes = 64 * 1024 * 1024;
+
+// The block when none is asked for: room for `preMicros` of 10,000 classic
+// frames of 8 bytes a second (a bus of 1 Mbit/s at full load carries
+// about 8,000), 300,000 bytes a second of --pre, and at least 1 MiB.
+uint64_t DefaultPreBytes(uint64_t preMicros);
 
 struct PreBuffer {
   std::unique_ptr<uint8_t[]> bytes;

@@ -174,7 +174,7 @@ bool SetUpStage(Stage* stage, const BuslogWriterOptions& options, bool triggers,
   s.hasStop = options.stopTrigger != nullptr;
   s.preMicros = triggers ? Micros(options.preSeconds) : 0;
   s.postMicros = triggers ? Micros(options.postSeconds) : 0;
-  s.preBytes = options.preBytes;
+  s.preBytes = options.preBytes != 0 ? options.preBytes : DefaultPreBytes(s.preMicros);
   stage->givenUp.grain = s.preMicros / 128 > 0 ? s.preMicros / 128 : 1;
   if (s.preMicros == 0) return true;
   if (!MakePreBuffer(&stage->buffer, s.preBytes)) {

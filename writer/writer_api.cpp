@@ -36,7 +36,9 @@ std::string SelectionProblem(const BuslogWriterOptions& o, Selection* selection)
   if ((o.preSeconds > 0 || o.postSeconds > 0) && !triggers) {
     return "pre and post seconds need a trigger, a start trigger or a stop trigger";
   }
-  if (o.preSeconds > 0 && o.preBytes < kLeastPreBytes) return "a pre-trigger buffer takes 64k bytes or more";
+  if (o.preSeconds > 0 && o.preBytes != 0 && o.preBytes < kLeastPreBytes) {
+    return "a pre-trigger buffer takes 64k bytes or more";
+  }
   if (selection->filter.text.size() > kMaxSettingsText) {
     return "the filter has more than " + std::to_string(kMaxSettingsText) + " characters";
   }
@@ -165,7 +167,6 @@ void BuslogWriterDefaults(BuslogWriterOptions* options) {
   options->markers = 1;
   options->timeBase = BUSLOG_TIME_PRECISE;
   options->queueFrames = 1000000;
-  options->preBytes = kDefaultPreBytes;
 }
 
 int BuslogWriterOpen(const BuslogWriterOptions* options, BuslogWriter** writer, char* error, size_t errorSize) {

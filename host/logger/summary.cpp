@@ -143,7 +143,7 @@ void PrintSelection(BuslogWriter* writer, const LoggerRequest& request) {
   if (request.trigger == nullptr && request.startTrigger == nullptr && request.stopTrigger == nullptr) return;
   Message("  windows         %llu\n", static_cast<Count>(s.windows));
   if (s.preBytes == 0) return;
-  Message("  pre-trigger     %llu bytes of %llu used at most; %llu frames given up, %llu of them in a window\n",
+  Message("  pre-trigger     at most %llu of %llu bytes held; %llu frames given up (%llu of them in a window)\n",
           static_cast<Count>(s.preMostUsed), static_cast<Count>(s.preBytes), static_cast<Count>(s.framesGivenUp),
           static_cast<Count>(s.framesGivenUpLost));
 }
