@@ -1,7 +1,7 @@
 /* Writes a deterministic candump trace of N frames for replay benchmarks:
  * two interfaces, 11-bit and 29-bit identifiers, 0 to 8 data bytes, a
- * frame every 250 microseconds.
- *   make_trace N OUT */
+ * frame every 250 microseconds (or every MICROS).
+ *   make_trace N OUT [MICROS] */
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -13,10 +13,11 @@ static unsigned Next(void) {
 }
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: make_trace N OUT\n");
+  if (argc != 3 && argc != 4) {
+    fprintf(stderr, "usage: make_trace N OUT [MICROS]\n");
     return 2;
   }
+  unsigned long long step = argc == 4 ? strtoull(argv[3], NULL, 10) : 250;
   unsigned long long frames = strtoull(argv[1], NULL, 10);
   FILE* out = fopen(argv[2], "wb");
   if (out == NULL) {
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
     }
     for (unsigned b = 0; b < length; ++b) fprintf(out, "%02X", Next() & 0xFFu);
     fputc('\n', out);
-    micros += 250;
+    micros += step;
   }
   return fclose(out) == 0 ? 0 : 1;
 }

@@ -63,7 +63,7 @@ void RunQueue(Queue* queue, Core* core) {
     size_t taken = TakeChunk(queue, core, chunk, &lastStaged);
     if (taken == 0) break;
     for (size_t i = 0; i < taken; ++i) {
-      StageFrame(core, chunk[i], Abandoned(core));
+      StageFrame(core, &chunk[i], Abandoned(core));
       lastStaged = chunk[i].sequence;
       FrameDone(queue);
     }
@@ -78,7 +78,7 @@ void RunQueue(Queue* queue, Core* core) {
     queue->head = (queue->head + 1) % queue->ring.size();
     --queue->count;
     lock.unlock();
-    StageFrame(core, frame, true);
+    StageFrame(core, &frame, true);
     lastStaged = frame.sequence;
     lock.lock();
   }

@@ -19,19 +19,17 @@ bool Fires(ConditionSets* sets, const BuslogFrame& frame, const FrameView& view)
 
 bool SetUpSelection(const BuslogWriterOptions& options, Selection* selection, std::string* why) {
   *selection = Selection{};
-  return ReadOption(options.filter, SyntaxUse::kFilter, "filter", &selection->filtering, &selection->filter, why) &&
-         ReadOption(options.trigger, SyntaxUse::kTrigger, "trigger", &selection->hasTrigger, &selection->trigger,
-                    why) &&
-         ReadOption(options.startTrigger, SyntaxUse::kTrigger, "start trigger", &selection->hasStart,
-                    &selection->start, why) &&
-         ReadOption(options.stopTrigger, SyntaxUse::kTrigger, "stop trigger", &selection->hasStop, &selection->stop,
-                    why);
+  Selection& s = *selection;
+  bool read = ReadOption(options.filter, SyntaxUse::kFilter, "filter", &s.filtering, &s.filter, why) &&
+              ReadOption(options.trigger, SyntaxUse::kTrigger, "trigger", &s.hasTrigger, &s.trigger, why) &&
+              ReadOption(options.startTrigger, SyntaxUse::kTrigger, "start trigger", &s.hasStart, &s.start, why) &&
+              ReadOption(options.stopTrigger, SyntaxUse::kTrigger, "stop trigger", &s.hasStop, &s.stop, why);
+  s.selecting = s.filtering || s.hasTrigger || s.hasStart || s.hasStop;
+  return read;
 }
 
 uint8_t SelectFrame(Selection* selection, const BuslogFrame& frame) {
-  if (!selection->filtering && !selection->hasTrigger && !selection->hasStart && !selection->hasStop) {
-    return kStageLog;
-  }
+  if (!selection->selecting) return kStageLog;
   FrameView view = ViewOf(frame);
   size_t nameLength = frame.interfaceName != nullptr ? frame.interfaceLength : 0;
   uint8_t bits = kStageLog;

@@ -24,6 +24,7 @@ enum StageBit : uint8_t {
 };
 
 struct Selection {
+  bool selecting;  // a filter or a trigger is set: SelectFrame has a word
   bool filtering;
   ConditionSets filter;
   bool hasTrigger, hasStart, hasStop;

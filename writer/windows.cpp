@@ -165,6 +165,35 @@ void Hold(Stage* stage, const Frame& frame) {
   if (stage->buffer.mostUsed > stage->counts.preMostUsed) stage->counts.preMostUsed = stage->buffer.mostUsed;
 }
 
+// A frame when triggers are set: in a window, opening one, or held.
+void StageWindowed(Core* core, Frame* frame, bool lose) {
+  Stage& stage = core->stage;
+  if (!stage.started) {
+    stage.started = true;
+    stage.latest = frame->time;
+    // A stop trigger alone: logging from the first frame to the stop.
+    if (stage.settings.hasStop && !stage.settings.hasStart) frame->stage |= kStageStart;
+  }
+  stage.latest = Later(stage.latest, frame->time);
+  Window& window = stage.window;
+  if (window.open && !window.untilStop && Earlier(window.end, frame->time)) {
+    window.open = false;
+    window.closing = true;
+    window.mergeUntil = LaterBy(window.end, stage.settings.preMicros);
+  }
+  if (window.open) {
+    Extend(&stage, *frame);
+    if ((frame->stage & kStageLog) != 0) Emit(core, frame, frame->sequence, lose);
+    return;
+  }
+  if (window.closing && Earlier(window.mergeUntil, frame->time)) WriteClose(core, window.end, window.why);
+  if ((frame->stage & (kStageTrigger | kStageStart)) != 0) {
+    OpenWindow(core, frame, lose);
+    return;
+  }
+  Hold(&stage, *frame);
+}
+
 }  // namespace
 
 bool SetUpStage(Stage* stage, const BuslogWriterOptions& options, bool triggers, std::string* why) {
@@ -184,40 +213,14 @@ bool SetUpStage(Stage* stage, const BuslogWriterOptions& options, bool triggers,
   return true;
 }
 
-void StageFrame(Core* core, Frame frame, bool lose) {
-  Stage& stage = core->stage;
-  if (frame.type == kDropsItem) {
-    PutFrame(core, frame);
-    return;
+void StageFrame(Core* core, Frame* frame, bool lose) {
+  if (frame->type == kDropsItem) {
+    PutFrame(core, *frame);
+  } else if (core->stage.settings.on) {
+    StageWindowed(core, frame, lose);
+  } else if ((frame->stage & kStageLog) != 0) {
+    Emit(core, frame, frame->sequence, lose);
   }
-  if (!stage.settings.on) {
-    if ((frame.stage & kStageLog) != 0) Emit(core, &frame, frame.sequence, lose);
-    return;
-  }
-  if (!stage.started) {
-    stage.started = true;
-    stage.latest = frame.time;
-    // A stop trigger alone: logging from the first frame to the stop.
-    if (stage.settings.hasStop && !stage.settings.hasStart) frame.stage |= kStageStart;
-  }
-  stage.latest = Later(stage.latest, frame.time);
-  Window& window = stage.window;
-  if (window.open && !window.untilStop && Earlier(window.end, frame.time)) {
-    window.open = false;
-    window.closing = true;
-    window.mergeUntil = LaterBy(window.end, stage.settings.preMicros);
-  }
-  if (window.open) {
-    Extend(&stage, frame);
-    if ((frame.stage & kStageLog) != 0) Emit(core, &frame, frame.sequence, lose);
-    return;
-  }
-  if (window.closing && Earlier(window.mergeUntil, frame.time)) WriteClose(core, window.end, window.why);
-  if ((frame.stage & (kStageTrigger | kStageStart)) != 0) {
-    OpenWindow(core, &frame, lose);
-    return;
-  }
-  Hold(&stage, frame);
 }
 
 void EndWindows(Core* core) {

@@ -93,7 +93,7 @@ bool SetUpStage(Stage* stage, const BuslogWriterOptions& options, bool triggers,
 // One frame from an Add (stage bits and sequence set; a drop report goes
 // straight on). `lose`: a second stop came; the frames that would be
 // logged are numbered and lost "left at a second stop".
-void StageFrame(Core* core, Frame frame, bool lose);
+void StageFrame(Core* core, Frame* frame, bool lose);
 
 // No more frames: the open window closes at the latest frame, the last
 // close marker is written with the records owed, and what the buffer still

@@ -142,7 +142,7 @@ void CollectGoneLogs(Core* core) {
 namespace buslog_writer {
 
 bool SelectAndTake(BuslogWriter* writer, const BuslogFrame& frame, Frame* out) {
-  uint8_t bits = SelectFrame(&writer->selection, frame);
+  uint8_t bits = writer->selection.selecting ? SelectFrame(&writer->selection, frame) : uint8_t{kStageLog};
   if (bits == 0) return false;
   TakeFrame(frame, out);
   out->number = 0;
@@ -232,7 +232,7 @@ int BuslogWriterAdd(BuslogWriter* writer, const BuslogFrame* frame) {
   std::lock_guard<std::mutex> lock(writer->direct);
   if (writer->inputEnded) return BUSLOG_WRITER_CLOSED;
   Frame taken;
-  if (SelectAndTake(writer, *frame, &taken)) StageFrame(core, taken, false);
+  if (SelectAndTake(writer, *frame, &taken)) StageFrame(core, &taken, false);
   return core->storage.givenUp ? BUSLOG_WRITER_GAVE_UP : BUSLOG_WRITER_OK;
 }
 
@@ -257,7 +257,7 @@ int BuslogWriterAddDrops(BuslogWriter* writer, const char* interfaceName, uint32
   if (writer->inputEnded) return BUSLOG_WRITER_CLOSED;
   Frame drops;
   fill(&drops);
-  StageFrame(core, drops, false);
+  StageFrame(core, &drops, false);
   return BUSLOG_WRITER_OK;
 }
 
