@@ -273,16 +273,16 @@ const char* TakeValue(const OptionInfo& option, const char* value, Options* opti
     }
     case kOptionMaxTotal:
       return ParseSize(value, &options->maxTotal) ? nullptr : "give a size above 0, as 500M or 2G";
-    case kOptionFilter: return TakeText(value, &options->filter, "give filters, as 123:7FF,400:700");
-    case kOptionTrigger: return TakeText(value, &options->trigger, "give trigger items, as 7E0");
-    case kOptionStartTrigger: return TakeText(value, &options->startTrigger, "give trigger items, as 100#01/01");
-    case kOptionStopTrigger: return TakeText(value, &options->stopTrigger, "give trigger items, as 100#00/01");
+    case kOptionFilter: return TakeText(value, &options->selection.filter, "give filters, as 123:7FF,400:700");
+    case kOptionTrigger: return TakeText(value, &options->selection.trigger, "give trigger items, as 7E0");
+    case kOptionStartTrigger: return TakeText(value, &options->selection.startTrigger, "give trigger items, as 100#01/01");
+    case kOptionStopTrigger: return TakeText(value, &options->selection.stopTrigger, "give trigger items, as 100#00/01");
     case kOptionPre:
-      return ParseWindowSeconds(value, &options->preSeconds) ? nullptr : "give seconds from 0 to 1000000, as 10 or 0.5";
+      return ParseWindowSeconds(value, &options->selection.preSeconds) ? nullptr : "give seconds from 0 to 1000000, as 10 or 0.5";
     case kOptionPost:
-      return ParseWindowSeconds(value, &options->postSeconds) ? nullptr : "give seconds from 0 to 1000000, as 10 or 0.5";
+      return ParseWindowSeconds(value, &options->selection.postSeconds) ? nullptr : "give seconds from 0 to 1000000, as 10 or 0.5";
     case kOptionPreBuffer:
-      return ParseSize(value, &options->preBytes) ? nullptr : "give a size of 64k or more, as 64M";
+      return ParseSize(value, &options->selection.preBytes) ? nullptr : "give a size of 64k or more, as 64M";
     default:
       return nullptr;
   }
@@ -293,13 +293,13 @@ bool IsHelpFlag(const char* arg) { return strcmp(arg, "--help") == 0 || strcmp(a
 // The filter and the triggers as the writer engine reads them: a wrong one
 // is a wrong command line, said in the engine's words.
 bool CheckSelection(const Options& options) {
-  if ((options.given & kOptionPreBuffer) != 0 && options.preSeconds <= 0) {
+  if ((options.given & kOptionPreBuffer) != 0 && options.selection.preSeconds <= 0) {
     CommandLineError("--pre-buffer needs --pre");
     return false;
   }
   BuslogWriterOptions writer;
   BuslogWriterDefaults(&writer);
-  ApplySelection(options, &writer);
+  ApplySelection(options.selection, &writer);
   char why[1024];
   if (BuslogWriterCheckOptions(&writer, why, sizeof why) == BUSLOG_WRITER_OK) return true;
   CommandLineError("%s", why);
@@ -308,14 +308,14 @@ bool CheckSelection(const Options& options) {
 
 }  // namespace
 
-void ApplySelection(const Options& options, BuslogWriterOptions* writer) {
-  writer->filter = options.filter;
-  writer->trigger = options.trigger;
-  writer->startTrigger = options.startTrigger;
-  writer->stopTrigger = options.stopTrigger;
-  writer->preSeconds = options.preSeconds;
-  writer->postSeconds = options.postSeconds;
-  if (options.preBytes != 0) writer->preBytes = options.preBytes;
+void ApplySelection(const SelectionOptions& selection, BuslogWriterOptions* writer) {
+  writer->filter = selection.filter;
+  writer->trigger = selection.trigger;
+  writer->startTrigger = selection.startTrigger;
+  writer->stopTrigger = selection.stopTrigger;
+  writer->preSeconds = selection.preSeconds;
+  writer->postSeconds = selection.postSeconds;
+  if (selection.preBytes != 0) writer->preBytes = selection.preBytes;
 }
 
 const CommandSpec* FindCommandSpec(const char* name) {

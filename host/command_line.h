@@ -58,6 +58,23 @@ struct CommandSpec {
 // The spec of replay, record, run or demo; null for any other name.
 const CommandSpec* FindCommandSpec(const char* name);
 
+// The filter, the triggers and their windows, as given: the writer engine
+// reads and checks them.
+struct SelectionOptions {
+  const char* filter;        // --filter, or null
+  const char* trigger;       // --trigger
+  const char* startTrigger;  // --start-trigger
+  const char* stopTrigger;   // --stop-trigger
+  double preSeconds;         // --pre
+  double postSeconds;        // --post
+  uint64_t preBytes;         // --pre-buffer, 0: the engine's default
+};
+
+// True when a filter or a trigger is given.
+inline bool Selecting(const SelectionOptions& s) {
+  return s.filter != nullptr || s.trigger != nullptr || s.startTrigger != nullptr || s.stopTrigger != nullptr;
+}
+
 struct Options {
   const char* command;
   const char* input;
@@ -78,19 +95,13 @@ struct Options {
   bool syncEveryFrame;       // one Write (one sync) a frame, no batches
   bool noMarkers;            // --no-markers: frames only, no marker lines
   bool timeBasePerFile;      // --time-base-per-file: one time base a file
-  const char* filter;        // --filter, or null: the writer engine reads these
-  const char* trigger;       // --trigger
-  const char* startTrigger;  // --start-trigger
-  const char* stopTrigger;   // --stop-trigger
-  double preSeconds;         // --pre
-  double postSeconds;        // --post
-  uint64_t preBytes;         // --pre-buffer, 0: the engine's default
+  SelectionOptions selection;  // --filter, --trigger, ...
   uint32_t given;            // the OptionBits the command line gave
 };
 
-// The filter, the triggers and their windows from the command line into
-// the writer engine's options (which reads and checks them).
-void ApplySelection(const Options& options, BuslogWriterOptions* writer);
+// The filter, the triggers and their windows into the writer engine's
+// options.
+void ApplySelection(const SelectionOptions& selection, BuslogWriterOptions* writer);
 
 enum class ParseResult {
   kRun,

@@ -43,7 +43,7 @@ measure() {
   held=$(sed -n 's/^  pre-trigger *//p' "$shm/err.txt")
   printf '%-34s %8.1f MB peak  %9s wall  %s\n' "$label" "$(awk -v k="$rss" 'BEGIN { print k / 1024 }')" "$wall" \
     "${held:-}"
-  grep -E '^  (frames logged|missing|left out)' "$shm/err.txt" | head -3 | sed 's/^/    /'
+  grep -E '^  (frames logged|missing|left out)' "$shm/err.txt" | head -3 | sed 's/^/    /' || true
 }
 
 host="$shm/buslog-host"

@@ -44,13 +44,7 @@ BuslogWriterOptions WriterOptions(const char* module, const LoggerRequest& reque
   options.maxTotal = request.maxTotal;
   options.queueFrames = request.queueFrames;
   if (!live) options.interrupted = ReplayInterrupted;
-  options.filter = request.filter;
-  options.trigger = request.trigger;
-  options.startTrigger = request.startTrigger;
-  options.stopTrigger = request.stopTrigger;
-  options.preSeconds = request.preSeconds;
-  options.postSeconds = request.postSeconds;
-  if (request.preBytes != 0) options.preBytes = request.preBytes;
+  ApplySelection(request.selection, &options);
   return options;
 }
 
@@ -93,13 +87,7 @@ LoggerRequest MakeLoggerRequest(const Options& options, const char* input) {
   request.queueFrames = options.queueFrames;
   request.markers = !options.noMarkers;
   request.timeBasePerFile = options.timeBasePerFile;
-  request.filter = options.filter;
-  request.trigger = options.trigger;
-  request.startTrigger = options.startTrigger;
-  request.stopTrigger = options.stopTrigger;
-  request.preSeconds = options.preSeconds;
-  request.postSeconds = options.postSeconds;
-  request.preBytes = options.preBytes;
+  request.selection = options.selection;
   return request;
 }
 

@@ -30,13 +30,7 @@ struct LoggerRequest {
   uint64_t queueFrames;
   bool markers;            // marker lines in every file (not --no-markers)
   bool timeBasePerFile;    // --time-base-per-file: the module's own time column
-  const char* filter;      // --filter, --trigger, --start-trigger, --stop-trigger, or null
-  const char* trigger;
-  const char* startTrigger;
-  const char* stopTrigger;
-  double preSeconds;       // --pre, --post
-  double postSeconds;
-  uint64_t preBytes;       // --pre-buffer; 0: the engine's default
+  SelectionOptions selection;  // --filter, --trigger, ...
 };
 
 // The request for the logger from the command line, with `input` (a path or

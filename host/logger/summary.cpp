@@ -119,11 +119,6 @@ void PrintRemoved(BuslogWriter* writer, const BuslogWriterCounts& counts) {
   }
 }
 
-bool Selecting(const LoggerRequest& request) {
-  return request.filter != nullptr || request.trigger != nullptr || request.startTrigger != nullptr ||
-         request.stopTrigger != nullptr;
-}
-
 // Frames read that were meant to be left out: by the filter, or outside
 // every trigger window.
 uint64_t LeftOut(BuslogWriter* writer) {
@@ -140,7 +135,8 @@ void PrintSelection(BuslogWriter* writer, const LoggerRequest& request) {
   Message("  left out        %llu (by the filter %llu, outside the trigger windows %llu)\n",
           static_cast<Count>(s.framesFiltered + s.framesOutside), static_cast<Count>(s.framesFiltered),
           static_cast<Count>(s.framesOutside));
-  if (request.trigger == nullptr && request.startTrigger == nullptr && request.stopTrigger == nullptr) return;
+  const SelectionOptions& selection = request.selection;
+  if (selection.trigger == nullptr && selection.startTrigger == nullptr && selection.stopTrigger == nullptr) return;
   Message("  windows         %llu\n", static_cast<Count>(s.windows));
   if (s.preBytes == 0) return;
   Message("  pre-trigger     at most %llu of %llu bytes held; %llu frames given up (%llu of them in a window)\n",
@@ -176,7 +172,7 @@ void PrintSummary(BuslogWriter* writer, const RunOutcome& outcome) {
   BuslogWriterGetCounts(writer, &counts);
   LossKinds lost = KindsOfLoss(writer, counts);
   PrintCounts(outcome, counts, lost);
-  if (Selecting(*outcome.request)) PrintSelection(writer, *outcome.request);
+  if (Selecting(outcome.request->selection)) PrintSelection(writer, *outcome.request);
   if (counts.markerLines > 0) {
     Message("  marker lines    %llu (the files' start, writer and interfaces; not frames)\n",
             static_cast<Count>(counts.markerLines));
