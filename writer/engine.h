@@ -34,7 +34,7 @@
 #include "records.h"
 #include "time_base.h"
 #include "trouble.h"
-#include "windows.h"
+#include "stage.h"
 
 namespace buslog_writer {
 

@@ -1,6 +1,6 @@
 // QUEUED: the caller's Add copies the frame into a bounded queue and
 // returns (a frame the filter leaves out is not queued); a thread of the
-// writer takes the frames at hand, numbers them (windows.h) and logs them,
+// writer takes the frames at hand, numbers them (stage.h) and logs them,
 // writing the batch as soon as the queue is empty (nothing waits for a
 // batch to fill, and there is no timer), so a frame waits for at most the
 // Write in progress and its own. While the log falls behind, the queue

@@ -47,7 +47,7 @@ struct Record {
   uint64_t count;     // kDropped
   uint64_t total;
   std::string words;  // kLost: the reason; kGone: "deleted NAME"; kDropped: the interface;
-                      // kWindowOpen, kWindowClose: what follows "open " or "close " (windows.h)
+                      // kWindowOpen, kWindowClose: what follows "open " or "close " (stage.h)
 };
 
 struct Records {
@@ -63,7 +63,7 @@ constexpr size_t kRecordsAFrame = 4;
 void RecordLost(Records* records, uint32_t first, uint32_t last, const std::string& reason);
 void RecordGone(Records* records, uint32_t first, uint32_t last, bool deleted, const std::string& path);
 void RecordDropped(Records* records, uint64_t count, uint64_t total, const std::string& interfaceName);
-// A trigger window's open or close marker (windows.h): "buslog window open
+// A trigger window's open or close marker (stage.h): "buslog window open
 // " or "buslog window close " and `words`.
 void RecordWindow(Records* records, RecordKind kind, const std::string& words);
 

@@ -4,7 +4,7 @@
 // allocation; under the lock that orders the Adds, so a signal's state
 // follows the frames in their order. A frame the filter leaves out and no
 // trigger looks at goes no further: no number, no queue, no channel. The
-// windows themselves are the core's (windows.h).
+// windows themselves are the core's (stage.h).
 #pragma once
 
 #include <cstdint>

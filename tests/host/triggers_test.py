@@ -101,7 +101,8 @@ class TriggersTest(unittest.TestCase):
     def run_host(self, *args, input=None):
         result = subprocess.run(([EMULATOR] if EMULATOR else []) + [HOST] + [str(a) for a in args], cwd=self.dir,
                                 input=input, capture_output=True, timeout=120)
-        return result.returncode, result.stderr.decode(errors="replace")
+        # Standard error under Wine ends its lines with CR LF.
+        return result.returncode, result.stderr.decode(errors="replace").replace("\r\n", "\n")
 
     def path(self, name):
         return os.path.join(self.dir, name)

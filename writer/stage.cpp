@@ -1,5 +1,5 @@
 // Numbering, and the trigger windows.
-#include "windows.h"
+#include "stage.h"
 
 #include <cmath>
 #include <cstdio>
