@@ -112,7 +112,8 @@ typedef struct BuslogFrame {
 enum {
   BUSLOG_WRITER_QUEUED = 0,        /* Add queues the frame and returns; a thread of the writer logs the
                                       frames at hand, several lines a Write. For live input. */
-  BUSLOG_WRITER_WRITE_THROUGH = 1, /* Add returns when the frame is on the device, or lost */
+  BUSLOG_WRITER_WRITE_THROUGH = 1, /* Add returns when the frame is on the device, or lost (a frame held
+                                      for a trigger window: when the trigger's Add returns) */
   BUSLOG_WRITER_REPLAY = 2         /* Add logs in the caller's thread, several frames a Write; a file's
                                       frames wait while the storage fails, up to 5 s, then are lost */
 };
