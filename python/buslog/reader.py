@@ -305,13 +305,22 @@ class LogFile:
 
 
 def _channel_of(shown, name):
-    """python-can's channel of a record: the interface name, a name that is
-    the channel number itself (python-can's integer channels) as that
-    number, else the number the log shows less one; None for "-"."""
+    """python-can's channel of a record: the interface name, but a name
+    that is a whole number as python writes it ("1", "-2", not "01") as
+    that number: python-can's integer channels (ASC, BLF, numbered
+    interfaces) are logged as their text; without a name the number the
+    log shows less one; None for "-"."""
     if shown == NO_CHANNEL:
         return None
-    if name is None or name == str(shown - 1):
+    if name is None:
         return shown - 1
+    if name[-1:].isdigit():
+        try:
+            number = int(name)
+        except ValueError:
+            return name
+        if str(number) == name:
+            return number
     return name
 
 
