@@ -315,6 +315,53 @@ char* FormatCandumpLine(char* out, const CandumpFrame& frame, char mark) {
   return out;
 }
 
+namespace {
+
+constexpr char kDropPrefix[] = "DROPCOUNT: dropped ";
+
+// A decimal number at `*p` (advanced past it), before `end`.
+bool TakeDecimal(const char** p, const char* end, uint64_t* value) {
+  const char* start = *p;
+  uint64_t v = 0;
+  while (*p < end && **p >= '0' && **p <= '9' && *p - start < 19) v = v * 10 + static_cast<uint64_t>(*(*p)++ - '0');
+  *value = v;
+  return *p > start;
+}
+
+// The text `word` at `*p` (advanced past it).
+bool TakeWord(const char** p, const char* end, const char* word) {
+  size_t length = strlen(word);
+  if (static_cast<size_t>(end - *p) < length || memcmp(*p, word, length) != 0) return false;
+  *p += length;
+  return true;
+}
+
+}  // namespace
+
+bool IsDropReport(const char* line, size_t length) {
+  return length >= sizeof kDropPrefix - 1 && memcmp(line, kDropPrefix, sizeof kDropPrefix - 1) == 0;
+}
+
+const char* ParseDropReport(const char* line, size_t length, DropReport* report) {
+  const char* p = line;
+  const char* end = line + length;
+  if (!TakeWord(&p, end, kDropPrefix) || !TakeDecimal(&p, end, &report->count)) return "no count of frames dropped";
+  if (!TakeWord(&p, end, " CAN frame")) return "not a count of CAN frames";
+  TakeWord(&p, end, "s");
+  if (!TakeWord(&p, end, " on '")) return "no interface";
+  const char* name = p;
+  while (p < end && *p != '\'') ++p;
+  if (p == end || p == name || static_cast<size_t>(p - name) > kMaxInterfaceName) return "no interface";
+  report->interfaceName = name;
+  report->interfaceLength = static_cast<size_t>(p - name);
+  ++p;
+  TakeWord(&p, end, " socket");
+  if (!TakeWord(&p, end, " (total drops ") || !TakeDecimal(&p, end, &report->total) || !TakeWord(&p, end, ")")) {
+    return "no total of drops";
+  }
+  return p == end ? nullptr : "text after the total of drops";
+}
+
 uint32_t BuildCanRecord(const CandumpFrame& frame, uint8_t* record) {
   uint32_t dataBytes = frame.kind == CanFrameKind::kRemote ? 0 : frame.length;
   return BuslogBuildCanRecord(record, kMaxCanRecord, frame.extended ? BUSLOG_CAN_EXTENDED : 0, frame.id,

@@ -47,6 +47,21 @@ struct CandumpFrame {
 // short reason such as "bad identifier" when the line is not a frame.
 const char* ParseCandumpLine(const char* line, size_t length, CandumpFrame* frame);
 
+// candump's report of frames the kernel dropped on a socket, a line of its
+// own among the frames (candump -d, or a full socket queue):
+//   DROPCOUNT: dropped 3 CAN frames on 'can0' socket (total drops 3)
+struct DropReport {
+  const char* interfaceName;  // points into the parsed line
+  size_t interfaceLength;
+  uint64_t count;
+  uint64_t total;
+};
+
+// True when the line (without its line end) begins as a drop report does.
+bool IsDropReport(const char* line, size_t length);
+// Parses a drop report. Returns nullptr on success, or a short reason.
+const char* ParseDropReport(const char* line, size_t length, DropReport* report);
+
 // The longest line FormatCandumpLine writes, its newline included.
 constexpr size_t kMaxCandumpLine = 256;
 

@@ -81,8 +81,19 @@ const char kStatsUsage[] =
     "  LOG... are read in order as one; - is standard input.\n"
     "  --csv   one CSV table instead of the readable one\n";
 
-}  // namespace
+const char kVerifyUsage[] =
+    "usage: buslog-host verify LOG... [--csv|--json]\n"
+    "  accounts for every frame of a run: LOG... are its files, in any order, or\n"
+    "  folders of them. Says the frames present, each gap in the frame numbers\n"
+    "  with what explains it (a loss record, a log gone, the ring's removal),\n"
+    "  the kernel's drops, and anything unexplained (a gap without a record, a\n"
+    "  cut line, a frame number twice).\n"
+    "  exit status: 0 nothing lost, 1 frames lost and every loss explained,\n"
+    "  3 anything unexplained, 2 a wrong command line\n"
+    "  --csv    one CSV table\n"
+    "  --json   one JSON object\n";
 
+}  // namespace
 
 namespace {
 
@@ -152,7 +163,7 @@ const CommandSpec kCommandSpecs[] = {
      nullptr, "none", kOptionOverwrite | kOptionModule | kOptionShare | kOptionQuiet},
 };
 
-const char kCommandList[] = "the commands: replay, record, run, demo, convert, stats, help";
+const char kCommandList[] = "the commands: replay, record, run, demo, convert, stats, verify, help";
 
 const OptionInfo* FindOption(const char* name) {
   for (const OptionInfo& option : kOptionTable) {
@@ -264,6 +275,7 @@ void PrintUsage(FILE* out) {
       "  buslog-host convert LOG... --to candump|jsonl [options]\n"
       "                                                a log as candump lines or JSON Lines\n"
       "  buslog-host stats LOG... [--csv]              frames, periods and gaps per channel and identifier\n"
+      "  buslog-host verify LOG... [--csv|--json]      is every frame of a run there, or its loss recorded?\n"
       "  buslog-host help [COMMAND]                    this text, or one command's with its options only\n"
       "                                                (also: buslog-host COMMAND --help)\n"
       "  buslog-host --version                         the version\n"
@@ -421,6 +433,35 @@ ParseResult ParseConvertOptions(int argc, char** argv, ConvertOptions* options) 
   return ParseResult::kRun;
 }
 
+
+ParseResult ParseVerifyOptions(int argc, char** argv, VerifyOptions* options) {
+  *options = VerifyOptions{};
+  for (int i = 2; i < argc; ++i) {
+    if (strcmp(argv[i], "--csv") == 0) {
+      options->csv = true;
+    } else if (strcmp(argv[i], "--json") == 0) {
+      options->json = true;
+    } else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+      fputs(kVerifyUsage, stdout);
+      return ParseResult::kHelp;
+    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      Message("buslog-host verify: unknown option %s (verify takes --csv or --json)\nsee buslog-host verify --help\n",
+              argv[i]);
+      return ParseResult::kWrong;
+    } else {
+      options->logs.push_back(argv[i]);
+    }
+  }
+  if (options->csv && options->json) {
+    Message("buslog-host verify: --csv or --json, not both\nsee buslog-host verify --help\n");
+    return ParseResult::kWrong;
+  }
+  if (options->logs.empty()) {
+    Message("buslog-host verify: no LOG given\nsee buslog-host verify --help\n");
+    return ParseResult::kWrong;
+  }
+  return ParseResult::kRun;
+}
 
 ParseResult ParseStatsOptions(int argc, char** argv, StatsOptions* options) {
   *options = StatsOptions{};

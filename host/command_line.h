@@ -121,6 +121,16 @@ struct StatsOptions {
 
 ParseResult ParseStatsOptions(int argc, char** argv, StatsOptions* options);
 
+// ---- verify LOG... [--csv|--json]
+
+struct VerifyOptions {
+  std::vector<const char*> logs;  // files of one run, in any order, or folders
+  bool csv;
+  bool json;
+};
+
+ParseResult ParseVerifyOptions(int argc, char** argv, VerifyOptions* options);
+
 // ---- values
 
 // Sizes are the writer's reading of them (sizes.h).

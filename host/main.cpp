@@ -107,6 +107,7 @@ const Command kCommands[] = {
     {"replay", ReplayCommand, nullptr, false}, {"record", RecordCommand, nullptr, false},
     {"run", RunCommand, nullptr, true},        {"demo", DemoCommand, nullptr, true},
     {"convert", nullptr, RunConvert, false},   {"stats", nullptr, RunStats, false},
+    {"verify", nullptr, RunVerify, false},
 };
 
 const Command* FindCommand(const char* name) {

@@ -122,6 +122,18 @@ enum {
   BUSLOG_BUS_NUMBERED = 128     /* kinds E and M: show the channel number */
 };
 
+/* A CAN frame as buslog's libraries describe it: the bits of the reader's
+ * frameFlags column (buslog_reader.h) and of the writer's BuslogFrame
+ * (buslog_writer.h). At most one of REMOTE, FD and ERROR; none: a classic
+ * data frame. */
+#define BUSLOG_FRAME_EXTENDED 0x01u /* 29-bit identifier (error frames: always) */
+#define BUSLOG_FRAME_REMOTE 0x02u   /* remote frame: the length code is the length asked for */
+#define BUSLOG_FRAME_FD 0x04u       /* CAN FD frame */
+#define BUSLOG_FRAME_BRS 0x08u      /* CAN FD bit rate switch (flags digit bit 0) */
+#define BUSLOG_FRAME_ESI 0x10u      /* CAN FD error state indicator (flags digit bit 1) */
+#define BUSLOG_FRAME_ERROR 0x20u    /* error frame: the identifier is the error class */
+#define BUSLOG_FRAME_SENT 0x40u     /* kind O: sent by this node (else received, kind I) */
+
 /* PutFrame's status flag: 0 shows "OK", anything else "NG". */
 enum { BUSLOG_STATUS_OK = 0, BUSLOG_STATUS_NG = 1 };
 

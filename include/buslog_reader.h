@@ -36,6 +36,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "buslog.h"
+
 #if defined(_WIN32)
 #if defined(BUSLOG_READER_BUILDING)
 #define BUSLOG_READER_API __declspec(dllexport)
@@ -90,14 +92,8 @@ extern "C" {
 #define BUSLOG_RECORD_MARKER 6
 #define BUSLOG_RECORD_GENERIC 7
 
-/* Bits of BuslogColumns.frameFlags (BUSLOG_ROW_FRAME rows). */
-#define BUSLOG_FRAME_EXTENDED 0x01u /* 29-bit identifier (error frames: always) */
-#define BUSLOG_FRAME_REMOTE 0x02u   /* remote frame: dlc is the requested length */
-#define BUSLOG_FRAME_FD 0x04u       /* CAN FD frame */
-#define BUSLOG_FRAME_BRS 0x08u      /* CAN FD bit rate switch (flags digit bit 0) */
-#define BUSLOG_FRAME_ESI 0x10u      /* CAN FD error state indicator (flags digit bit 1) */
-#define BUSLOG_FRAME_ERROR 0x20u    /* error frame: identifier is the error class */
-#define BUSLOG_FRAME_SENT 0x40u     /* kind O: sent by the writer's node (else received) */
+/* BuslogColumns.frameFlags (BUSLOG_ROW_FRAME rows): BUSLOG_FRAME_EXTENDED
+ * and the rest of buslog.h. */
 
 /* Bits of BuslogColumns.lineFlags (every row). */
 #define BUSLOG_LINE_LOG 0x01u      /* a log line: a record, an error field, or a frame number and a time stamp */
@@ -115,6 +111,12 @@ extern "C" {
 #define BUSLOG_MARKER_WRITER 3       /* "buslog writer <program> <version>": value is the rest */
 #define BUSLOG_MARKER_CHANNEL 4      /* "buslog channel N NAME": channel N, value NAME, interfaceIndex its index */
 #define BUSLOG_MARKER_OTHER 5        /* any other "buslog " marker: kept and ignored */
+#define BUSLOG_MARKER_START_RELATIVE 6 /* "buslog start relative S.ffffff": absoluteTime is the new time base,
+                                          seconds on the source's own clock, not a date */
+#define BUSLOG_MARKER_LOST 7         /* "buslog lost FIRST-LAST REASON": value is REASON */
+#define BUSLOG_MARKER_GONE 8         /* "buslog gone FIRST-LAST CAUSE NAME": value is CAUSE NAME */
+#define BUSLOG_MARKER_REMOVED 9      /* "buslog removed FIRST-LAST": frames the ring removed, as asked */
+#define BUSLOG_MARKER_DROPPED 10     /* "buslog dropped COUNT TOTAL NAME": value is NAME */
 
 /* "No value" in the columns. */
 #define BUSLOG_NO_TIME INT64_MIN     /* time, absoluteTime */
@@ -225,6 +227,72 @@ BUSLOG_READER_API const char* BuslogReaderErrorText(const BuslogReader* reader);
 BUSLOG_READER_API const char* BuslogReaderResultText(int result);
 /* BUSLOG_READER_VERSION of the library. */
 BUSLOG_READER_API uint32_t BuslogReaderVersion(void);
+
+/* ---- verifying a run's logs (reader/verify.h has the rules) ------------- */
+
+typedef struct BuslogVerification BuslogVerification;
+
+/* What a gap in the frame numbers is. */
+#define BUSLOG_GAP_REMOVED 0     /* the ring removed them, as asked: no loss */
+#define BUSLOG_GAP_LOST 1        /* a record says the writer lost them, and why */
+#define BUSLOG_GAP_GONE 2        /* a record says the log holding them went */
+#define BUSLOG_GAP_UNEXPLAINED 3 /* no record says why */
+
+/* The verdict, also verify's exit status. */
+#define BUSLOG_VERIFY_INTACT 0      /* nothing lost */
+#define BUSLOG_VERIFY_EXPLAINED 1   /* frames lost, a record explains every loss */
+#define BUSLOG_VERIFY_UNEXPLAINED 3 /* anything unexplained: a gap without a record, a cut line, a
+                                       frame number twice, a file that is no log */
+
+typedef struct BuslogVerifySummary {
+  uint32_t size;       /* sizeof(BuslogVerifySummary) as the caller was built */
+  int32_t verdict;     /* BUSLOG_VERIFY_... */
+  uint32_t numbered;   /* the highest frame number the logs name */
+  uint32_t files, gaps, drops;  /* for the getters below */
+  uint64_t present;    /* frames present, each number once */
+  uint64_t removed, lost, gone, unexplained;  /* frames of the gaps, by what they are */
+  uint64_t twice;      /* frame numbers that stand more than once */
+  uint64_t dropped;    /* frames the kernel dropped before they were numbered */
+} BuslogVerifySummary;
+
+typedef struct BuslogVerifyFile {
+  uint32_t size;
+  const char* path;    /* valid until BuslogVerificationFree */
+  const char* writer;  /* its writer marker's program and version; "" when none */
+  uint64_t lines, frames, records, malformed;
+  uint32_t firstFrame, lastFrame;  /* 0: no frame */
+  int32_t cutEnd;      /* its last line has no line end */
+  int32_t noLog;       /* it has lines, but no log line */
+} BuslogVerifyFile;
+
+typedef struct BuslogVerifyGap {
+  uint32_t size;
+  uint32_t first, last;
+  int32_t cause;       /* BUSLOG_GAP_... */
+  const char* why;     /* lost: the reason; gone: "deleted run.buslog"; else "" */
+} BuslogVerifyGap;
+
+typedef struct BuslogVerifyDrops {
+  uint32_t size;
+  const char* interfaceName;
+  uint64_t count;
+  const char* path;    /* the record's file and line */
+  uint64_t line;
+} BuslogVerifyDrops;
+
+/* Reads the `count` logs or folders at `paths` (UTF-8) as the files of one
+ * run, in any order, and accounts for its frames. BUSLOG_READER_OK with
+ * `*verification` set, or another code with one line in `error`. */
+BUSLOG_READER_API int BuslogVerify(const char* const* paths, uint32_t count, BuslogVerification** verification,
+                                   char* error, size_t errorSize);
+BUSLOG_READER_API int BuslogVerificationSummary(const BuslogVerification* verification, BuslogVerifySummary* summary);
+BUSLOG_READER_API int BuslogVerificationFile(const BuslogVerification* verification, uint32_t index,
+                                             BuslogVerifyFile* file);
+BUSLOG_READER_API int BuslogVerificationGap(const BuslogVerification* verification, uint32_t index,
+                                            BuslogVerifyGap* gap);
+BUSLOG_READER_API int BuslogVerificationDrops(const BuslogVerification* verification, uint32_t index,
+                                              BuslogVerifyDrops* drops);
+BUSLOG_READER_API void BuslogVerificationFree(BuslogVerification* verification);
 
 #ifdef __cplusplus
 }

@@ -49,6 +49,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "buslog.h"
+
 #if defined(BUSLOG_WRITER_BUILDING) && !defined(_WIN32)
 #define BUSLOG_WRITER_API __attribute__((visibility("default")))
 #else
@@ -73,31 +75,20 @@ enum {
 
 /* ---- frames ------------------------------------------------------------ */
 
-/* A frame's type. */
-enum {
-  BUSLOG_FRAME_DATA = 0,   /* classic CAN: up to 8 data bytes */
-  BUSLOG_FRAME_REMOTE = 1, /* remote request: no data, lengthCode is the length asked for (0 to 15) */
-  BUSLOG_FRAME_FD = 2,     /* CAN FD: up to 64 data bytes (padded with zero bytes to a CAN FD length) */
-  BUSLOG_FRAME_ERROR = 3   /* error frame: id is the error class (29 bits), up to 8 data bytes */
-};
-
-/* A frame's flags. */
-enum {
-  BUSLOG_FRAME_EXTENDED = 1, /* 29-bit identifier */
-  BUSLOG_FRAME_SENT = 2      /* sent by this node (kind O), else received (kind I) */
-};
-
 typedef struct BuslogFrame {
   uint64_t seconds;          /* the frame's time: whole seconds since 1970-01-01 UTC */
   uint32_t micros;           /* and microseconds, 0 to 999999 */
   uint32_t id;               /* identifier (up to 0x7FF, or 0x1FFFFFFF extended), or the error class */
-  uint8_t type;              /* BUSLOG_FRAME_DATA ... */
-  uint8_t flags;             /* BUSLOG_FRAME_EXTENDED | BUSLOG_FRAME_SENT */
-  uint8_t lengthCode;        /* remote: the length asked for; data and error frames with 8 bytes: a
-                                length code of 9 to 15 (candump's "_X") is kept, any other value is
-                                ignored; FD: ignored */
-  uint8_t fdFlags;           /* CAN FD: the flags digit, bit 0 BRS, bit 1 ESI (0 to 15) */
-  uint32_t dataLength;       /* bytes at data */
+  uint8_t flags;             /* BUSLOG_FRAME_* of buslog.h: EXTENDED, SENT, and at most one of REMOTE, FD
+                                and ERROR (none: a classic data frame) */
+  uint8_t lengthCode;        /* remote: the length asked for (0 to 15); data and error frames with 8
+                                bytes: a length code of 9 to 15 (candump's "_X") is kept, any other
+                                value is ignored; FD: ignored */
+  uint8_t fdFlags;           /* CAN FD: the flags digit the log shows (0 to 15; bit 0 BRS, bit 1 ESI);
+                                0 takes it from BUSLOG_FRAME_BRS and BUSLOG_FRAME_ESI */
+  uint8_t reserved;          /* 0 */
+  uint32_t dataLength;       /* bytes at data: up to 8 (64 for CAN FD, padded with zero bytes to a
+                                CAN FD length); a remote frame's are not read */
   const uint8_t* data;
   const char* interfaceName; /* its bytes ("can0"), not zero-terminated; null or empty: no name */
   uint32_t interfaceLength;
@@ -186,6 +177,13 @@ BUSLOG_WRITER_API int BuslogWriterOpen(const BuslogWriterOptions* options, Buslo
  * up instead. */
 BUSLOG_WRITER_API int BuslogWriterAdd(BuslogWriter* writer, const BuslogFrame* frame);
 
+/* Candump's drop report (a DROPCOUNT line): the kernel dropped `count`
+ * frames on the interface `interfaceName` (`interfaceLength` bytes) that
+ * never reached the writer, `total` so far. The log carries it as a record
+ * among the frames (buslog dropped COUNT TOTAL NAME), where it came. */
+BUSLOG_WRITER_API int BuslogWriterAddDrops(BuslogWriter* writer, const char* interfaceName, uint32_t interfaceLength,
+                                           uint64_t count, uint64_t total);
+
 /* Why BuslogWriterAdd would refuse `frame`: OK, or BAD_ARGUMENT with one
  * line in `why`, e.g. "a classic CAN frame carries at most 8 data bytes,
  * not 9". */
@@ -240,7 +238,7 @@ typedef struct BuslogWriterCounts {
   uint64_t framesLost;      /* of them lost (the losses say which and why) */
   uint64_t framesRemoved;   /* of them logged into files the ring removed: intended, not lost */
   uint64_t framesPending;   /* of them not yet written (queued, or in a batch) */
-  uint64_t loggedByType[4]; /* framesLogged by BUSLOG_FRAME_* type */
+  uint64_t loggedByType[4]; /* framesLogged by type: data, remote, CAN FD, error */
   uint64_t lines;           /* lines the module wrote, marker lines included */
   uint64_t markerLines;
   uint64_t writes;          /* module Writes */

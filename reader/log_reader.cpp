@@ -404,6 +404,74 @@ bool StartsWith(const Text& text, const char* prefix, size_t length) {
   return text.length >= length && memcmp(text.text, prefix, length) == 0;
 }
 
+// A decimal number of at most `most` digits at `p`, no leading zero but
+// for 0 itself; advances `p`.
+bool Decimal(const char** p, const char* end, size_t most, uint64_t* value) {
+  const char* start = *p;
+  uint64_t v = 0;
+  while (*p != end && IsDigit(**p) && static_cast<size_t>(*p - start) < most) v = v * 10 + static_cast<unsigned>(*(*p)++ - '0');
+  if (*p == start || (*start == '0' && *p - start > 1)) return false;
+  *value = v;
+  return true;
+}
+
+// "FIRST-LAST" or "FIRST" of frame numbers, then the end or a blank; the
+// rest after the blank.
+bool FrameRange(const char* p, const char* end, LogLine* line, Text* rest) {
+  uint64_t first, last;
+  if (!Decimal(&p, end, 10, &first) || first == 0 || first > UINT32_MAX) return false;
+  last = first;
+  if (p != end && *p == '-') {
+    ++p;
+    if (!Decimal(&p, end, 10, &last) || last < first || last > UINT32_MAX) return false;
+  }
+  if (p != end && *p++ != ' ') return false;
+  line->markerFirst = static_cast<uint32_t>(first);
+  line->markerLast = static_cast<uint32_t>(last);
+  *rest = Text{p, static_cast<size_t>(end - p)};
+  return true;
+}
+
+// "S.ffffff" of a relative start.
+bool RelativeStart(const char* p, const char* end, LogLine* line) {
+  uint64_t seconds;
+  unsigned micros;
+  if (!Decimal(&p, end, 19, &seconds) || end - p != 7 || *p != '.' || !Digits(p + 1, 6, &micros)) return false;
+  line->startSeconds = seconds;
+  line->startMicros = micros;
+  return true;
+}
+
+// "COUNT TOTAL NAME" of candump's drop report.
+bool Drops(const char* p, const char* end, LogLine* line) {
+  if (!Decimal(&p, end, 19, &line->markerCount) || p == end || *p++ != ' ') return false;
+  if (!Decimal(&p, end, 19, &line->markerTotal) || p == end || *p++ != ' ' || p == end) return false;
+  line->markerValue = Text{p, static_cast<size_t>(end - p)};
+  return true;
+}
+
+// The records of what the writer could not keep, and the drops (rule 14e).
+BuslogMarker ReadRecord(const Text& rest, LogLine* line) {
+  const char* end = rest.text + rest.length;
+  Text value = {end, 0};
+  if (StartsWith(rest, "lost ", 5)) {
+    if (FrameRange(rest.text + 5, end, line, &value) && value.length > 0) {
+      line->markerValue = value;
+      return BuslogMarker::kLost;
+    }
+  } else if (StartsWith(rest, "gone ", 5)) {
+    if (FrameRange(rest.text + 5, end, line, &value) && value.length > 0) {
+      line->markerValue = value;
+      return BuslogMarker::kGone;
+    }
+  } else if (StartsWith(rest, "removed ", 8)) {
+    if (FrameRange(rest.text + 8, end, line, &value) && value.length == 0) return BuslogMarker::kRemoved;
+  } else if (StartsWith(rest, "dropped ", 8)) {
+    if (Drops(rest.text + 8, end, line)) return BuslogMarker::kDropped;
+  }
+  return BuslogMarker::kOther;
+}
+
 // Rule 14: what a marker record with frame number 0 says.
 void ReadBuslogMarker(LogLine* line) {
   const Text& text = line->record.text;
@@ -412,7 +480,10 @@ void ReadBuslogMarker(LogLine* line) {
   if (!StartsWith(text, kPrefix, kPrefixLength)) return;
   Text rest = {text.text + kPrefixLength, text.length - kPrefixLength};
   line->marker = BuslogMarker::kOther;
-  if (StartsWith(rest, "start ", 6)) {
+  if (StartsWith(rest, "start relative ", 15)) {
+    line->marker = RelativeStart(rest.text + 15, rest.text + rest.length, line) ? BuslogMarker::kStartRelative
+                                                                                 : BuslogMarker::kStartUnread;
+  } else if (StartsWith(rest, "start ", 6)) {
     line->marker = ParseUtc(rest.text + 6, rest.length - 6, &line->startSeconds, &line->startMicros)
                        ? BuslogMarker::kStart
                        : BuslogMarker::kStartUnread;
@@ -433,6 +504,8 @@ void ReadBuslogMarker(LogLine* line) {
     line->marker = BuslogMarker::kChannel;
     line->markerChannel = static_cast<int32_t>(number);
     line->markerValue = Text{p, static_cast<size_t>(end - p)};
+  } else {
+    line->marker = ReadRecord(rest, line);
   }
 }
 
@@ -491,6 +564,7 @@ void ResetLogContext(LogContext* context) {
   context->ignoredMarkers = 0;
   context->timeBases = 0;
   context->haveStart = false;
+  context->startRelative = false;
   context->startSeconds = 0;
   context->startMicros = 0;
   context->writer.clear();
@@ -505,8 +579,10 @@ void UpdateLogContext(LogContext* context, const LogLine& line) {
   ++context->markerLines;
   switch (line.marker) {
     case BuslogMarker::kStart:
+    case BuslogMarker::kStartRelative:
       ++context->timeBases;
       context->haveStart = true;
+      context->startRelative = line.marker == BuslogMarker::kStartRelative;
       context->startSeconds = line.startSeconds;
       context->startMicros = line.startMicros;
       break;
@@ -535,6 +611,10 @@ void UpdateLogContext(LogContext* context, const LogLine& line) {
     case BuslogMarker::kOther:
       ++context->ignoredMarkers;
       break;
+    case BuslogMarker::kLost:
+    case BuslogMarker::kGone:
+    case BuslogMarker::kRemoved:
+    case BuslogMarker::kDropped:
     case BuslogMarker::kNone:
       break;
   }
@@ -601,6 +681,8 @@ void ParseLogLine(const char* text, size_t length, LogLine* line) {
   line->startMicros = 0;
   line->markerChannel = 0;
   line->markerValue = Text{text, 0};
+  line->markerFirst = line->markerLast = 0;
+  line->markerCount = line->markerTotal = 0;
   LogRecord* record = &line->record;
   record->type = RecordType::kNone;
   record->kind = 0;

@@ -302,12 +302,17 @@ struct LogRecord {
 
 // What a buslog marker line is (rule 14).
 enum class BuslogMarker : uint8_t {
-  kNone,         // not a buslog marker
-  kStart,        // "buslog start <UTC time>": startSeconds, startMicros
-  kStartUnread,  // "buslog start" with a time that cannot be read
-  kWriter,       // "buslog writer <program> <version>": markerValue
-  kChannel,      // "buslog channel N NAME": markerChannel, markerValue
-  kOther,        // any other "buslog " marker: kept and ignored
+  kNone,           // not a buslog marker
+  kStart,          // "buslog start <UTC time>": startSeconds, startMicros
+  kStartUnread,    // "buslog start" with a time that cannot be read
+  kWriter,         // "buslog writer <program> <version>": markerValue
+  kChannel,        // "buslog channel N NAME": markerChannel, markerValue
+  kOther,          // any other "buslog " marker: kept and ignored
+  kStartRelative,  // "buslog start relative S.ffffff": startSeconds, startMicros on the source's clock
+  kLost,           // "buslog lost FIRST-LAST REASON": markerFirst, markerLast, markerValue
+  kGone,           // "buslog gone FIRST-LAST CAUSE NAME": markerFirst, markerLast, markerValue (CAUSE NAME)
+  kRemoved,        // "buslog removed FIRST-LAST": markerFirst, markerLast
+  kDropped,        // "buslog dropped COUNT TOTAL NAME": markerCount, markerTotal, markerValue
 };
 
 struct LogLine {
@@ -334,7 +339,12 @@ struct LogLine {
   uint64_t startSeconds;   // kStart: Unix time of +0.000000 from here on
   uint32_t startMicros;
   int32_t markerChannel;   // kChannel: N
-  Text markerValue;        // kWriter: program and version; kChannel: NAME
+  Text markerValue;        // kWriter: program and version; kChannel: NAME; kLost: REASON;
+                           // kGone: CAUSE NAME; kDropped: NAME
+  uint32_t markerFirst;    // kLost, kGone, kRemoved: the frames FIRST to LAST
+  uint32_t markerLast;
+  uint64_t markerCount;    // kDropped: COUNT and TOTAL
+  uint64_t markerTotal;
   LogRecord record;  // kRecord
 };
 
@@ -354,7 +364,8 @@ struct LogContext {
   uint64_t ignoredMarkers;  // of those kOther and kStartUnread
   uint32_t timeBases;       // start markers read (kStart and kStartUnread)
   bool haveStart;           // the lines from here on have a known time base
-  uint64_t startSeconds;    // its Unix time
+  bool startRelative;       // on the source's own clock, not a date
+  uint64_t startSeconds;    // its Unix time (or seconds on that clock)
   uint32_t startMicros;
   std::string writer;       // "buslog-host 0.2.0"; empty when not said
   std::vector<std::pair<int32_t, std::string>> names;  // by channel, sorted

@@ -129,6 +129,11 @@ uint8_t MarkerCode(BuslogMarker marker) {
     case BuslogMarker::kWriter: return BUSLOG_MARKER_WRITER;
     case BuslogMarker::kChannel: return BUSLOG_MARKER_CHANNEL;
     case BuslogMarker::kOther: return BUSLOG_MARKER_OTHER;
+    case BuslogMarker::kStartRelative: return BUSLOG_MARKER_START_RELATIVE;
+    case BuslogMarker::kLost: return BUSLOG_MARKER_LOST;
+    case BuslogMarker::kGone: return BUSLOG_MARKER_GONE;
+    case BuslogMarker::kRemoved: return BUSLOG_MARKER_REMOVED;
+    case BuslogMarker::kDropped: return BUSLOG_MARKER_DROPPED;
     case BuslogMarker::kNone: break;
   }
   return BUSLOG_MARKER_NONE;
@@ -248,7 +253,9 @@ void FillRow(const BuslogReader* r, const LogLine& line, uint8_t kind, BuslogCol
     if (c->textLength) c->textLength[i] = static_cast<uint32_t>(text.length);
     uint32_t valueStart = start;
     uint32_t valueLength = 0;
-    if (line.marker == BuslogMarker::kWriter || line.marker == BuslogMarker::kChannel) {
+    if (line.marker == BuslogMarker::kWriter || line.marker == BuslogMarker::kChannel ||
+        line.marker == BuslogMarker::kLost || line.marker == BuslogMarker::kGone ||
+        line.marker == BuslogMarker::kDropped) {
       valueStart = start + static_cast<uint32_t>(line.markerValue.text - record.text.text);
       valueLength = static_cast<uint32_t>(line.markerValue.length);
     }

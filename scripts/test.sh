@@ -19,7 +19,8 @@ for dir in build/posix build/posix-asan build/windows; do
 done
 # Further checks that need more than CTest (each script's own header says
 # what it proves).
-for check in scripts/fuzz.sh scripts/crash-test.sh scripts/crash-ring-test.sh scripts/python-test.sh; do
+for check in scripts/fuzz.sh scripts/crash-test.sh scripts/crash-ring-test.sh scripts/power-cut-test.sh \
+  scripts/python-test.sh; do
   if [ -f "$check" ]; then
     echo "== $check"
     bash "$check" --ci || status=1

@@ -31,6 +31,7 @@
 #include "log_files.h"
 #include "markers.h"
 #include "messages.h"
+#include "records.h"
 #include "time_base.h"
 #include "trouble.h"
 
@@ -38,8 +39,9 @@ namespace buslog_writer {
 
 struct Queue;
 
-// The most lines a frame brings: its own, and up to three marker lines.
-constexpr uint32_t kMaxFrameLines = 4;
+// The most lines a frame brings: its own, and the marker lines before it
+// (start, writer, the ring's removals, records, its channel's).
+constexpr uint32_t kMaxFrameLines = 5 + kRecordsAFrame;
 
 // What the caller asked for, fixed at open.
 struct Settings {
@@ -61,6 +63,7 @@ struct OpenFile {
   FrameTime first;       // its first frame's time
   double ageBefore;      // seconds of it before its time base (rotation by age)
   bool writerMarked;
+  bool removalsNoted;    // the ring's removals so far said at its head
   std::bitset<kMaxChannels> channelMarked;
   uint64_t bytes;        // bytes of its lines, CR LF included
   uint64_t lines;
@@ -75,6 +78,7 @@ struct LineTally {
   uint64_t timeBases;   // new bases inside a file
   uint64_t timeJumps;
   uint64_t clamped;
+  uint64_t records;     // records of the list (records.h) the lines carry
 };
 
 struct Tally {
@@ -116,6 +120,7 @@ struct Core {
   LineBatch batch;
   Frame retry[kBatchLines];  // a failed batch's frames, going again alone
   Storage storage;
+  Records records;
   Tally tally;
   Queue* queue;           // QUEUED: the frames behind the one in hand
   std::atomic<bool>* abandoned;
@@ -171,18 +176,23 @@ void BatchFailed(Core* core, uint32_t firstFrame, int error);
 void BatchRetried(Core* core);
 
 // About once a second: is the open log still there under its name? When
-// not, said, its frames lost, and the next frame goes into a new file.
-void LookAtLogNow(Core* core);
+// not, said, its frames lost, and the next frame goes into a new file:
+// false.
+bool LookAtLogNow(Core* core);
 
 // Ends the open file and asks for a new one before the next line; `note`
 // says why, with the new file's name once open.
 void NewFileDue(Core* core, const std::string& note);
 
+// The records not yet in a log, written now with no frame to carry them
+// (the writer closes): into the open log, or a new one when it is due.
+void WriteOwedRecords(Core* core);
+
 // ---- the lines of a frame (put.cpp)
 
 struct FrameLinesBytes {
   FrameLineBytes frame;
-  uint8_t markers[3][BUSLOG_MARKER_RECORD_SIZE(kMaxMarkerText)];
+  uint8_t markers[kMaxFrameLines - 1][BUSLOG_MARKER_RECORD_SIZE(kMaxMarkerText)];
 };
 
 // The lines of `frame` into `out` (room for kMaxFrameLines; their bytes in

@@ -12,6 +12,11 @@ namespace buslog_writer {
 // The most data bytes a frame carries (CAN FD).
 constexpr uint32_t kMaxFrameData = 64;
 
+// A frame's type, from its flags; kDropsItem is no frame but candump's drop
+// report, queued among the frames: `id` frames dropped on its channel's
+// interface, `time.seconds` the total so far.
+enum FrameType : uint8_t { kDataFrame, kRemoteFrame, kFdFrame, kErrorFrame, kDropsItem };
+
 // The channel of a frame whose interface found none (all taken): it is lost.
 constexpr uint16_t kNoChannel = 0xFFFF;
 
@@ -33,7 +38,7 @@ struct Frame {
   uint32_t number;      // frame number, from 1, continued across files
   uint32_t id;          // identifier, or an error frame's error class
   uint16_t channel;     // by the interface's first appearance, from 0
-  uint8_t type;         // BUSLOG_FRAME_DATA, _REMOTE, _FD or _ERROR
+  uint8_t type;         // FrameType
   uint8_t flags;        // BUSLOG_FRAME_EXTENDED, BUSLOG_FRAME_SENT
   uint8_t lengthCode;   // the record's length nibble (see FrameLine)
   uint8_t fdFlags;      // CAN FD: the flags digit

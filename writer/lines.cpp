@@ -93,20 +93,20 @@ LogLine FrameLine(const Frame& frame, const Elapsed& since, FrameLineBytes* byte
   uint32_t nibble = ClassicNibble(frame);
   char* text = bytes->text;
   switch (frame.type) {
-    case BUSLOG_FRAME_REMOTE:
+    case kRemoteFrame:
       nibble = frame.lengthCode;
       memcpy(text, ",RTR", 4);
       line.textLength = 4;
       line.kind = LineKind::kRemote;
       break;
-    case BUSLOG_FRAME_FD:
+    case kFdFrame:
       nibble = frame.lengthCode;
       memcpy(text, ",FD,", 4);
       text[4] = buslog_reader::kHexDigits[frame.fdFlags & 0xF];
       line.textLength = 5;
       line.kind = LineKind::kFd;
       break;
-    case BUSLOG_FRAME_ERROR:
+    case kErrorFrame:
       extended = true;
       line.status = BUSLOG_STATUS_NG;
       line.hasError = true;

@@ -252,6 +252,10 @@ LogFileEntry* RemoveOldestOwnFile(LogSet* logs) {
     file.fate = BUSLOG_FILE_REMOVED;
     ++logs->removed;
     for (const std::pair<uint32_t, uint32_t>& run : file.runs) logs->framesRemoved += run.second - run.first + 1u;
+    if (file.firstFrame != 0) {
+      if (logs->removedFirst == 0) logs->removedFirst = file.firstFrame;
+      logs->removedLast = file.lastFrame;
+    }
     return &file;
   }
   return nullptr;

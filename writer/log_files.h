@@ -85,7 +85,9 @@ struct LogSet {
   bool createdCurrent;    // the writer created (or replaced) the open file
   std::vector<LogFileEntry> files;
   uint32_t removed;       // files removed by the ring
-  uint64_t framesRemoved; // the frames they held
+  uint64_t framesRemoved; // the frames they held,
+  uint32_t removedFirst;  // from the first
+  uint32_t removedLast;   // to the last
 };
 
 // Works out the first log's path and checks it, before anything is

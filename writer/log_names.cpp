@@ -160,6 +160,7 @@ bool PlanLogs(LogSet* logs, const char* input, std::string* error) {
   logs->createdCurrent = false;
   logs->removed = 0;
   logs->framesRemoved = 0;
+  logs->removedFirst = logs->removedLast = 0;
   logs->files.clear();
   NoteInput(logs, input);
   if (logs->moduleDirectory.empty()) {

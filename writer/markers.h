@@ -23,8 +23,9 @@
 
 namespace buslog_writer {
 
-// Room for the longest marker text: "buslog channel 256 " and a name.
-constexpr size_t kMaxMarkerText = 32 + 255 + 1;
+// Room for the longest marker text: a record's words or a channel's name
+// (255 bytes each) and what goes before them.
+constexpr size_t kMaxMarkerText = 512;
 
 // The start marker of a base at `time`; false for a time past the year
 // 9999, which a start marker cannot show (the base then has none).

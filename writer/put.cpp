@@ -40,8 +40,8 @@ std::string JumpText(Core* core, const TimeBase& base, const Frame& frame, TimeR
     TimeSince(frame.time, base.latest, &gap);
     what = "before the latest frame (the clock went back)";
   } else {
-    TimeSince(base.base, frame.time, &gap);
-    what = "after its time base, more than a time stamp can show";
+    TimeSince(base.latest, frame.time, &gap);
+    what = "after the latest frame, more than a time stamp can show";
   }
   char text[256];
   snprintf(text, sizeof text, "time jump at frame %u: %llu.%06u s %s", frame.number,
@@ -49,11 +49,12 @@ std::string JumpText(Core* core, const TimeBase& base, const Frame& frame, TimeR
   return text;
 }
 
-// The start and writer markers a new time base brings.
-uint32_t BaseLines(Core* core, OpenFile* file, const Frame& frame, LogLine* out, FrameLinesBytes* bytes) {
+// The start and writer markers a new time base at `base` brings.
+uint32_t BaseLines(Core* core, OpenFile* file, const FrameTime& base, const Frame& frame, LogLine* out,
+                   FrameLinesBytes* bytes) {
   uint32_t count = 0;
   char text[kMaxMarkerText];
-  if (StartMarkerText(frame.time, text, sizeof text)) {
+  if (StartMarkerText(base, text, sizeof text)) {
     MarkerLine(Elapsed{0, 0}, text, bytes->markers[0], sizeof bytes->markers[0], &out[count++]);
   } else if (!core->storage.pastYearSaid) {
     core->storage.pastYearSaid = true;
@@ -68,6 +69,28 @@ uint32_t BaseLines(Core* core, OpenFile* file, const Frame& frame, LogLine* out,
   return count;
 }
 
+// At a file's head, the frames the ring removed so far; then the records
+// not yet in a log (records.h), at most kRecordsAFrame.
+uint32_t RecordLines(Core* core, OpenFile* file, LineTally* tally, const Elapsed& since, LogLine* out,
+                     FrameLinesBytes* bytes) {
+  uint32_t count = 0;
+  char text[kMaxMarkerText];
+  const LogSet& logs = core->logs;
+  if (!file->removalsNoted && !file->hasFrame && logs.removed > 0) {
+    file->removalsNoted = true;
+    RemovedText(logs.removedFirst, logs.removedLast, text, sizeof text);
+    MarkerLine(since, text, bytes->markers[2], sizeof bytes->markers[2], &out[count++]);
+  }
+  const Records& records = core->records;
+  size_t next = records.committed + tally->records;
+  for (size_t i = 0; i < kRecordsAFrame && next + i < records.list.size(); ++i) {
+    RecordText(records.list[next + i], text, sizeof text);
+    MarkerLine(since, text, bytes->markers[3 + i], sizeof bytes->markers[3 + i], &out[count++]);
+    ++tally->records;
+  }
+  return count;
+}
+
 void AddLineTally(LineTally* into, const LineTally& more) {
   into->frames += more.frames;
   for (int i = 0; i < 4; ++i) into->byType[i] += more.byType[i];
@@ -76,6 +99,7 @@ void AddLineTally(LineTally* into, const LineTally& more) {
   into->timeBases += more.timeBases;
   into->timeJumps += more.timeJumps;
   into->clamped += more.clamped;
+  into->records += more.records;
 }
 
 }  // namespace
@@ -109,15 +133,23 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
       if (!jump.empty()) Say(core->messages, BUSLOG_MESSAGE_NOTE, "%s; a new time base begins", jump.c_str());
     }
     if (!file->hasFrame) file->first = frame.time;
+    FrameTime base = frame.time;
     if (file->time.set) {
+      base = RenewedBase(frame.time);
+      // The file's age goes on through the new base; a jump's gap is no age.
       bool jump = reason == TimeReason::kTooLate || reason == TimeReason::kClockBack;
-      file->ageBefore += SecondsBetween(file->time.base, jump ? file->time.latest : frame.time);
+      if (jump) {
+        file->ageBefore += SecondsBetween(file->time.base, file->time.latest) - SecondsBetween(base, frame.time);
+      } else {
+        file->ageBefore += SecondsBetween(file->time.base, base);
+      }
     }
-    BeginBase(&file->time, frame.time);
-    if (settings.markers) count += BaseLines(core, file, frame, out, bytes);
+    BeginBase(&file->time, base, frame.time);
+    if (settings.markers) count += BaseLines(core, file, base, frame, out, bytes);
   }
   Elapsed since;
   if (!TakeTime(&file->time, frame.time, &since)) ++tally->clamped;
+  if (settings.markers) count += RecordLines(core, file, tally, since, out + count, bytes);
   if (!settings.precise && since.seconds >= kPreciseSeconds && !core->storage.precisionSaid) {
     core->storage.precisionSaid = true;
     Say(core->messages, BUSLOG_MESSAGE_NOTE, "times 10 s or more after a file's first frame keep fewer than six "
@@ -129,7 +161,7 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
     if (MarkerName(*core->channels, frame.channel, name) > 0) {
       char text[kMaxMarkerText];
       ChannelMarkerText(frame.channel, name, text, sizeof text);
-      MarkerLine(since, text, bytes->markers[2], sizeof bytes->markers[2], &out[count++]);
+      MarkerLine(since, text, bytes->markers[3 + kRecordsAFrame], sizeof bytes->markers[0], &out[count++]);
     }
   }
   out[count++] = FrameLine(frame, since, &bytes->frame);
@@ -145,6 +177,12 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
 
 bool PutFrame(Core* core, const Frame& frame) {
   Storage& storage = core->storage;
+  if (frame.type == kDropsItem) {
+    char name[kMaxInterfaceName + 1] = "?";
+    if (frame.channel != kNoChannel) MarkerName(*core->channels, frame.channel, name);
+    RecordDropped(&core->records, frame.id, frame.time.seconds, name);
+    return true;
+  }
   if (frame.channel == kNoChannel) {
     LoseFrames(core, frame.number, frame.number, "more interfaces than channels", 0, true);
     return true;
@@ -183,6 +221,7 @@ bool PutFrame(Core* core, const Frame& frame) {
 
 void LinesWritten(Core* core) {
   core->committed = core->pending;
+  core->records.committed += core->batchTally.records;
   AddLineTally(&core->tally.written, core->batchTally);
   core->batchTally = LineTally{};
   LogFileEntry& file = core->logs.files.back();
@@ -205,9 +244,33 @@ void LinesWritten(Core* core) {
   }
 }
 
+namespace {
+
+// The batch's frames again, each alone, from the file's written state:
+// its Write failed (`error`), or its log went before it was written.
+void WriteEachAlone(Core* core, bool failed, int error) {
+  LineBatch& batch = core->batch;
+  core->pending = core->committed;
+  core->batchTally = LineTally{};
+  uint32_t frames = batch.frameCount;
+  memcpy(core->retry, batch.frames, frames * sizeof(Frame));
+  ClearBatch(&batch);
+  if (failed) BatchFailed(core, frames > 0 ? core->retry[0].number : 0, error);
+  for (uint32_t i = 0; i < frames; ++i) WriteAlone(core, core->retry[i], false);
+  if (failed) BatchRetried(core);
+}
+
+}  // namespace
+
 void Commit(Core* core) {
   LineBatch& batch = core->batch;
   if (batch.count == 0) return;
+  // A log deleted or moved away since the last look: the batch goes into
+  // a new file, not after it.
+  if (!LookAtLogNow(core)) {
+    WriteEachAlone(core, false, 0);
+    return;
+  }
   buslog_files::ClearSystemError();
   bool written = WriteBatch(*core->api, batch);
   int error = buslog_files::LastSystemError();
@@ -215,21 +278,13 @@ void Commit(Core* core) {
   if (written) {
     LinesWritten(core);
     ClearBatch(&batch);
-    LookAtLogNow(core);
     return;
   }
   // Nothing of the batch is in the log (or a part that could not be taken
   // back, which begins a new file): each frame again alone, kept while the
   // storage fails, so that exactly the frames given up are known, in order.
   ++core->tally.writeFailures;
-  core->pending = core->committed;
-  core->batchTally = LineTally{};
-  uint32_t frames = batch.frameCount;
-  memcpy(core->retry, batch.frames, frames * sizeof(Frame));
-  ClearBatch(&batch);
-  BatchFailed(core, frames > 0 ? core->retry[0].number : 0, error);
-  for (uint32_t i = 0; i < frames; ++i) WriteAlone(core, core->retry[i], false);
-  BatchRetried(core);
+  WriteEachAlone(core, true, error);
 }
 
 }  // namespace buslog_writer

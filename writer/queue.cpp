@@ -74,9 +74,10 @@ void RunQueue(Queue* queue, Core* core) {
     }
     MarkDone(queue, *core, DoneUpTo(*core, lastPut));
   }
-  // The batch in hand, also at a second stop; then what is left is lost.
+  // The batch in hand, also at a second stop; then what is left is lost,
+  // and the records owed are written.
   Commit(core);
-  std::lock_guard<std::mutex> lock(queue->mutex);
+  std::unique_lock<std::mutex> lock(queue->mutex);
   if (queue->count > 0) {
     uint32_t first = queue->ring[queue->head].number;
     uint32_t last = queue->ring[(queue->head + queue->count - 1) % queue->ring.size()].number;
@@ -84,6 +85,9 @@ void RunQueue(Queue* queue, Core* core) {
     lastPut = last;
     queue->count = 0;
   }
+  lock.unlock();
+  WriteOwedRecords(core);
+  lock.lock();
   queue->inHand = 0;
   queue->doneUpTo = lastPut;
   SnapshotCounts(*core, &queue->snapshot);

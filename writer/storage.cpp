@@ -247,18 +247,19 @@ void BatchRetried(Core* core) {
       core->logs.open ? core->logs.files.back().path.c_str() : "", storage.batchFrame, reason.c_str());
 }
 
-void LookAtLogNow(Core* core) {
+bool LookAtLogNow(Core* core) {
   Storage& storage = core->storage;
   double now = storage.lastClock = SteadySeconds();
-  if (now < storage.nextLook) return;
+  if (now < storage.nextLook) return true;
   storage.nextLook = now + kLookSeconds;
-  LogStillThere(core);
+  return LogStillThere(core);
 }
 
 void LoseFileFrames(Core* core, const LogFileEntry& file, const std::string& reason) {
   for (const std::pair<uint32_t, uint32_t>& run : file.runs) {
     core->tally.framesGone += run.second - run.first + 1u;
-    LoseFrames(core, run.first, run.second, reason, 0, true);
+    NoteLoss(&core->storage.losses, &core->storage.trouble, run.first, run.second, reason, 0, true);
+    RecordGone(&core->records, run.first, run.second, file.fate == BUSLOG_FILE_DELETED, file.path);
   }
   for (int i = 0; i < 4; ++i) core->tally.goneByType[i] += file.byType[i];
 }
@@ -266,6 +267,32 @@ void LoseFileFrames(Core* core, const LogFileEntry& file, const std::string& rea
 void LoseFrames(Core* core, uint32_t first, uint32_t last, const std::string& reason, int error, bool quiet) {
   if (last < first) return;
   NoteLoss(&core->storage.losses, &core->storage.trouble, first, last, reason, error, quiet);
+  RecordLost(&core->records, first, last, reason);
+}
+
+void WriteOwedRecords(Core* core) {
+  Records& records = core->records;
+  if (records.committed == records.list.size() || core->storage.givenUp || !core->settings.markers) return;
+  Commit(core);
+  if (core->storage.newFileDue && !OpenDueFile(core, 0, SteadySeconds())) return;
+  if (!core->logs.open) return;
+  Elapsed since = {0, 0};
+  if (core->committed.time.set) TimeSince(core->committed.time.base, core->committed.time.latest, &since);
+  char text[kMaxMarkerText];
+  uint8_t record[BUSLOG_MARKER_RECORD_SIZE(kMaxMarkerText)];
+  for (size_t i = records.committed; i < records.list.size(); ++i) {
+    RecordText(records.list[i], text, sizeof text);
+    LogLine line;
+    MarkerLine(since, text, record, sizeof record, &line);
+    if (!BatchTakes(core->batch, &line, 1)) Commit(core);
+    AddToBatch(&core->batch, line);
+    ++core->batchTally.records;
+    ++core->batchTally.lines;
+    ++core->batchTally.markerLines;
+    core->pending.bytes += line.length + 2u;
+    ++core->pending.lines;
+  }
+  Commit(core);
 }
 
 }  // namespace buslog_writer

@@ -25,6 +25,12 @@ TimeStep StepFor(bool precise, const TimeBase& base, const FrameTime& time, Time
   return precise ? TimeStep::kNewBase : TimeStep::kNewFile;
 }
 
+FrameTime RenewedBase(const FrameTime& time) {
+  uint64_t back = kOutOfOrderMicros / 1000000;
+  if (time.seconds < back) return FrameTime{0, 0};
+  return FrameTime{time.seconds - back, time.micros};
+}
+
 bool TakeTime(TimeBase* base, const FrameTime& time, Elapsed* since) {
   if (Earlier(base->latest, time)) base->latest = time;
   return TimeSince(base->base, time, since);

@@ -13,7 +13,10 @@
 //   anything else                                               kept
 //
 // Without marker lines there is no start marker to begin a base with: the
-// policy is PER_FILE. The first frame of a file always begins its base.
+// policy is PER_FILE. The first frame of a file begins its base; a base
+// begun later in a file lies 1 s before the frame that begins it, so that
+// the frames of other interfaces read slightly out of order after it keep
+// their times (that frame is stamped +1.000000).
 #pragma once
 
 #include <cstdint>
@@ -54,7 +57,13 @@ TimeStep StepFor(bool precise, const TimeBase& base, const FrameTime& time, Time
 // (stamped +0.000000: clamped).
 bool TakeTime(TimeBase* base, const FrameTime& time, Elapsed* since);
 
-// Begins a base at `time`.
-inline void BeginBase(TimeBase* base, const FrameTime& time) { *base = TimeBase{true, time, time}; }
+// Begins a base at `base` for a frame at `time`.
+inline void BeginBase(TimeBase* base, const FrameTime& at, const FrameTime& time) {
+  *base = TimeBase{true, at, time};
+}
+
+// Where a base begun inside a file at a frame at `time` lies: 1 s before
+// it (or at 0).
+FrameTime RenewedBase(const FrameTime& time);
 
 }  // namespace buslog_writer

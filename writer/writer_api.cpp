@@ -184,6 +184,29 @@ int BuslogWriterAdd(BuslogWriter* writer, const BuslogFrame* frame) {
   return core->storage.givenUp ? BUSLOG_WRITER_GAVE_UP : BUSLOG_WRITER_OK;
 }
 
+int BuslogWriterAddDrops(BuslogWriter* writer, const char* interfaceName, uint32_t interfaceLength, uint64_t count,
+                         uint64_t total) {
+  if (writer == nullptr || count == 0) return BUSLOG_WRITER_BAD_ARGUMENT;
+  auto fill = [&](Frame* out) {
+    *out = Frame{};
+    out->type = kDropsItem;
+    out->id = count > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(count);
+    out->time.seconds = total;
+    int32_t channel = ChannelOf(&writer->channels, interfaceName, interfaceLength);
+    out->channel = channel < 0 ? kNoChannel : static_cast<uint16_t>(channel);
+  };
+  Core* core = writer->core.get();
+  if (core->settings.mode == BUSLOG_WRITER_QUEUED) {
+    return QueueFrame(&writer->queue, fill) ? BUSLOG_WRITER_OK : BUSLOG_WRITER_CLOSED;
+  }
+  std::lock_guard<std::mutex> lock(writer->direct);
+  if (writer->inputEnded) return BUSLOG_WRITER_CLOSED;
+  Frame drops;
+  fill(&drops);
+  PutFrame(core, drops);
+  return BUSLOG_WRITER_OK;
+}
+
 int BuslogWriterFlush(BuslogWriter* writer, BuslogWriterReport* report) {
   if (writer == nullptr) return BUSLOG_WRITER_BAD_ARGUMENT;
   if (writer->core->settings.mode == BUSLOG_WRITER_QUEUED) {
@@ -227,6 +250,7 @@ int BuslogWriterClose(BuslogWriter* writer, BuslogWriterReport* report) {
       std::lock_guard<std::mutex> lock(writer->direct);
       writer->inputEnded = true;
       Commit(core);
+      WriteOwedRecords(core);
     }
     CloseLog(&core->logs);
     CollectGoneLogs(core);

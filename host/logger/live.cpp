@@ -11,6 +11,8 @@ namespace {
 
 // How often the main thread looks at the stops and the writer.
 constexpr int kLookMilliseconds = 50;
+// How long a reader woken at a stop may take to leave a read.
+constexpr int kStopWaitMilliseconds = 500;
 
 struct Reading {
   const InputFile* input;
@@ -56,13 +58,16 @@ bool ReadLive(ReadLoop* loop, const InputFile& input, Monitor* monitor, bool qui
     return true;
   }
   std::thread reader(RunReader, reading);
-  bool stopping = false;
-  while (!reading->done.load()) {
+  // After a stop the reader gets this long to leave its read.
+  int stopWait = -1;
+  while (!reading->done.load() && stopWait != 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(kLookMilliseconds));
     Look(monitor, false);
-    if (StopRequests() > 0 && !stopping) {
-      stopping = true;
-      if (!WakeInputReader(input)) break;
+    if (stopWait > 0) {
+      stopWait -= kLookMilliseconds;
+      if (stopWait < 0) stopWait = 0;
+    } else if (StopRequests() > 0 && stopWait < 0) {
+      stopWait = WakeInputReader(input) ? kStopWaitMilliseconds : 0;
     }
   }
   if (!reading->done.load()) {

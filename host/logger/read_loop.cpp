@@ -13,19 +13,21 @@ namespace {
 // Warnings printed before the rest are only counted.
 constexpr uint64_t kMaxWarnings = 20;
 
-// The frame as the writer takes it.
+}  // namespace
+
 BuslogFrame WriterFrame(const CandumpFrame& frame) {
   BuslogFrame out = {};
   out.seconds = frame.seconds;
   out.micros = frame.micros;
   out.id = frame.id;
+  uint32_t kind = 0;
   switch (frame.kind) {
-    case CanFrameKind::kData: out.type = BUSLOG_FRAME_DATA; break;
-    case CanFrameKind::kRemote: out.type = BUSLOG_FRAME_REMOTE; break;
-    case CanFrameKind::kFd: out.type = BUSLOG_FRAME_FD; break;
-    case CanFrameKind::kError: out.type = BUSLOG_FRAME_ERROR; break;
+    case CanFrameKind::kData: break;
+    case CanFrameKind::kRemote: kind = BUSLOG_FRAME_REMOTE; break;
+    case CanFrameKind::kFd: kind = BUSLOG_FRAME_FD; break;
+    case CanFrameKind::kError: kind = BUSLOG_FRAME_ERROR; break;
   }
-  out.flags = static_cast<uint8_t>((frame.extended ? BUSLOG_FRAME_EXTENDED : 0) |
+  out.flags = static_cast<uint8_t>(kind | (frame.extended ? BUSLOG_FRAME_EXTENDED : 0) |
                                    (frame.transmitted ? BUSLOG_FRAME_SENT : 0));
   out.lengthCode = frame.dlc;
   out.fdFlags = frame.fdFlags;
@@ -35,6 +37,8 @@ BuslogFrame WriterFrame(const CandumpFrame& frame) {
   out.interfaceLength = static_cast<uint32_t>(frame.interfaceLength);
   return out;
 }
+
+namespace {
 
 // A blank line (or one of blanks only) is no frame and no fault.
 bool Blank(const char* line, size_t length) {
@@ -82,6 +86,17 @@ bool TakeFrame(ReadLoop* loop, const CandumpFrame& frame) {
   return false;
 }
 
+// candump's report of frames the kernel dropped: into the log, where it
+// came; never a fault, --strict or not. False when the reading is to end.
+bool TakeDropReport(ReadLoop* loop, const DropReport& report) {
+  ++loop->totals.dropReports;
+  loop->totals.dropped += report.count;
+  if (report.count == 0) return true;
+  int result = BuslogWriterAddDrops(loop->writer, report.interfaceName, static_cast<uint32_t>(report.interfaceLength),
+                                    report.count, report.total);
+  return result != BUSLOG_WRITER_CLOSED;
+}
+
 }  // namespace
 
 void Warn(ReadLoop* loop, uint64_t lineNumber, const char* why) {
@@ -111,6 +126,11 @@ void ReadLines(ReadLoop* loop, buslog_reader::LineSource* source) {
       ++totals.malformed;
       Warn(loop, source->lineNumber, "the input ended in the middle of a line");
       return;
+    }
+    DropReport drops;
+    if (!tooLong && IsDropReport(line, length) && ParseDropReport(line, length, &drops) == nullptr) {
+      if (!TakeDropReport(loop, drops)) return;
+      continue;
     }
     const char* why = tooLong ? "line too long to be a frame" : ParseCandumpLine(line, length, &frame);
     if (why == nullptr) {

@@ -19,6 +19,8 @@ struct ReadTotals {
   uint64_t notTaken;     // of them not handed to the writer (it stopped taking frames)
   uint64_t malformed;    // lines skipped as no frame
   uint64_t tooLong;      // of them too long to be one
+  uint64_t dropReports;  // candump's DROPCOUNT lines
+  uint64_t dropped;      // the frames they say the kernel dropped
 };
 
 struct ReadLoop {
@@ -36,6 +38,10 @@ struct ReadLoop {
   void (*tick)(void* context);
   void* tickContext;
 };
+
+// A candump frame as the writer takes it.
+struct CandumpFrame;
+BuslogFrame WriterFrame(const CandumpFrame& frame);
 
 // Reads `source` to its end, a stop request, --strict's first malformed
 // line, or the writer giving up.

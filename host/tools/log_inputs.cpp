@@ -79,6 +79,32 @@ bool EndInput(LogInputs* inputs) {
 
 }  // namespace
 
+// What a buslog marker tells the summary: the first start, the records.
+void TakeMarker(LogInputs* inputs, const LogLine& line) {
+  using buslog_reader::BuslogMarker;
+  InputSummary& summary = inputs->summary;
+  switch (line.marker) {
+    case BuslogMarker::kStart:
+    case BuslogMarker::kStartRelative:
+      if (inputs->firstStart) break;
+      inputs->firstStart = true;
+      summary.haveStart = true;
+      summary.relative = line.marker == BuslogMarker::kStartRelative;
+      summary.startSeconds = line.startSeconds;
+      summary.startMicros = line.startMicros;
+      break;
+    case BuslogMarker::kStartUnread: inputs->firstStart = true; break;
+    case BuslogMarker::kLost:
+    case BuslogMarker::kGone:
+    case BuslogMarker::kRemoved:
+    case BuslogMarker::kDropped:
+      // "lost 312-548 No space left on device": the marker's text after "buslog ".
+      summary.records.emplace_back(line.record.text.text + 7, line.record.text.length - 7);
+      break;
+    default: break;
+  }
+}
+
 bool OpenLogInputs(const std::vector<const char*>& paths, LogInputs* inputs) {
   inputs->paths = paths;
   inputs->files.clear();
@@ -149,14 +175,7 @@ bool NextInputLine(LogInputs* inputs, LogLine* line) {
       BeginSummary(inputs);
     }
     if (buslog_reader::NextLogLine(&inputs->reader, line)) {
-      if (line->marker == buslog_reader::BuslogMarker::kStart && !inputs->firstStart) {
-        inputs->firstStart = true;
-        inputs->summary.haveStart = true;
-        inputs->summary.startSeconds = line->startSeconds;
-        inputs->summary.startMicros = line->startMicros;
-      } else if (line->marker == buslog_reader::BuslogMarker::kStartUnread) {
-        inputs->firstStart = true;
-      }
+      TakeMarker(inputs, *line);
       return true;
     }
     if (!EndInput(inputs)) return false;

@@ -28,8 +28,10 @@ struct InputSummary {
   uint64_t logLines;
   uint32_t timeBases;      // buslog start markers
   bool haveStart;          // the first start marker's time could be read
+  bool relative;           // it is on the source's own clock, not a date
   uint64_t startSeconds;   // the first start marker's time
   uint32_t startMicros;
+  std::vector<std::string> records;  // its loss records and drop reports, as they say them
   std::string writer;
   std::vector<std::pair<int32_t, std::string>> names;
 };

@@ -1,4 +1,4 @@
-// buslog-host's commands that read logs back (convert, stats). They need
+// buslog-host's commands that read logs back (convert, stats, verify). They need
 // no module: main() hands them the command line before it loads one.
 #pragma once
 
@@ -14,6 +14,9 @@ namespace buslog_host {
 // written, 2 a wrong command line); argv[1] is the command's name.
 int RunConvert(int argc, char** argv);
 int RunStats(int argc, char** argv);
+// verify: 0 nothing lost, 1 lost and explained, 3 anything unexplained (a
+// log that cannot be read too), 2 a wrong command line.
+int RunVerify(int argc, char** argv);
 
 // Output written in large blocks. An output file is created only when its
 // first bytes go out (or by FinishOutput), so that a tool that stops on an

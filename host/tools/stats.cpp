@@ -204,9 +204,10 @@ void PrintCsv(const LogStats& stats, const std::vector<InputSummary>& inputs) {
     if (in.haveStart) {
       char start[32];
       PrintSeconds(start, sizeof start, static_cast<int64_t>(in.startSeconds) * 1000000 + in.startMicros);
-      printf("start,,,,,,,%s,,,\n", start);
+      printf("start,%s,,,,,,%s,,,\n", in.relative ? "relative" : "", start);
     }
     if (!in.writer.empty()) printf("writer,,,,,%s,,,,,\n", CsvField(in.writer).c_str());
+    for (const std::string& text : in.records) printf("record,,,,,%s,,,,,\n", CsvField(text).c_str());
     for (const auto& name : in.names) printf("interface,,CAN,%d,,%s,,,,,\n", name.first, CsvField(name.second).c_str());
   }
   for (const IdStats& s : SortedRows(stats.ids)) {
@@ -221,11 +222,18 @@ void PrintCsv(const LogStats& stats, const std::vector<InputSummary>& inputs) {
   }
 }
 
+// The records a summary shows a log; `verify` accounts for all of them.
+constexpr size_t kMostRecords = 20;
+
 // What each input's markers said.
 void PrintInputs(const std::vector<InputSummary>& inputs) {
   for (const InputSummary& in : inputs) {
     printf("%s\n", in.name.c_str());
-    if (in.haveStart) {
+    if (in.haveStart && in.relative) {
+      printf("  start           %llu.%06u s on the source's own clock (no date)%s\n",
+             static_cast<Count>(in.startSeconds), in.startMicros,
+             in.timeBases > 1 ? "; later start markers begin new time bases" : "");
+    } else if (in.haveStart) {
       char utc[buslog_reader::kUtcTextLength + 1];
       buslog_reader::FormatUtc(in.startSeconds, in.startMicros, utc);
       printf("  start           %s (%llu.%06u)%s\n", utc, static_cast<Count>(in.startSeconds), in.startMicros,
@@ -235,6 +243,10 @@ void PrintInputs(const std::vector<InputSummary>& inputs) {
     }
     if (!in.writer.empty()) printf("  writer          %s\n", in.writer.c_str());
     for (const auto& name : in.names) printf("  interface       %s -> channel %d\n", name.second.c_str(), name.first);
+    for (size_t i = 0; i < in.records.size() && i < kMostRecords; ++i) {
+      printf("  record          %s\n", in.records[i].c_str());
+    }
+    if (in.records.size() > kMostRecords) printf("  record          ... and %zu more\n", in.records.size() - kMostRecords);
   }
   if (inputs.size() > 1) printf("together (%zu logs, read in order as one)\n", inputs.size());
 }
@@ -264,7 +276,8 @@ void PrintTable(const LogStats& stats, const std::vector<InputSummary>& inputs) 
          static_cast<Count>(stats.lines - stats.empty - stats.errorOnly - stats.text - stats.markerLines));
   for (const KindBus& k : stats.kinds) printf("    %c %-10s  %llu\n", k.kind, k.bus, static_cast<Count>(k.records));
   if (stats.markerLines != 0) {
-    printf("  marker lines    %llu (the log's start, writer and interfaces)\n", static_cast<Count>(stats.markerLines));
+    printf("  marker lines    %llu (the log's start, writer, interfaces and records)\n",
+           static_cast<Count>(stats.markerLines));
   }
   printf("  error fields    %llu (lines with an error field and no record)\n", static_cast<Count>(stats.errorOnly));
   printf("  empty lines     %llu\n", static_cast<Count>(stats.empty));
@@ -273,7 +286,10 @@ void PrintTable(const LogStats& stats, const std::vector<InputSummary>& inputs) 
   if (stats.canIncomplete != 0) {
     printf("  CAN records without identifier or length: %llu\n", static_cast<Count>(stats.canIncomplete));
   }
+  bool relative = false;
+  for (const InputSummary& in : inputs) relative = relative || (in.haveStart && in.relative);
   const char* times = stats.absoluteFrames == 0 ? "times in seconds of the log"
+                      : relative             ? "times in seconds of the source's own clock, from the start markers"
                       : stats.ownTimeFrames == 0
                           ? "times in seconds since 1970-01-01 UTC, from the start markers"
                           : "times since 1970-01-01 UTC where a start marker gave them, else seconds of the log";

@@ -165,6 +165,31 @@ void PutBuslogMarker(const LogLine& line, Output* output) {
     case BuslogMarker::kOther:
       PutLiteral(output, ",\"buslog\":\"other\"");
       break;
+    case BuslogMarker::kStartRelative:
+      PutLiteral(output, ",\"buslog\":\"start\",\"start\":\"relative\"");
+      PutKey(output, "start_time");
+      PutTime(output, line.startSeconds, line.startMicros, 6);
+      break;
+    case BuslogMarker::kLost:
+    case BuslogMarker::kGone:
+    case BuslogMarker::kRemoved:
+      PutLiteral(output, line.marker == BuslogMarker::kLost   ? ",\"buslog\":\"lost\""
+                         : line.marker == BuslogMarker::kGone ? ",\"buslog\":\"gone\""
+                                                              : ",\"buslog\":\"removed\"");
+      PutNumber(output, "first", line.markerFirst);
+      PutNumber(output, "last", line.markerLast);
+      if (line.marker != BuslogMarker::kRemoved) {
+        PutKey(output, line.marker == BuslogMarker::kLost ? "reason" : "what");
+        PutJsonString(output, line.markerValue.text, line.markerValue.length);
+      }
+      break;
+    case BuslogMarker::kDropped:
+      PutLiteral(output, ",\"buslog\":\"dropped\"");
+      PutNumber(output, "count", line.markerCount);
+      PutNumber(output, "total", line.markerTotal);
+      PutKey(output, "interface");
+      PutJsonString(output, line.markerValue.text, line.markerValue.length);
+      break;
     case BuslogMarker::kNone:
       break;
   }

@@ -2,7 +2,9 @@
 module (`can.Logger("run.buslog")`) and read the logs back
 (`can.LogReader("run.buslog")`); decode their signals with a CAN database
 (`buslog.decode(...)`, `python3 -m buslog decode`) and plot them
-(`buslog.plot(...)`, `python3 -m buslog plot`)."""
+(`buslog.plot(...)`, `python3 -m buslog plot`); verify that every frame of
+a run is in its logs, or its loss recorded (`buslog.verify(...)`,
+`python3 -m buslog verify`)."""
 
 __version__ = "0.1.0"  # before the imports: the writer names it in its logs
 
@@ -13,7 +15,8 @@ from .writer import BuslogWriter  # noqa: E402
 # there for `from buslog.decode import ...`.
 from .decode import Row, Summary, decode, signals  # noqa: E402
 from .plot import plot  # noqa: E402
+from .verify import Verification, VerifyError, verify  # noqa: E402
 
 __all__ = ["Module", "ModuleLoadError", "OpenError", "WriteError", "find_module", "BuslogReader", "BuslogWriter",
            "NotALogError", "Record", "Frames", "is_log", "iter_records", "read_frames", "Row", "Summary", "decode",
-           "signals", "plot"]
+           "signals", "plot", "verify", "Verification", "VerifyError"]

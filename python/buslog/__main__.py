@@ -1,8 +1,10 @@
-"""python3 -m buslog decode|plot: signals of buslog logs and candump traces.
+"""python3 -m buslog decode|plot|verify: signals of buslog logs and candump
+traces, and whether a run's logs hold every frame.
 
     python3 -m buslog decode run.csv --dbc car.dbc --signals 'ENGINE_DATA.*' --output run-signals.csv
     python3 -m buslog plot run.csv --dbc car.dbc --signals ENGINE_DATA.XMISSION_SPEED,-,STEERING_SENSORS.STEER_ANGLE --output drive.png
     python3 -m buslog plot run.csv --ids --output load.png
+    python3 -m buslog verify run-*.buslog
 
 Errors are one line on standard error, exit status 1 (2 for a command
 line it does not understand); the summary of what was and was not
@@ -239,10 +241,37 @@ def _plot_command(args):
     return 0
 
 
+def _verify_command(args):
+    """Exit status as `buslog-host verify`: the verdict (0, 1 or 3)."""
+    from .verify import VerifyError, verify
+    try:
+        result = verify(args.logs)
+    except VerifyError as error:
+        print(f"{PROGRAM} verify: {error}", file=sys.stderr)
+        return 3
+    if args.json:
+        print(result.json())
+    elif args.csv:
+        print("item,file,first,last,count,why")
+        for f in result.files:
+            why = "ends in a cut line" if f.cut_end else "no log" if f.no_log else ""
+            print(f"file,{_csv_text(f.path)},{f.first_frame},{f.last_frame},{f.frames},{why}")
+        for g in result.gaps:
+            print(f"{g.cause},,{g.first},{g.last},{g.last - g.first + 1},{_csv_text(g.why)}")
+        for d in result.drops:
+            print(f"dropped,{_csv_text(d.path)},,,{d.count},{_csv_text(d.interface)}")
+        if result.twice:
+            print(f"twice,,,,{result.twice},")
+        print(f"verdict,,,,{result.verdict},{_csv_text(result.verdict_text)}")
+    else:
+        print(result.text())
+    return result.verdict
+
+
 def _parser():
     parser = argparse.ArgumentParser(prog=PROGRAM, description="Signals of buslog logs and candump traces, "
                                      "decoded with a CAN database (DBC, ARXML, KCD, SYM, ... as canmatrix reads them).")
-    commands = parser.add_subparsers(dest="command", metavar="decode|plot")
+    commands = parser.add_subparsers(dest="command", metavar="decode|plot|verify")
     commands.required = True
 
     def common(sub):
@@ -277,6 +306,16 @@ def _parser():
     sub.add_argument("--clock", action="store_true", help="the time axis in clock time (UTC), not seconds")
     sub.add_argument("--ids", action="store_true", help="without --dbc: a timeline of frames by identifier too")
     sub.set_defaults(run=_plot_command)
+
+    sub = commands.add_parser("verify", help="is every frame of a run in its logs, or its loss recorded?",
+                              description="Accounts for every frame of a run: LOG... are its files, in any order, "
+                              "or folders of them. Exit status 0 nothing lost, 1 frames lost and every loss "
+                              "explained by a record, 3 anything unexplained.")
+    sub.add_argument("logs", nargs="+", metavar="LOG", help="the run's logs, or folders of them")
+    form = sub.add_mutually_exclusive_group()
+    form.add_argument("--csv", action="store_true", help="one CSV table")
+    form.add_argument("--json", action="store_true", help="one JSON object")
+    sub.set_defaults(run=_verify_command)
     return parser
 
 

@@ -47,9 +47,11 @@ void PlatformRemoveFile(const char* path);
 
 // Writes all `count` bytes, continuing after short and interrupted writes.
 // Returns false if the system reports failure or stops making progress;
-// then the part already written is cut off the file again, so that the file
-// still ends where the line began (when the file allows it: a pipe does
-// not).
+// then the part already written is cut off the file again and the cut is
+// synced before this returns, so that the file still ends where the line
+// began, also after a power cut (when the file allows it: a pipe does not).
+// A failed sync of the cut is not reported apart: false is returned either
+// way.
 bool PlatformWriteAll(FileHandle file, const char* bytes, uint32_t count);
 
 // Closes `file`. A failure is not reported: the handle is gone either way.

@@ -73,13 +73,26 @@ void PlatformRemoveFile(const char* path) { unlink(path); }
 
 namespace {
 
-// Cuts the last `count` bytes written off the file and moves the offset back
-// to the new end. Left as it is when the file cannot be cut.
+// Cuts the last `count` bytes written off the file, makes the cut durable
+// and moves the offset back to the new end. Left as it is when the file
+// cannot be cut.
 void TakeBack(int fd, uint32_t count) {
   off_t end = lseek(fd, 0, SEEK_CUR);
   if (end < static_cast<off_t>(count)) return;  // also when lseek failed
   off_t start = end - static_cast<off_t>(count);
-  if (ftruncate(fd, start) == 0) lseek(fd, start, SEEK_SET);
+  if (ftruncate(fd, start) != 0) return;
+  // O_DSYNC made the cut bytes durable as they were written; the truncation
+  // is only in the cache until the file is synced, so a power cut could
+  // bring them back as a cut line at the file's end, whole lines of a batch
+  // among them. If this sync fails nothing changes for the caller: the line
+  // was not written either way, and the bytes are gone from the file as
+  // every program sees it; at worst a power cut leaves them as the cut line
+  // that a write cut short by the power cut itself would leave.
+  int synced;
+  do {
+    synced = fdatasync(fd);
+  } while (synced != 0 && errno == EINTR);
+  lseek(fd, start, SEEK_SET);
 }
 
 }  // namespace

@@ -63,13 +63,21 @@ void PlatformRemoveFile(const char* path) { DeleteFileA(path); }
 
 namespace {
 
-// Cuts the last `count` bytes written off the file and leaves the file
-// pointer at the new end. Left as it is when the file cannot be cut.
+// Cuts the last `count` bytes written off the file, makes the cut durable
+// and leaves the file pointer at the new end. Left as it is when the file
+// cannot be cut.
 void TakeBack(HANDLE handle, uint32_t count) {
   LARGE_INTEGER distance;
   distance.QuadPart = -static_cast<LONGLONG>(count);
   if (!SetFilePointerEx(handle, distance, nullptr, FILE_CURRENT)) return;
-  if (SetEndOfFile(handle)) return;
+  if (SetEndOfFile(handle)) {
+    // Write-through covers the bytes written, not the new end of the file,
+    // which is metadata the cache may keep: without the flush a power cut
+    // could bring the cut bytes back. A failed flush changes nothing for
+    // the caller (see platform_posix.cpp).
+    FlushFileBuffers(handle);
+    return;
+  }
   distance.QuadPart = count;
   SetFilePointerEx(handle, distance, nullptr, FILE_CURRENT);
 }

@@ -1,9 +1,11 @@
 // The real POSIX platform makes a new log's name durable: Open syncs the
 // log's directory once, after the create and before it reports 0, and no
-// other sync happens while lines are written or at Close. The fsync_spy
-// library, preloaded under this program, sees every fsync and fails a
-// directory's sync on request: a failure gives Open result 2 and leaves no
-// file behind; EINVAL (a file system that cannot sync a directory) keeps it.
+// other sync happens while lines are written or at Close. A line cut short
+// is taken back and the cut synced before Write returns. The fsync_spy
+// library, preloaded under this program, sees every fsync, fdatasync and
+// ftruncate and fails a directory's or a file's sync on request: a failed
+// directory sync gives Open result 2 and leaves no file behind; EINVAL (a
+// file system that cannot sync a directory) keeps it.
 #include <dlfcn.h>
 #include <errno.h>
 #include <limits.h>
@@ -21,6 +23,7 @@
 
 #include "buslog.h"
 #include "faults/direct_calls.h"
+#include "faults/file_size_limit.h"
 #include "plugin/module_state.h"
 
 namespace {
@@ -32,17 +35,22 @@ namespace fs = std::filesystem;
 // The spy's functions, from the preloaded library.
 struct Spy {
   void (*reset)(int error);
+  void (*failFiles)(int error);
   int (*calls)();
   const char* (*path)(int i);
+  const char* (*kind)(int i);
   int (*isDirectory)(int i);
 };
 
 bool FindSpy(Spy* spy) {
   spy->reset = reinterpret_cast<void (*)(int)>(dlsym(RTLD_DEFAULT, "fsync_spy_reset"));
+  spy->failFiles = reinterpret_cast<void (*)(int)>(dlsym(RTLD_DEFAULT, "fsync_spy_fail_files"));
   spy->calls = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "fsync_spy_calls"));
   spy->path = reinterpret_cast<const char* (*)(int)>(dlsym(RTLD_DEFAULT, "fsync_spy_path"));
+  spy->kind = reinterpret_cast<const char* (*)(int)>(dlsym(RTLD_DEFAULT, "fsync_spy_kind"));
   spy->isDirectory = reinterpret_cast<int (*)(int)>(dlsym(RTLD_DEFAULT, "fsync_spy_is_directory"));
-  return spy->reset != nullptr && spy->calls != nullptr && spy->path != nullptr && spy->isDirectory != nullptr;
+  return spy->reset != nullptr && spy->failFiles != nullptr && spy->calls != nullptr && spy->path != nullptr &&
+         spy->kind != nullptr && spy->isDirectory != nullptr;
 }
 
 std::string ReadWhole(const std::string& path) {
@@ -76,11 +84,12 @@ class EntrySyncTest : public ::testing::Test {
     fs::remove_all(directory_, ignored);
   }
 
-  // The syncs since the last reset, as "dir:PATH" or "file:PATH".
+  // The calls since the last reset, as "dir:PATH" for a directory's sync,
+  // else the call and the file: "fdatasync:PATH", "ftruncate:PATH".
   std::vector<std::string> Syncs() const {
     std::vector<std::string> syncs;
     for (int i = 0; i < spy_.calls(); ++i) {
-      syncs.push_back(std::string(spy_.isDirectory(i) ? "dir:" : "file:") + spy_.path(i));
+      syncs.push_back(std::string(spy_.isDirectory(i) ? "dir" : spy_.kind(i)) + ":" + spy_.path(i));
     }
     return syncs;
   }
@@ -152,6 +161,46 @@ INSTANTIATE_TEST_SUITE_P(
                       FailedSyncCase{"NoSpace", ENOSPC, BUSLOG_OPEN_FAILED, false},
                       FailedSyncCase{"CannotSyncADirectory", EINVAL, BUSLOG_OPEN_OK, true}),
     [](const ::testing::TestParamInfo<FailedSyncCase>& testCase) { return std::string(testCase.param.name); });
+
+// A line that a file size limit cuts short: the part written is cut off
+// again and the cut synced before Write returns, so that a power cut cannot
+// bring it back. Write says 1 whether that sync works or not, and the next
+// line goes where the cut one began.
+struct TakeBackCase {
+  const char* name;
+  int syncError;
+};
+
+class TakeBackTest : public EntrySyncTest, public ::testing::WithParamInterface<TakeBackCase> {};
+
+TEST_P(TakeBackTest, TheCutIsSyncedBeforeWriteReturns) {
+  const TakeBackCase& c = GetParam();
+  std::string path = directory_ + "/cut.log";
+  ASSERT_EQ(OpenLog("cut.log"), BUSLOG_OPEN_OK);
+  AddText("first");
+  ASSERT_EQ(WriteLine(), 0);
+
+  // 5 more bytes are allowed: the write of the next line stores them and
+  // returns short, the write of the rest fails with EFBIG.
+  spy_.reset(0);
+  spy_.failFiles(c.syncError);
+  AddText("second line");
+  EXPECT_EQ(WriteLineWithinFileSize(7 + 5), 1);
+  EXPECT_EQ(Syncs(), (std::vector<std::string>{"ftruncate:" + path, "fdatasync:" + path}));
+  EXPECT_EQ(ReadWhole(path), "first\r\n");
+
+  spy_.failFiles(0);
+  AddText("third");
+  EXPECT_EQ(WriteLine(), 0);
+  CloseLog();
+  EXPECT_EQ(spy_.calls(), 2) << "the next line or the close synced again";
+  EXPECT_EQ(ReadWhole(path), "first\r\nthird\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PowerLoss, TakeBackTest,
+    ::testing::Values(TakeBackCase{"SyncWorks", 0}, TakeBackCase{"SyncFails", EIO}),
+    [](const ::testing::TestParamInfo<TakeBackCase>& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(EntrySyncTest, FailedSyncRemovesAnEarlierFileOfThatNameToo) {
   // The create has emptied it already; what is left must not look like a

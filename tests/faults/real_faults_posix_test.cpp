@@ -10,7 +10,6 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -28,6 +27,7 @@
 
 #include "buslog.h"
 #include "faults/direct_calls.h"
+#include "faults/file_size_limit.h"
 #include "plugin/module_state.h"
 
 namespace {
@@ -228,17 +228,8 @@ TEST_F(RealFaultsTest, FileSizeLimitCutsAWriteShortThenRefusesIt) {
 
   // 5 more bytes are allowed: the write of the next line stores them and
   // returns short, the write of the rest fails with EFBIG.
-  struct rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit limited = saved;
-  limited.rlim_cur = 7 + 5;
-  sighandler_t previous = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
   AddText("second line");
-  uint8_t failed = WriteLine();
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, previous);
-  EXPECT_EQ(failed, 1);
+  EXPECT_EQ(WriteLineWithinFileSize(7 + 5), 1);
 
   AddText("third");
   EXPECT_EQ(WriteLine(), 0);

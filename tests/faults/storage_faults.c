@@ -31,6 +31,10 @@
  *   BUSLOG_FAULT_REPORT=PATH   appends a line for each fault made, e.g.
  *                              "write 7 EIO" or "write 5 partial 12 of 40",
  *                              so that a test can see that its fault happened
+ *   BUSLOG_FAULT_CASE=NAME     for a program that runs several cases in one
+ *                              process (the table of write cases): when the
+ *                              name changes, the variables above are read
+ *                              again and the counts start over
  *
  * Only calls through the C library's exported write and ftruncate are seen:
  * the C library's own streams (fwrite, fclose) write through internal
@@ -92,10 +96,19 @@ static const char* NameOf(int error) {
   return "errno";
 }
 
-static void Setup(void) {
-  g_realWrite = (ssize_t(*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
-  g_realFtruncate = (int (*)(int, off_t))dlsym(RTLD_NEXT, "ftruncate");
+static char g_case[256];
+
+static void ReadSettings(void) {
   const char* text;
+  g_firstFailing = 0;
+  g_error = EIO;
+  g_times = 1;
+  g_seconds = 0;
+  g_partial = -1;
+  g_ftruncateError = 0;
+  g_maxSize = -1;
+  g_writes = g_failed = 0;
+  g_partialDone = g_over = 0;
   g_pattern = getenv("BUSLOG_FAULT_PATH");
   if ((text = getenv("BUSLOG_FAULT_WRITE")) != NULL) g_firstFailing = atol(text);
   if ((text = getenv("BUSLOG_FAULT_ERRNO")) != NULL) g_error = ErrorOf(text);
@@ -108,6 +121,24 @@ static void Setup(void) {
   if ((text = getenv("BUSLOG_FAULT_FTRUNCATE")) != NULL) g_ftruncateError = ErrorOf(text);
   if ((text = getenv("BUSLOG_FAULT_MAX_SIZE")) != NULL) g_maxSize = atoll(text);
   g_report = getenv("BUSLOG_FAULT_REPORT");
+}
+
+static void Setup(void) {
+  g_realWrite = (ssize_t(*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
+  g_realFtruncate = (int (*)(int, off_t))dlsym(RTLD_NEXT, "ftruncate");
+  const char* name = getenv("BUSLOG_FAULT_CASE");
+  if (name != NULL) snprintf(g_case, sizeof g_case, "%s", name);
+  ReadSettings();
+}
+
+/* A new case: its settings, counted afresh. */
+static void CheckCase(void) {
+  const char* name = getenv("BUSLOG_FAULT_CASE");
+  if (name == NULL || strncmp(name, g_case, sizeof g_case) == 0) return;
+  pthread_mutex_lock(&g_mutex);
+  snprintf(g_case, sizeof g_case, "%s", name);
+  ReadSettings();
+  pthread_mutex_unlock(&g_mutex);
 }
 
 static int Matches(int fd) {
@@ -151,6 +182,7 @@ static int FailsNow(long n) {
 
 ssize_t write(int fd, const void* bytes, size_t count) {
   pthread_once(&g_once, Setup);
+  CheckCase();
   if (fd <= 2 || g_pattern == NULL || !Matches(fd)) return g_realWrite(fd, bytes, count);
 
   pthread_mutex_lock(&g_mutex);
@@ -197,6 +229,7 @@ ssize_t write(int fd, const void* bytes, size_t count) {
 
 int ftruncate(int fd, off_t length) {
   pthread_once(&g_once, Setup);
+  CheckCase();
   if (g_ftruncateError != 0 && Matches(fd)) {
     char line[96];
     snprintf(line, sizeof line, "ftruncate %lld %s\n", (long long)length, NameOf(g_ftruncateError));

@@ -116,14 +116,14 @@ class CommandLineTest(unittest.TestCase):
              "--rotate-seconds, --max-files, --max-total, --queue, --module, --share, --strict, --progress, --quiet, "
              "--report-every, --sync-every-frame, --no-markers, --time-base-per-file)"),
             ("unknown command", ["frob"],
-             "buslog-host: unknown command frob (the commands: replay, record, run, demo, convert, stats, help)"),
+             "buslog-host: unknown command frob (the commands: replay, record, run, demo, convert, stats, verify, help)"),
             ("no command", [], "buslog-host: no command given (the commands: replay, record, run, demo, convert, "
-             "stats, help)"),
+             "stats, verify, help)"),
             ("replay without a trace", ["replay"], "buslog-host: replay needs a candump trace (- for standard input)"),
             ("record with an argument", ["record", "x.log"],
              "buslog-host: unexpected argument x.log (record takes none: it reads standard input)"),
             ("help of an unknown command", ["help", "frob"],
-             "buslog-host: unknown command frob (the commands: replay, record, run, demo, convert, stats, help)"),
+             "buslog-host: unknown command frob (the commands: replay, record, run, demo, convert, stats, verify, help)"),
         ]
         for name, args, line in rows:
             with self.subTest(name):

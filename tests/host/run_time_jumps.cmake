@@ -59,8 +59,8 @@ function(jumps suffix options names messages)
 endfunction()
 
 # By default each jump begins a new time base in the same file.
-jumps(one-file "" "time-jumps-one-file" [==[time jump at frame 4: 3601.000000 s before the latest frame \(the clock went back\); a new time base begins;time jump at frame 7: 100003600.000000 s after its time base, more than a time stamp can show; a new time base begins;time jump at frame 8: 2494967296.500000 s after its time base;time jumps      3 .each began a new time base.]==])
+jumps(one-file "" "time-jumps-one-file" [==[time jump at frame 4: 3601.000000 s before the latest frame \(the clock went back\); a new time base begins;time jump at frame 7: 100003599.999900 s after the latest frame, more than a time stamp can show; a new time base begins;time jump at frame 8: 2494967296.500000 s after the latest frame;time jumps      3 .each began a new time base.]==])
 # One time base a file: each jump begins a new file.
 jumps(per-file "--time-base-per-file" "time-jumps;time-jumps-002;time-jumps-003;time-jumps-004" [==[time jump at frame 4: 3601.000000 s before the latest frame \(the clock went back\); a new file with its own time base begins; going on in [^
-]*e2e-jumps-002.log;time jump at frame 7: 100003600.000000 s after its time base, more than a time stamp can show; a new file with its own time base begins; going on in [^
+]*e2e-jumps-002.log;time jump at frame 7: 100003599.999900 s after the latest frame, more than a time stamp can show; a new file with its own time base begins; going on in [^
 ]*e2e-jumps-003.log;time jumps      3 .each began a new time base.]==])

@@ -501,6 +501,26 @@ TEST(LogReaderTest, BuslogMarkers) {
       {"channel past 32 bits", "000000000,+0.004000,M,Marker  , -,OK,buslog channel 2147483648 can0", "other"},
       {"channel without a name", "000000000,+0.004000,M,Marker  , -,OK,buslog channel 1 ", "other"},
       {"channel with two blanks", "000000000,+0.004000,M,Marker  , -,OK,buslog channel 1  can0", "channel 1 [ can0]"},
+      {"start relative", "000000000,+0.000000,M,Marker  , -,OK,buslog start relative 0.019968", "relative 0.019968"},
+      {"start relative, late", "000000000,+0.000000,M,Marker  , -,OK,buslog start relative 946684799.999999",
+       "relative 946684799.999999"},
+      {"start relative without its fraction", "000000000,+0.000000,M,Marker  , -,OK,buslog start relative 12",
+       "start?"},
+      {"start relative with a leading zero", "000000000,+0.000000,M,Marker  , -,OK,buslog start relative 01.000000",
+       "start?"},
+      {"lost", "000000000,+1.000000,M,Marker  , -,OK,buslog lost 312-548 No space left on device",
+       "lost 312-548 [No space left on device]"},
+      {"lost, one frame", "000000000,+1.000000,M,Marker  , -,OK,buslog lost 7 left at a second stop",
+       "lost 7-7 [left at a second stop]"},
+      {"lost without a reason", "000000000,+1.000000,M,Marker  , -,OK,buslog lost 7", "other"},
+      {"lost backwards", "000000000,+1.000000,M,Marker  , -,OK,buslog lost 9-7 x", "other"},
+      {"lost frame 0", "000000000,+1.000000,M,Marker  , -,OK,buslog lost 0-7 x", "other"},
+      {"gone", "000000000,+0.000000,M,Marker  , -,OK,buslog gone 1-501 deleted run.buslog",
+       "gone 1-501 [deleted run.buslog]"},
+      {"removed", "000000000,+0.000000,M,Marker  , -,OK,buslog removed 1-4120", "removed 1-4120"},
+      {"removed with more after it", "000000000,+0.000000,M,Marker  , -,OK,buslog removed 1-4120 x", "other"},
+      {"dropped", "000000000,+2.500000,M,Marker  , -,OK,buslog dropped 3 17 can0", "dropped 3 17 [can0]"},
+      {"dropped without a name", "000000000,+2.500000,M,Marker  , -,OK,buslog dropped 3 17", "other"},
       {"an unknown buslog word", "000000000,+0.000000,M,Marker  , -,OK,buslog stop", "other"},
       {"buslog without a word", "000000000,+0.000000,M,Marker  , -,OK,buslog", "none"},
       {"an ordinary marker with frame number 0", "000000000,+0.000000,M,Marker  , -,OK,Start of test", "none"},
@@ -526,6 +546,20 @@ TEST(LogReaderTest, BuslogMarkers) {
         snprintf(reading, sizeof reading, "channel %d [%s]", line.markerChannel, Str(line.markerValue).c_str());
         break;
       case BuslogMarker::kOther: snprintf(reading, sizeof reading, "other"); break;
+      case BuslogMarker::kStartRelative:
+        snprintf(reading, sizeof reading, "relative %llu.%06u", static_cast<unsigned long long>(line.startSeconds),
+                 line.startMicros);
+        break;
+      case BuslogMarker::kLost:
+      case BuslogMarker::kGone:
+        snprintf(reading, sizeof reading, "%s %u-%u [%s]", line.marker == BuslogMarker::kLost ? "lost" : "gone",
+                 line.markerFirst, line.markerLast, Str(line.markerValue).c_str());
+        break;
+      case BuslogMarker::kRemoved: snprintf(reading, sizeof reading, "removed %u-%u", line.markerFirst, line.markerLast); break;
+      case BuslogMarker::kDropped:
+        snprintf(reading, sizeof reading, "dropped %llu %llu [%s]", static_cast<unsigned long long>(line.markerCount),
+                 static_cast<unsigned long long>(line.markerTotal), Str(line.markerValue).c_str());
+        break;
     }
     EXPECT_STREQ(reading, c.reading);
     EXPECT_FALSE(line.malformed);

@@ -141,7 +141,7 @@ const char kLog[] =
     "operator note\r\n"
     "000000009,+0.012000,I,CAN     , 1,OK,8,1,23,0\r\n"
     "000000000,+0.013000,M,Marker  , -,OK,Start of test\r\n"
-    "000000000,+0.000000,M,Marker  , -,OK,buslog lost 3 frames\r\n"
+    "000000000,+0.000000,M,Marker  , -,OK,buslog paused 3 frames\r\n"
     "000000000,+0.000000,M,Marker  , -,OK,buslog channel 1 vcan0\r\n"
     "000000000,+0.000000,M,Marker  , -,OK,buslog start soon\r\n"
     "000000010,+12345678,I,CAN     , 1,OK,0,1,23,0\r\n"
@@ -165,7 +165,7 @@ TEST(ReaderApiTest, EveryRowKind) {
       "text L13 [not a log line]",
       "malformed L14 F9 t=12000 abs=1700000000013000 CAN [bad CAN flags] log",
       "marker L15 F0 t=13000 abs=1700000000014000 M marker [Start of test] log",
-      "marker L16 F0 t=0 abs=1700000000001000 M marker [buslog lost 3 frames] marker=5 {} log",
+      "marker L16 F0 t=0 abs=1700000000001000 M marker [buslog paused 3 frames] marker=5 {} log",
       "marker L17 F0 t=0 abs=1700000000001000 ch=1 if=vcan0 M marker [buslog channel 1 vcan0] marker=4 {vcan0} log",
       "marker L18 F0 t=0 M marker [buslog start soon] marker=2 {} log",
       "frame L19 F10 t=12345678000000 ch=1 if=vcan0 I CAN id=123 flags=0 dlc=0  log timecut",

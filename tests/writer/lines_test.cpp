@@ -26,6 +26,7 @@ struct Form {
   Frame frame;
 };
 
+// A frame of `type` (buslog_writer's FrameType).
 Frame MakeFrame(uint8_t type, uint8_t flags, uint32_t id, uint8_t lengthCode, uint8_t dataLength, uint8_t fdFlags = 0) {
   Frame frame = {};
   frame.type = type;
@@ -45,22 +46,22 @@ std::vector<Form> Forms() {
   std::vector<Form> forms;
   for (uint8_t n = 0; n <= 8; ++n) {
     std::string bytes = " of " + std::to_string(n) + " bytes";
-    forms.push_back({"standard data" + bytes, MakeFrame(BUSLOG_FRAME_DATA, 0, 0x123, n, n)});
-    forms.push_back({"extended data" + bytes, MakeFrame(BUSLOG_FRAME_DATA, BUSLOG_FRAME_EXTENDED, 0x1ABCDEF0, n, n)});
-    forms.push_back({"standard remote" + bytes, MakeFrame(BUSLOG_FRAME_REMOTE, 0, 0x7FF, n, 0)});
-    forms.push_back({"extended remote" + bytes, MakeFrame(BUSLOG_FRAME_REMOTE, BUSLOG_FRAME_EXTENDED, 1, n, 0)});
-    forms.push_back({"error frame" + bytes, MakeFrame(BUSLOG_FRAME_ERROR, 0, 4, n, n)});
+    forms.push_back({"standard data" + bytes, MakeFrame(buslog_writer::kDataFrame, 0, 0x123, n, n)});
+    forms.push_back({"extended data" + bytes, MakeFrame(buslog_writer::kDataFrame, BUSLOG_FRAME_EXTENDED, 0x1ABCDEF0, n, n)});
+    forms.push_back({"standard remote" + bytes, MakeFrame(buslog_writer::kRemoteFrame, 0, 0x7FF, n, 0)});
+    forms.push_back({"extended remote" + bytes, MakeFrame(buslog_writer::kRemoteFrame, BUSLOG_FRAME_EXTENDED, 1, n, 0)});
+    forms.push_back({"error frame" + bytes, MakeFrame(buslog_writer::kErrorFrame, 0, 4, n, n)});
   }
-  forms.push_back({"remote, length 15", MakeFrame(BUSLOG_FRAME_REMOTE, 0, 0x123, 15, 0)});
-  forms.push_back({"length code above 8", MakeFrame(BUSLOG_FRAME_DATA, 0, 0x123, 0xC, 8)});
-  forms.push_back({"sent by this node", MakeFrame(BUSLOG_FRAME_DATA, BUSLOG_FRAME_SENT, 0x123, 1, 1)});
-  forms.push_back({"error frame, all classes", MakeFrame(BUSLOG_FRAME_ERROR, 0, 0x1FFFFFFF, 8, 8)});
+  forms.push_back({"remote, length 15", MakeFrame(buslog_writer::kRemoteFrame, 0, 0x123, 15, 0)});
+  forms.push_back({"length code above 8", MakeFrame(buslog_writer::kDataFrame, 0, 0x123, 0xC, 8)});
+  forms.push_back({"sent by this node", MakeFrame(buslog_writer::kDataFrame, BUSLOG_FRAME_SENT, 0x123, 1, 1)});
+  forms.push_back({"error frame, all classes", MakeFrame(buslog_writer::kErrorFrame, 0, 0x1FFFFFFF, 8, 8)});
   const uint8_t fdLengths[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, 16, 20, 24, 32, 48, 64};
   for (uint8_t code = 0; code < 16; ++code) {
     std::string bytes = " of " + std::to_string(fdLengths[code]) + " bytes";
-    forms.push_back({"standard CAN FD" + bytes, MakeFrame(BUSLOG_FRAME_FD, 0, 0x123, code, fdLengths[code], 1)});
+    forms.push_back({"standard CAN FD" + bytes, MakeFrame(buslog_writer::kFdFrame, 0, 0x123, code, fdLengths[code], 1)});
     forms.push_back({"extended CAN FD" + bytes,
-                     MakeFrame(BUSLOG_FRAME_FD, BUSLOG_FRAME_EXTENDED, 0x12345678, code, fdLengths[code], 0xF)});
+                     MakeFrame(buslog_writer::kFdFrame, BUSLOG_FRAME_EXTENDED, 0x12345678, code, fdLengths[code], 0xF)});
   }
   return forms;
 }
@@ -111,16 +112,16 @@ TEST_F(LinesTest, FrameLines) {
     Frame frame;
     const char* expected;
   } rows[] = {
-      {"classic", MakeFrame(BUSLOG_FRAME_DATA, 0, 0x123, 2, 2), "000000007,+0.000250,I,CAN     , 2,OK,0,1,23,2,A5,A6"},
-      {"sent", MakeFrame(BUSLOG_FRAME_DATA, BUSLOG_FRAME_SENT, 0x7FF, 0, 0), "000000007,+0.000250,O,CAN     , 2,OK,0,7,FF,0"},
-      {"candump's _C", MakeFrame(BUSLOG_FRAME_DATA, 0, 0xC8, 0xC, 8),
+      {"classic", MakeFrame(buslog_writer::kDataFrame, 0, 0x123, 2, 2), "000000007,+0.000250,I,CAN     , 2,OK,0,1,23,2,A5,A6"},
+      {"sent", MakeFrame(buslog_writer::kDataFrame, BUSLOG_FRAME_SENT, 0x7FF, 0, 0), "000000007,+0.000250,O,CAN     , 2,OK,0,7,FF,0"},
+      {"candump's _C", MakeFrame(buslog_writer::kDataFrame, 0, 0xC8, 0xC, 8),
        "000000007,+0.000250,I,CAN     , 2,OK,0,0,C8,C,A5,A6,A7,A8,A9,AA,AB,AC"},
-      {"a length code above 8 with fewer bytes is not kept", MakeFrame(BUSLOG_FRAME_DATA, 0, 0xC8, 0xC, 1),
+      {"a length code above 8 with fewer bytes is not kept", MakeFrame(buslog_writer::kDataFrame, 0, 0xC8, 0xC, 1),
        "000000007,+0.000250,I,CAN     , 2,OK,0,0,C8,1,A5"},
-      {"remote", MakeFrame(BUSLOG_FRAME_REMOTE, 0, 0x321, 4, 0), "000000007,+0.000250,I,CAN     , 2,OK,0,3,21,4,RTR"},
-      {"CAN FD", MakeFrame(BUSLOG_FRAME_FD, BUSLOG_FRAME_EXTENDED, 0x12345678, 9, 12, 1),
+      {"remote", MakeFrame(buslog_writer::kRemoteFrame, 0, 0x321, 4, 0), "000000007,+0.000250,I,CAN     , 2,OK,0,3,21,4,RTR"},
+      {"CAN FD", MakeFrame(buslog_writer::kFdFrame, BUSLOG_FRAME_EXTENDED, 0x12345678, 9, 12, 1),
        "000000007,+0.000250,I,CAN     , 2,OK,1,12,34,56,78,9,A5,A6,A7,A8,A9,AA,AB,AC,AD,AE,AF,B0,FD,1"},
-      {"error", MakeFrame(BUSLOG_FRAME_ERROR, 0, 4, 1, 1), "000000007,+0.000250,I,CAN     , 2,NG,1,00,00,00,04,1,A5,(0:ERR=00000004)"},
+      {"error", MakeFrame(buslog_writer::kErrorFrame, 0, 4, 1, 1), "000000007,+0.000250,I,CAN     , 2,NG,1,00,00,00,04,1,A5,(0:ERR=00000004)"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
