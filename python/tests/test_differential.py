@@ -70,9 +70,10 @@ def assert_same_frames(host_path, log, names_fixed=True):
     names = {}
     for number, frame in ours.items():
         channel = frame[-1]
-        if isinstance(channel, int) or channel is None:
+        if channel is None or (isinstance(channel, int) and channel + 1 == cpp[number][-1]):
             frame[-1] = None if channel is None else channel + 1
         else:
+            # A name (a name of digits reads back as a number).
             if names_fixed:
                 assert names.setdefault(cpp[number][-1], channel) == channel, number
             frame[-1] = cpp[number][-1]
