@@ -27,6 +27,7 @@ import importlib
 
 # The module, not the function buslog.decode that the package exports.
 _decode = importlib.import_module(".decode", __package__)
+_verify = importlib.import_module(".verify", __package__)
 
 __all__ = ["plot", "save", "show", "FORMATS"]
 
@@ -167,10 +168,48 @@ def _cut(series, lo, hi):
     return keep_t, keep_v
 
 
+_CAUSE_TEXTS = {"removed": "removed by the ring", "lost": "lost ({})", "gone": "gone ({})",
+                "unexplained": "lost, no record says why"}
+
+
+def _causes(summary):
+    """What each gap in the frame numbers is, by the logs' own records
+    (buslog.verify): {the frame before it: "lost (No space left on
+    device)", "removed by the ring", ...}. Kept on the summary."""
+    causes = getattr(summary, "causes", None)
+    if causes is not None:
+        return causes
+    summary.causes = causes = {}
+    logs = [path for path in summary.files if not _decode._is_candump(path)]
+    if not logs or not summary.gaps:
+        return causes
+    try:
+        found = _verify.verify(logs).gaps
+    except OSError:
+        return causes
+    for gap in summary.gaps:
+        first, last = gap.after + 1, gap.after + gap.lost
+        texts = []
+        for cause in found:
+            if cause.last >= first and cause.first <= last:
+                text = _CAUSE_TEXTS[cause.cause].format(cause.why)
+                if text not in texts:
+                    texts.append(text)
+        causes[gap.after] = "; ".join(texts) or "lost"
+    return causes
+
+
+def _lost_only(summary, gaps):
+    """The gaps that are losses, not the ring's removals."""
+    causes = _causes(summary)
+    return [gap for gap in gaps if causes.get(gap.after, "lost") != _CAUSE_TEXTS["removed"]]
+
+
 def _mark_gaps(axes, summary, axis, lo, hi, label_first):
     gaps = [gap for gap in summary.gaps if gap.time is not None and lo <= gap.time <= hi]
     if not gaps:
         return
+    causes = _causes(summary)
     texts = set(sorted(gaps, key=lambda g: -g.lost)[:_MAX_GAP_TEXTS])
     xs = axis([gap.time for gap in gaps])
     befores = [None if gap.since is None else axis([max(gap.since, lo)])[0] for gap in gaps]
@@ -181,7 +220,8 @@ def _mark_gaps(axes, summary, axis, lo, hi, label_first):
                 ax.axvspan(since, x, color=_LOST_COLOUR, alpha=0.15, linewidth=0, zorder=2)
             ax.axvline(x, color=_LOST_COLOUR, linestyle="--", linewidth=1.0, alpha=0.8, zorder=3)
             if gap in texts:
-                ax.annotate(f"{gap.lost:,} lost", xy=(x, 1.0), xycoords=("data", "axes fraction"),
+                ax.annotate(f"{gap.lost:,} {causes.get(gap.after, 'lost')}", xy=(x, 1.0),
+                            xycoords=("data", "axes fraction"),
                             xytext=(3, -3), textcoords="offset points", ha="left", va="top",
                             fontsize=8, color=_LOST_COLOUR, zorder=4, gid=f"buslog-gap-{gap.after}",
                             bbox=dict(facecolor="white", alpha=0.8, edgecolor="none", pad=1))
@@ -305,7 +345,7 @@ def _figure(pyplot, panels_heights):
 
 def _finish(figure, axes, summary, axis, origin, absolute, lo, hi, start, stop):
     title = _title(summary, origin, absolute)
-    shown = [gap for gap in summary.gaps if gap.time is not None and lo <= gap.time <= hi]
+    shown = _lost_only(summary, [gap for gap in summary.gaps if gap.time is not None and lo <= gap.time <= hi])
     if shown:
         lost = sum(gap.lost for gap in shown)
         title += (f": {_decode.count(lost, 'frame')} lost in {_decode.count(len(shown), 'gap')} "

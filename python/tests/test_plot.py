@@ -79,16 +79,35 @@ def test_real_drive_png_and_svg_with_a_gap(host_path, memory_path):
     assert [tick.get_text() for tick in epb.get_yticklabels()] == ["disengaged (0)", "disengaging (2)", "engaged (3)"]
     gap_texts = [[t.get_text() for t in ax.texts if t.get_gid().startswith("buslog-gap")]
                  for ax in figure.axes if ax.get_title(loc="left")]
-    assert gap_texts == [["500 lost"]] * 4, "the gap is marked on every panel"
+    # Cut out by hand: no record in the log says why.
+    assert gap_texts == [["500 lost, no record says why"]] * 4, "the gap is marked on every panel"
     assert "500 frames lost in 1 gap of the frame numbers" in figure._suptitle.get_text()
     assert png_size(png) == (1100, 1064)  # 11 in wide, 1.2 + 3 * 2.3 + 2.55 in high, at 100 dpi
 
     svg = str(memory_path / "drive.svg")
     buslog.plot(log, dbc=CIVIC_DBC, signals=signals, subplots=True, output=svg)
     text = open(svg).read()
-    assert text.count(">500 lost<") == 5, "a panel each for five signals"
+    assert text.count(">500 lost, no record says why<") == 5, "a panel each for five signals"
     assert text.count('id="buslog-gap-9999"') == 5
     assert ">POWERTRAIN_DATA.PEDAL_GAS<" in text and ">kph<" in text
+
+
+def test_gaps_are_marked_with_what_the_logs_records_say(host_path, tmp_path):
+    # A ring's files begin with what it removed; a loss stands as its record.
+    start = "000000000,+0.000000,M,Marker  , -,OK,buslog start 2023-11-14T22:13:20.000000Z"
+    lines = [start, "000000000,+0.000000,M,Marker  , -,OK,buslog removed 1-100"]
+    lines += ["%09d,+%d.%06d,I,CAN     , 1,OK,0,1,23,1,%02X" % (n, (n - 101) // 10, (n - 101) % 10 * 100000, n & 0xFF)
+              for n in range(101, 151)]
+    lines += ["000000000,+5.000000,M,Marker  , -,OK,buslog lost 151-160 No space left on device"]
+    lines += ["%09d,+%d.%06d,I,CAN     , 1,OK,0,1,23,1,%02X" % (n, (n - 101) // 10, (n - 101) % 10 * 100000, n & 0xFF)
+              for n in range(161, 201)]
+    log = tmp_path / "ring-002.buslog"
+    log.write_bytes(("\r\n".join(lines) + "\r\n").encode())
+    summary = buslog.Summary()
+    figure = buslog.plot(str(log), summary=summary, output=str(tmp_path / "load.png"))
+    texts = sorted({t.get_text() for ax in figure.axes for t in ax.texts if (t.get_gid() or "").startswith("buslog-gap")})
+    assert texts == ["10 lost (No space left on device)"]
+    assert "10 frames lost in 1 gap" in figure._suptitle.get_text()
 
 
 def test_demo_plot_marks_undecodable_frames_and_labels(tmp_path):
