@@ -18,13 +18,14 @@ __all__ = ["Counts", "LostFrames", "load_engine"]
 OK, BAD_ARGUMENT, NO_MODULE, NO_LOG, LOST, GAVE_UP, CLOSED, NO_MEMORY = range(8)
 QUEUED, WRITE_THROUGH = 0, 1
 TIME_PER_FILE = 1
-DATA, REMOTE, FD, ERROR = range(4)
+# Frame flags (include/buslog.h).
+EXTENDED, REMOTE, FD, BRS, ESI, ERROR, SENT = 0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40
 _u8, _i32, _u32, _u64 = ctypes.c_uint8, ctypes.c_int32, ctypes.c_uint32, ctypes.c_uint64
 
 
 class Frame(ctypes.Structure):
-    _fields_ = [("seconds", _u64), ("micros", _u32), ("id", _u32), ("type", _u8), ("flags", _u8),
-                ("lengthCode", _u8), ("fdFlags", _u8), ("dataLength", _u32), ("data", ctypes.c_void_p),
+    _fields_ = [("seconds", _u64), ("micros", _u32), ("id", _u32), ("flags", _u8), ("lengthCode", _u8),
+                ("fdFlags", _u8), ("reserved", _u8), ("dataLength", _u32), ("data", ctypes.c_void_p),
                 ("interfaceName", ctypes.c_void_p), ("interfaceLength", _u32)]
 
 
@@ -64,7 +65,7 @@ class Counts(ctypes.Structure):
 
 # A frame as on_message_received packs it: the engine's BuslogFrame with its
 # data pointer at the 64 bytes behind it.
-FRAME_FIELDS = "@QIIBBBBIPPI"
+FRAME_FIELDS = "@QIIBB2xIPPI"  # fdFlags 0: the engine takes BRS and ESI from the flags
 assert struct.calcsize(FRAME_FIELDS[:-1]) == Frame.interfaceLength.offset
 DATA_AT = ctypes.sizeof(Frame)
 PACK = struct.Struct(f"{FRAME_FIELDS}{DATA_AT - struct.calcsize(FRAME_FIELDS)}x64s").pack_into

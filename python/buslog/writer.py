@@ -42,7 +42,7 @@ import weakref
 from can.io.generic import MessageWriter
 
 from . import engine
-from .engine import DATA, ERROR, FD, PACK, REMOTE, Counts, LostFrames
+from .engine import BRS, ERROR, ESI, EXTENDED, FD, PACK, REMOTE, SENT, Counts, LostFrames
 from .module import ModuleLoadError, WriteError, find_module
 
 __all__ = ["BuslogWriter", "LostFrames"]
@@ -245,16 +245,18 @@ class BuslogWriter(MessageWriter):
         try:
             stamp = round(msg.timestamp * 1000000.0)
             if msg.is_error_frame:
-                kind = ERROR
+                flags = ERROR
             elif msg.is_remote_frame:
-                kind = REMOTE
+                flags = REMOTE
             elif msg.is_fd:
-                kind = FD
+                flags = FD | (BRS if msg.bitrate_switch else 0) | (ESI if msg.error_state_indicator else 0)
             else:
-                kind = DATA
-            PACK(frame, 0, stamp // 1000000, stamp % 1000000, msg.arbitration_id, kind,
-                 (1 if msg.is_extended_id else 0) | (0 if msg.is_rx else 2), msg.dlc,
-                 (1 if msg.bitrate_switch else 0) | (2 if msg.error_state_indicator else 0), len(data),
+                flags = 0
+            if msg.is_extended_id:
+                flags |= EXTENDED
+            if not msg.is_rx:
+                flags |= SENT
+            PACK(frame, 0, stamp // 1000000, stamp % 1000000, msg.arbitration_id, flags, msg.dlc, len(data),
                  data_at, name_at, name_length, data)
         except (OverflowError, ValueError, TypeError, struct.error) as error:
             raise _unfit(msg, error) from None
