@@ -69,6 +69,38 @@ verdict() {
   echo "$verdict"
 }
 
+# note_run NAME RUN DELAY DIR REFERENCE [frames]: judges the run that left
+# DIR/crash.log and DIR/stderr (run_and_kill's killed and status), says so,
+# and counts it in failures, and in midway when it was killed after it had
+# said it had written something.
+note_run() {
+  local name=$1 i=$2 delay=$3 dir=$4 reference=$5 unit=${6:-lines} reported verdict
+  # Windows programs end their stderr lines with CR LF.
+  reported=$( (tr -d '\r' <"$dir/stderr" | grep -a -E '^written [0-9]+$' || true) | tail -n 1 | cut -d' ' -f2)
+  reported=${reported:-0}
+  verdict=$(verdict "$dir/crash.log" "$reference" "$reported" "$killed" "$status" "$unit")
+  [ "$killed" = yes ] && [ "$reported" -gt 0 ] && midway=$((midway + 1))
+  printf '%s run %2d: killed (%s) after %ss, %7d lines in the log, %7d %s reported written: %s\n' \
+    "$name" "$i" "$killed" "$delay" "$(lines_of "$dir/crash.log")" "$reported" "$unit" "$verdict"
+  [ "$verdict" = ok ] || failures=$((failures + 1))
+}
+
+# run_and_kill DELAY STDERR COMMAND...: runs COMMAND (its standard error
+# into STDERR) and kills it with SIGKILL DELAY s later if it still runs;
+# sets killed (yes or no) and status.
+run_and_kill() {
+  local delay=$1 stderr=$2 pid
+  shift 2
+  killed=no status=0
+  "$@" 2>"$stderr" &
+  pid=$!
+  sleep "$delay"
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -9 "$pid" 2>/dev/null && killed=yes
+  fi
+  wait "$pid" 2>/dev/null || status=$?
+}
+
 # crash_runs NAME RUNNER HOST MODULE TRACE FRAMES EARLIEST SPREAD RUNS [OPTION...]
 # (RUNNER is empty, or Wine's loader, which runs the launcher $terminate;
 # kills come 0 to SPREAD s after EARLIEST; OPTIONs go to every replay)
@@ -89,22 +121,17 @@ crash_runs() {
   referenceLines=$(grep -a -c -v '^000000000,' "$reference")
   [ "$referenceLines" -eq "$count" ] || { echo "$name: full run wrote $referenceLines frame lines"; return 1; }
 
-  local i delay pid reported verdict midway=0
+  local i delay killed status
+  midway=0
   for i in $(seq "$runs"); do
     rm -f "$dir/crash.log" "$dir/stderr"
     delay=$(awk -v seed="$RANDOM$i" -v base="$earliest" -v spread="$spread" \
       'BEGIN { srand(seed); printf "%.2f", base + rand() * spread }')
-    local killed=no status=0
     if [ -z "$runner" ]; then
-      "$dir/$program" replay "$trace" --name crash.log --quiet --report-every 100 "${options[@]}" \
-        2>"$dir/stderr" &
-      pid=$!
-      sleep "$delay"
-      if kill -0 "$pid" 2>/dev/null; then
-        kill -9 "$pid" 2>/dev/null && killed=yes
-      fi
-      wait "$pid" 2>/dev/null || status=$?
+      run_and_kill "$delay" "$dir/stderr" "$dir/$program" replay "$trace" --name crash.log --quiet \
+        --report-every 100 "${options[@]}"
     else
+      killed=no status=0
       # On Windows a dying host is TerminateProcess; a small launcher calls it.
       local ms
       ms=$(awk -v s="$delay" 'BEGIN { printf "%d", s * 1000 }')
@@ -115,14 +142,7 @@ crash_runs() {
         3) status=$(tr -d '\r' <"$dir/launcher" | sed -n 's/^ended by itself with exit code //p') ;;
       esac
     fi
-    # Windows programs end their stderr lines with CR LF.
-    reported=$( (tr -d '\r' <"$dir/stderr" | grep -a -E '^written [0-9]+$' || true) | tail -n 1 | cut -d' ' -f2)
-    reported=${reported:-0}
-    verdict=$(verdict "$dir/crash.log" "$reference" "$reported" "$killed" "$status")
-    [ "$killed" = yes ] && midway=$((midway + 1))
-    printf '%s run %2d: killed (%s) after %ss, %7d lines in the log, %7d reported written: %s\n' \
-      "$name" "$i" "$killed" "$delay" "$(lines_of "$dir/crash.log")" "$reported" "$verdict"
-    [ "$verdict" = ok ] || failures=$((failures + 1))
+    note_run "$name" "$i" "$delay" "$dir" "$reference"
   done
   if [ "$midway" -eq 0 ]; then
     echo "$name: no run was killed while it was writing"
@@ -143,7 +163,8 @@ fi
 # frames, not lines.
 python_crash_runs() {
   local name=$1 mode=$2 count=$3 earliest=$4 spread=$5 runs=$6
-  local dir="$work/$name" i delay pid reported verdict killed status midway=0
+  local dir="$work/$name" i delay killed status
+  midway=0
   local run=(env PYTHONPATH="$PWD/python" BUSLOG_MODULE="$PWD/build/posix/bin/libbuslog.so" /usr/bin/python3
              scripts/crash_python.py)
   mkdir -p "$dir"
@@ -155,21 +176,8 @@ python_crash_runs() {
     rm -f "$dir/crash.log" "$dir/stderr"
     delay=$(awk -v seed="$RANDOM$i" -v base="$earliest" -v spread="$spread" \
       'BEGIN { srand(seed); printf "%.2f", base + rand() * spread }')
-    killed=no status=0
-    "${run[@]}" "$dir/crash.log" "$count" "$mode" 2>"$dir/stderr" &
-    pid=$!
-    sleep "$delay"
-    if kill -0 "$pid" 2>/dev/null; then
-      kill -9 "$pid" 2>/dev/null && killed=yes
-    fi
-    wait "$pid" 2>/dev/null || status=$?
-    reported=$( (grep -a -E '^written [0-9]+$' "$dir/stderr" || true) | tail -n 1 | cut -d' ' -f2)
-    reported=${reported:-0}
-    verdict=$(verdict "$dir/crash.log" "$dir/full.buslog" "$reported" "$killed" "$status" frames)
-    [ "$killed" = yes ] && [ "$reported" -gt 0 ] && midway=$((midway + 1))
-    printf '%s run %2d: killed (%s) after %ss, %7d lines in the log, %7d frames reported written: %s\n' \
-      "$name" "$i" "$killed" "$delay" "$(lines_of "$dir/crash.log")" "$reported" "$verdict"
-    [ "$verdict" = ok ] || failures=$((failures + 1))
+    run_and_kill "$delay" "$dir/stderr" "${run[@]}" "$dir/crash.log" "$count" "$mode"
+    note_run "$name" "$i" "$delay" "$dir" "$dir/full.buslog" frames
   done
   if [ "$midway" -eq 0 ]; then
     echo "$name: no run was killed while it was writing"

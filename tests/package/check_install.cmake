@@ -106,6 +106,19 @@ endfunction()
 
 set(strict_c_flags "-Wall -Wextra -Wpedantic -Werror")
 
+# Builds examples/EXAMPLE into DIR through find_package(buslog) against the
+# install, cross-built with the toolchain when there is one.
+function(build_through_cmake example dir)
+  file(REMOVE_RECURSE ${dir})
+  set(cross "")
+  if(TOOLCHAIN)
+    set(cross -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
+  endif()
+  run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/${example} -B ${dir} ${cross} -DCMAKE_PREFIX_PATH=${prefix}
+      -DCMAKE_BUILD_TYPE=Release "-DCMAKE_C_FLAGS=${strict_c_flags}")
+  run(${CMAKE_COMMAND} --build ${dir})
+endfunction()
+
 if(MODE STREQUAL "install")
   file(REMOVE_RECURSE ${work})
   run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --strip)
@@ -167,16 +180,8 @@ if(MODE STREQUAL "install")
   # its logs go into the current folder, none beside the module.
   check_demo(${host} ${prefix} ${work}/demo "the installed host's demo")
 elseif(MODE STREQUAL "c-cmake")
-  set(dir ${work}/c-cmake)
-  file(REMOVE_RECURSE ${dir})
-  set(cross "")
-  if(TOOLCHAIN)
-    set(cross -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
-  endif()
-  run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/c-host -B ${dir} ${cross} -DCMAKE_PREFIX_PATH=${prefix}
-      -DCMAKE_BUILD_TYPE=Release "-DCMAKE_C_FLAGS=${strict_c_flags}")
-  run(${CMAKE_COMMAND} --build ${dir})
-  check_example_log(${work}/c-cmake-run c-host.buslog ${EMULATOR} ${dir}/c-host${exe})
+  build_through_cmake(c-host ${work}/c-cmake)
+  check_example_log(${work}/c-cmake-run c-host.buslog ${EMULATOR} ${work}/c-cmake/c-host${exe})
 elseif(MODE STREQUAL "c-pkgconfig")
   # Only the installed .pc file is seen, not the machine's.
   set(ENV{PKG_CONFIG_LIBDIR} ${prefix}/lib/pkgconfig)
@@ -197,16 +202,8 @@ elseif(MODE STREQUAL "c-pkgconfig")
   # A log named on the command line, relative to the current directory.
   check_example_log(${work}/c-pkgconfig-named sub/mine.buslog ${EMULATOR} ${program} ${modulePath} sub/mine.buslog)
 elseif(MODE STREQUAL "writer-cmake")
-  set(dir ${work}/writer-cmake)
-  file(REMOVE_RECURSE ${dir})
-  set(cross "")
-  if(TOOLCHAIN)
-    set(cross -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
-  endif()
-  run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/c-writer -B ${dir} ${cross} -DCMAKE_PREFIX_PATH=${prefix}
-      -DCMAKE_BUILD_TYPE=Release "-DCMAKE_C_FLAGS=${strict_c_flags}")
-  run(${CMAKE_COMMAND} --build ${dir})
-  check_writer_example(${work}/writer-cmake-run ${dir}/c-writer${exe})
+  build_through_cmake(c-writer ${work}/writer-cmake)
+  check_writer_example(${work}/writer-cmake-run ${work}/writer-cmake/c-writer${exe})
 elseif(MODE STREQUAL "writer-pkgconfig")
   set(ENV{PKG_CONFIG_LIBDIR} ${prefix}/lib/pkgconfig)
   set(ENV{PKG_CONFIG_PATH} "")
