@@ -117,6 +117,8 @@ extern "C" {
 #define BUSLOG_MARKER_GONE 8         /* "buslog gone FIRST-LAST CAUSE NAME": value is CAUSE NAME */
 #define BUSLOG_MARKER_REMOVED 9      /* "buslog removed FIRST-LAST": frames the ring removed, as asked */
 #define BUSLOG_MARKER_DROPPED 10     /* "buslog dropped COUNT TOTAL NAME": value is NAME */
+#define BUSLOG_MARKER_CLAMPED 11     /* "buslog clamped S.ffffff": the next line was that much earlier than its
+                                        time stamp; its absoluteTime says when it was */
 
 /* "No value" in the columns. */
 #define BUSLOG_NO_TIME INT64_MIN     /* time, absoluteTime */

@@ -432,7 +432,7 @@ bool FrameRange(const char* p, const char* end, LogLine* line, Text* rest) {
   return true;
 }
 
-// "S.ffffff" of a relative start.
+// "S.ffffff" of a relative start or a clamp.
 bool RelativeStart(const char* p, const char* end, LogLine* line) {
   uint64_t seconds;
   unsigned micros;
@@ -468,6 +468,9 @@ BuslogMarker ReadRecord(const Text& rest, LogLine* line) {
     if (FrameRange(rest.text + 8, end, line, &value) && value.length == 0) return BuslogMarker::kRemoved;
   } else if (StartsWith(rest, "dropped ", 8)) {
     if (Drops(rest.text + 8, end, line)) return BuslogMarker::kDropped;
+  } else if (StartsWith(rest, "clamped ", 8)) {
+    // At most a day: a frame that much earlier begins a new file or base.
+    if (RelativeStart(rest.text + 8, end, line) && line->startSeconds <= 86400) return BuslogMarker::kClamped;
   }
   return BuslogMarker::kOther;
 }
@@ -569,12 +572,18 @@ void ResetLogContext(LogContext* context) {
   context->startMicros = 0;
   context->writer.clear();
   context->names.clear();
+  context->clampedLines = 0;
+  context->earlierMicros = context->clampNextMicros = 0;
 }
 
 void UpdateLogContext(LogContext* context, const LogLine& line) {
   ++context->lines;
   if (line.logLine) ++context->logLines;
   if (line.malformed) ++context->malformedLines;
+  // A clamp marker speaks of the line right after it.
+  context->earlierMicros = context->clampNextMicros;
+  context->clampNextMicros = 0;
+  if (context->earlierMicros > 0) ++context->clampedLines;
   if (line.marker == BuslogMarker::kNone) return;
   ++context->markerLines;
   switch (line.marker) {
@@ -617,6 +626,9 @@ void UpdateLogContext(LogContext* context, const LogLine& line) {
     case BuslogMarker::kDropped:
     case BuslogMarker::kNone:
       break;
+    case BuslogMarker::kClamped:
+      context->clampNextMicros = line.startSeconds * 1000000 + line.startMicros;
+      break;
   }
 }
 
@@ -628,8 +640,19 @@ bool LogContext::AbsoluteTime(const LogTime& time, uint64_t* seconds, uint32_t* 
     m -= 1000000;
     ++s;
   }
-  *seconds = s;
-  *micros = m;
+  // A clamped line was earlier than its stamp.
+  uint64_t backSeconds = earlierMicros / 1000000;
+  uint32_t backMicros = static_cast<uint32_t>(earlierMicros % 1000000);
+  if (m < backMicros) {
+    m += 1000000;
+    ++backSeconds;
+  }
+  if (s < backSeconds) {
+    s = backSeconds;
+    m = backMicros;
+  }
+  *seconds = s - backSeconds;
+  *micros = m - backMicros;
   return true;
 }
 

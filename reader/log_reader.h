@@ -148,7 +148,26 @@
 //        name of channel N (candump's "can0", python-can's channel) for
 //        the rest of the file (kChannel). A later channel marker for the
 //        same N names it anew.
-//     d. anything else, including a channel marker of another form: a
+//     d. "start relative S.ffffff" (S decimal, no leading zero, six
+//        fractional digits): like a, but on the source's own clock, not a
+//        date (kStartRelative); the writers use it for times before
+//        2000-01-01, which are a device's time since power-on.
+//     e. the records of what the frame lines cannot show (FIRST-LAST is a
+//        range of frame numbers, 1 to 4294967295, or one number FIRST):
+//        "lost FIRST-LAST REASON": frames numbered and given up by the
+//          writer, REASON at least one byte (kLost);
+//        "gone FIRST-LAST CAUSE NAME": frames written into the log NAME
+//          that was deleted or became unreachable (kGone);
+//        "removed FIRST-LAST", nothing after it: frames the ring removed
+//          so far, as asked, not a loss (kRemoved);
+//        "dropped COUNT TOTAL NAME": candump's drop report, COUNT frames
+//          (TOTAL so far) on the interface NAME that never reached the
+//          writer (kDropped);
+//        "clamped S.ffffff" (S at most 86400): the line right after it was
+//          that much earlier than its time stamp says (kClamped); its
+//          absolute time (rule 15) is moved back by it.
+//        A record of another form is kOther.
+//     f. anything else, including a channel marker of another form: a
 //        marker kept and ignored (kOther).
 //     What the markers say holds for one file: a reader that goes on with
 //     another file forgets the start, the writer and the names.
@@ -184,8 +203,9 @@
 //   - the start marker is the first line of every file (each rotated file
 //     has its own): the absolute time of the file's first frame, which its
 //     +0.000000 means. A start marker later in a file starts a new time
-//     base (the python-can writer does so at a time jump; buslog-host
-//     starts a new file instead).
+//     base: the writers begin one every 10 s, so that every time keeps its
+//     microseconds, and at a time jump (with one time base a file, a new
+//     file begins instead).
 //   - the writer marker is the second line: "buslog-host <version>" or
 //     "buslog-python <version>", the only line in which the two writers'
 //     logs of the same frames differ.
@@ -313,6 +333,7 @@ enum class BuslogMarker : uint8_t {
   kGone,           // "buslog gone FIRST-LAST CAUSE NAME": markerFirst, markerLast, markerValue (CAUSE NAME)
   kRemoved,        // "buslog removed FIRST-LAST": markerFirst, markerLast
   kDropped,        // "buslog dropped COUNT TOTAL NAME": markerCount, markerTotal, markerValue
+  kClamped,        // "buslog clamped S.ffffff": startSeconds, startMicros (how much earlier)
 };
 
 struct LogLine {
@@ -336,8 +357,8 @@ struct LogLine {
                           // its body broke its rule (rule 12b); else kNone
   bool logLine;      // a log line (rule 13)
   BuslogMarker marker;     // rule 14
-  uint64_t startSeconds;   // kStart: Unix time of +0.000000 from here on
-  uint32_t startMicros;
+  uint64_t startSeconds;   // kStart: Unix time of +0.000000 from here on;
+  uint32_t startMicros;    // kClamped: how much earlier the next line was
   int32_t markerChannel;   // kChannel: N
   Text markerValue;        // kWriter: program and version; kChannel: NAME; kLost: REASON;
                            // kGone: CAUSE NAME; kDropped: NAME
@@ -369,11 +390,18 @@ struct LogContext {
   uint32_t startMicros;
   std::string writer;       // "buslog-host 0.2.0"; empty when not said
   std::vector<std::pair<int32_t, std::string>> names;  // by channel, sorted
+  uint64_t clampedLines;    // lines a clamp marker stood before (rule 14e)
+  // In microseconds: how much earlier the line taken in last was than its
+  // time stamp says (a clamp marker before it), and what the clamp marker
+  // just read says of the next line.
+  uint64_t earlierMicros;
+  uint64_t clampNextMicros;
 
   // A file with lines but no log line is no log (rule 13).
   bool NoLog() const { return lines > 0 && logLines == 0; }
-  // The absolute time of a time stamp read from here on (rule 15); false
-  // without a known time base.
+  // The absolute time of the time stamp of the line taken in last (rule
+  // 15; a clamp marker before it moves it back); false without a known
+  // time base.
   bool AbsoluteTime(const LogTime& time, uint64_t* seconds, uint32_t* micros) const;
   // The interface name of `channel` (as the frame header shows it), or
   // null when the file has not named it.

@@ -134,6 +134,7 @@ uint8_t MarkerCode(BuslogMarker marker) {
     case BuslogMarker::kGone: return BUSLOG_MARKER_GONE;
     case BuslogMarker::kRemoved: return BUSLOG_MARKER_REMOVED;
     case BuslogMarker::kDropped: return BUSLOG_MARKER_DROPPED;
+    case BuslogMarker::kClamped: return BUSLOG_MARKER_CLAMPED;
     case BuslogMarker::kNone: break;
   }
   return BUSLOG_MARKER_NONE;

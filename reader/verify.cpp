@@ -92,18 +92,24 @@ bool ScanFile(const std::string& path, Scan* scan, std::vector<Cover>* covers, s
   return !failed;
 }
 
-// The files named: a folder stands for its .buslog files.
-std::vector<std::string> Expand(const std::vector<std::string>& paths) {
-  std::vector<std::string> files;
+// The files named: a folder stands for its .buslog files, or for its .csv
+// files when it has no .buslog file (logs named by an older convention).
+// False with `error` for a folder with neither.
+bool Expand(const std::vector<std::string>& paths, std::vector<std::string>* files, std::string* error) {
   for (const std::string& path : paths) {
     std::vector<std::string> inFolder;
-    if (FilesOfFolder(path.c_str(), ".buslog", &inFolder)) {
-      files.insert(files.end(), inFolder.begin(), inFolder.end());
-    } else {
-      files.push_back(path);
+    if (!FilesOfFolder(path.c_str(), ".buslog", &inFolder)) {
+      files->push_back(path);
+      continue;
     }
+    if (inFolder.empty()) FilesOfFolder(path.c_str(), ".csv", &inFolder);
+    if (inFolder.empty()) {
+      *error = "the folder " + path + " holds no log (no .buslog or .csv file)";
+      return false;
+    }
+    files->insert(files->end(), inFolder.begin(), inFolder.end());
   }
-  return files;
+  return true;
 }
 
 // The frames present (each number once) from every file's runs; counts the
@@ -189,7 +195,9 @@ bool VerifyLogs(const std::vector<std::string>& paths, Verification* out, std::s
   *out = Verification{};
   std::vector<Scan> scans;
   std::vector<Cover> covers;
-  for (const std::string& path : Expand(paths)) {
+  std::vector<std::string> files;
+  if (!Expand(paths, &files, error)) return false;
+  for (const std::string& path : files) {
     scans.push_back(Scan{});
     if (!ScanFile(path, &scans.back(), &covers, &out->drops, error)) return false;
   }

@@ -5,8 +5,8 @@
 //
 // A run numbers its frames from 1 without gaps, over all its files (and
 // frames a filter or trigger left out get no number). Reading a run's
-// files (in any order; a folder stands for its .buslog files), verify
-// finds:
+// files (in any order; a folder stands for its .buslog files, else its
+// .csv files), verify finds:
 //   - the frames present, per file and for the set, each number once;
 //   - every gap in the numbers up to the highest the logs name, split by
 //     what explains it (rule 14e's records): removed by the ring (asked

@@ -41,7 +41,7 @@ struct Queue;
 
 // The most lines a frame brings: its own, and the marker lines before it
 // (start, writer, the ring's removals, records, its channel's).
-constexpr uint32_t kMaxFrameLines = 5 + kRecordsAFrame;
+constexpr uint32_t kMaxFrameLines = 6 + kRecordsAFrame;
 
 // What the caller asked for, fixed at open.
 struct Settings {
@@ -63,7 +63,7 @@ struct OpenFile {
   FrameTime first;       // its first frame's time
   double ageBefore;      // seconds of it before its time base (rotation by age)
   bool writerMarked;
-  bool removalsNoted;    // the ring's removals so far said at its head
+  uint32_t removedNoted;  // the last frame of the ring's removals it has said
   std::bitset<kMaxChannels> channelMarked;
   uint64_t bytes;        // bytes of its lines, CR LF included
   uint64_t lines;

@@ -69,15 +69,17 @@ uint32_t BaseLines(Core* core, OpenFile* file, const FrameTime& base, const Fram
   return count;
 }
 
-// At a file's head, the frames the ring removed so far; then the records
-// not yet in a log (records.h), at most kRecordsAFrame.
+// At a file's head, the frames the ring removed so far, and again when the
+// ring removed more while the file was open (a full disk makes room while
+// it is written); then the records not yet in a log (records.h), at most
+// kRecordsAFrame.
 uint32_t RecordLines(Core* core, OpenFile* file, LineTally* tally, const Elapsed& since, LogLine* out,
                      FrameLinesBytes* bytes) {
   uint32_t count = 0;
   char text[kMaxMarkerText];
   const LogSet& logs = core->logs;
-  if (!file->removalsNoted && !file->hasFrame && logs.removed > 0) {
-    file->removalsNoted = true;
+  if (logs.removed > 0 && logs.removedLast > file->removedNoted) {
+    file->removedNoted = logs.removedLast;
     RemovedText(logs.removedFirst, logs.removedLast, text, sizeof text);
     MarkerLine(since, text, bytes->markers[2], sizeof bytes->markers[2], &out[count++]);
   }
@@ -138,7 +140,7 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
       base = RenewedBase(frame.time);
       // The file's age goes on through the new base; a jump's gap is no age.
       bool jump = reason == TimeReason::kTooLate || reason == TimeReason::kClockBack;
-      if (jump) {
+      if (jump || reason == TimeReason::kBeforeBase) {
         file->ageBefore += SecondsBetween(file->time.base, file->time.latest) - SecondsBetween(base, frame.time);
       } else {
         file->ageBefore += SecondsBetween(file->time.base, base);
@@ -148,7 +150,7 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
     if (settings.markers) count += BaseLines(core, file, base, frame, out, bytes);
   }
   Elapsed since;
-  if (!TakeTime(&file->time, frame.time, &since)) ++tally->clamped;
+  bool clamped = !TakeTime(&file->time, frame.time, &since);
   if (settings.markers) count += RecordLines(core, file, tally, since, out + count, bytes);
   if (!settings.precise && since.seconds >= kPreciseSeconds && !core->storage.precisionSaid) {
     core->storage.precisionSaid = true;
@@ -162,6 +164,16 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
       char text[kMaxMarkerText];
       ChannelMarkerText(frame.channel, name, text, sizeof text);
       MarkerLine(since, text, bytes->markers[3 + kRecordsAFrame], sizeof bytes->markers[0], &out[count++]);
+    }
+  }
+  if (clamped) {
+    ++tally->clamped;
+    if (settings.markers) {
+      Elapsed before;
+      TimeSince(frame.time, file->time.base, &before);
+      char text[kMaxMarkerText];
+      ClampedText(before, text, sizeof text);
+      MarkerLine(since, text, bytes->markers[4 + kRecordsAFrame], sizeof bytes->markers[0], &out[count++]);
     }
   }
   out[count++] = FrameLine(frame, since, &bytes->frame);

@@ -68,4 +68,8 @@ void RemovedText(uint32_t first, uint32_t last, char* out, size_t size) {
   snprintf(out, size, "buslog removed %s", range);
 }
 
+void ClampedText(const Elapsed& before, char* out, size_t size) {
+  snprintf(out, size, "buslog clamped %llu.%06u", static_cast<unsigned long long>(before.seconds), before.micros);
+}
+
 }  // namespace buslog_writer

@@ -8,6 +8,7 @@
 //   000000000,+0.000000,M,Marker  , -,OK,buslog gone 1-501 deleted run.buslog
 //   000000000,+4.100000,M,Marker  , -,OK,buslog dropped 3 17 can0
 //   000000000,+0.000000,M,Marker  , -,OK,buslog removed 1-4120
+//   000000000,+0.000000,M,Marker  , -,OK,buslog clamped 0.250000
 //
 // - lost: frames numbered and given up (the storage failed, the queue was
 //   full of them, left at a second stop, no channel for their interface);
@@ -16,7 +17,12 @@
 // - dropped: candump's DROPCOUNT, where it came in the input: COUNT frames
 //   on interface NAME that never reached the writer (TOTAL so far);
 // - removed: at the head of each file of a ring, every frame the ring has
-//   removed so far, first to last: what was asked, not a loss.
+//   removed so far, first to last, and again in the open file when the
+//   ring removes more while it is written (a full disk makes room): what
+//   was asked, not a loss;
+// - clamped: the frame line right after it was S.ffffff s earlier than its
+//   file's time base, and stamped +0.000000 (one time base a file only:
+//   otherwise such a frame begins a new base).
 // A record is taken off the list only once the Write that carried it
 // returned 0; records that could not be written stay the writer's word
 // alone (its losses). Without marker lines (frames only) there are none.
@@ -26,6 +32,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "frame.h"
 
 namespace buslog_writer {
 
@@ -59,5 +67,7 @@ void RecordDropped(Records* records, uint64_t count, uint64_t total, const std::
 void RecordText(const Record& record, char* out, size_t size);
 // "buslog removed 1-4120".
 void RemovedText(uint32_t first, uint32_t last, char* out, size_t size);
+// "buslog clamped 0.250000".
+void ClampedText(const Elapsed& before, char* out, size_t size);
 
 }  // namespace buslog_writer

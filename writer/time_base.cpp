@@ -13,7 +13,14 @@ TimeStep StepFor(bool precise, const TimeBase& base, const FrameTime& time, Time
     *reason = TimeReason::kClockBack;
   } else {
     Elapsed since;
-    if (!TimeSince(base.base, time, &since) || since.seconds < kPreciseSeconds) return TimeStep::kKeep;
+    if (!TimeSince(base.base, time, &since)) {
+      // Before the base, but not so far before the latest that the clock
+      // went back: a frame of another interface read late.
+      if (!precise) return TimeStep::kKeep;
+      *reason = TimeReason::kBeforeBase;
+      return TimeStep::kNewBase;
+    }
+    if (since.seconds < kPreciseSeconds) return TimeStep::kKeep;
     if (since.seconds >= kSecondsPerBase) {
       *reason = TimeReason::kTooLate;
     } else if (precise) {

@@ -9,8 +9,11 @@
 //   100,000,000 s or more after the base (also past 2^32 s)     new base      new file
 //   more than 1 s before the latest (a clock stepped back)      new base      new file
 //   10 s or more after the base                                 new base      kept (said once)
-//   up to 1 s before the latest and before the base             +0.000000, counted as clamped
+//   up to 1 s before the latest and before the base             new base      +0.000000: clamped
 //   anything else                                               kept
+//
+// A clamped frame's line has a clamp marker before it that says how much
+// earlier it was (records.h), so that its time is not lost.
 //
 // Without marker lines there is no start marker to begin a base with: the
 // policy is PER_FILE. The first frame of a file begins its base; a base
@@ -46,7 +49,7 @@ enum class TimeStep : uint8_t {
   kNewFile,    // a new file, whose base the frame is
 };
 
-enum class TimeReason : uint8_t { kNone, kTooLate, kClockBack, kPrecision };
+enum class TimeReason : uint8_t { kNone, kTooLate, kClockBack, kPrecision, kBeforeBase };
 
 // Where the frame at `time` goes: `precise` is the PRECISE policy with
 // marker lines. `reason` says why a base or file begins.

@@ -82,6 +82,10 @@ void SetBinaryMode(FILE* file);
 // Cuts the file open as `file` to `size` bytes (the log tools' output after
 // a failed write); false when it cannot.
 bool TruncateFile(FILE* file, uint64_t size);
+// Cuts the last `bytes` written off a regular file open as `file` at its
+// current position (standard output sent to a file); false for a pipe or
+// a terminal, which cannot be cut.
+bool CutBackFile(FILE* file, uint64_t bytes);
 
 // ---- the program, its folder, standard error
 

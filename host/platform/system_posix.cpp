@@ -183,6 +183,15 @@ bool TruncateFile(FILE* file, uint64_t size) {
   return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
 }
 
+bool CutBackFile(FILE* file, uint64_t bytes) {
+  struct stat st;
+  int fd = fileno(file);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  off_t at = lseek(fd, 0, SEEK_CUR);
+  if (at < 0 || static_cast<uint64_t>(at) < bytes) return false;
+  return ftruncate(fd, at - static_cast<off_t>(bytes)) == 0 && lseek(fd, at - static_cast<off_t>(bytes), SEEK_SET) >= 0;
+}
+
 // ---- the program, its folder, standard error
 
 bool ExecutableDirectory(char* out, size_t size) {

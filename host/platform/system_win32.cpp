@@ -144,6 +144,16 @@ bool TruncateFile(FILE* file, uint64_t size) {
   return _chsize_s(_fileno(file), static_cast<__int64>(size)) == 0;
 }
 
+bool CutBackFile(FILE* file, uint64_t bytes) {
+  int fd = _fileno(file);
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK) return false;
+  __int64 at = _lseeki64(fd, 0, SEEK_CUR);
+  if (at < 0 || static_cast<uint64_t>(at) < bytes) return false;
+  __int64 to = at - static_cast<__int64>(bytes);
+  return _chsize_s(fd, to) == 0 && _lseeki64(fd, to, SEEK_SET) >= 0;
+}
+
 // ---- the program, its folder, standard error
 
 bool ExecutableDirectory(char* out, size_t size) {

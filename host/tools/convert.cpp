@@ -82,16 +82,17 @@ int RunConvert(int argc, char** argv) {
     return 1;
   }
   bool written = FinishOutput(&output);
+  // The reason first: the counts below are of what was read, not written.
+  SayOutputFailure(output);
 
   Message("buslog-host: convert of %s%s to %s\n  lines read      %llu\n", options.logs[0],
           several ? " and the logs after it" : "", options.to, static_cast<Count>(lines));
   if (candump) {
-    PrintCandumpSummary(candumpTotals);
+    PrintCandumpSummary(candumpTotals, !written);
   } else {
-    PrintJsonSummary(jsonTotals, lines);
+    PrintJsonSummary(jsonTotals, lines, !written);
   }
   if (options.output != nullptr) Message("  output          %s\n", options.output);
-  SayOutputFailure(output);
   return inputs.readError || !written ? 1 : 0;
 }
 

@@ -42,7 +42,7 @@ void WriteCandumpLine(const buslog_reader::LogLine& line, const buslog_reader::L
                       const ConvertOptions& options, Output* output, CandumpTotals* t);
 // Counts a line that is no CAN record by what it is.
 void CountOther(const buslog_reader::LogLine& line, CandumpTotals* t);
-void PrintCandumpSummary(const CandumpTotals& t);
+void PrintCandumpSummary(const CandumpTotals& t, bool outputFailed);
 
 // ---- JSON Lines
 
@@ -57,6 +57,6 @@ struct JsonTotals {
 // `logNumber` (from 1) is written as "log" when several logs are read.
 void WriteJsonLine(const buslog_reader::LogLine& line, const buslog_reader::LogContext& context,
                    uint32_t logNumber, Output* output, JsonTotals* t);
-void PrintJsonSummary(const JsonTotals& t, uint64_t lines);
+void PrintJsonSummary(const JsonTotals& t, uint64_t lines, bool outputFailed);
 
 }  // namespace buslog_host

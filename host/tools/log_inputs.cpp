@@ -98,6 +98,7 @@ void TakeMarker(LogInputs* inputs, const LogLine& line) {
     case BuslogMarker::kGone:
     case BuslogMarker::kRemoved:
     case BuslogMarker::kDropped:
+    case BuslogMarker::kClamped:
       // "lost 312-548 No space left on device": the marker's text after "buslog ".
       summary.records.emplace_back(line.record.text.text + 7, line.record.text.length - 7);
       break;

@@ -19,10 +19,13 @@ void BeginOutput(Output* output, const char* path, bool overwrite) {
   output->createFailed = false;
   output->written = 0;
   output->wholeLines = 0;
+  output->cutBack = false;
   output->holding = false;
   output->held.clear();
   if (path == nullptr) {
     SetBinaryMode(stdout);
+    // Unbuffered, as a file output: each block is one write.
+    setvbuf(stdout, nullptr, _IONBF, 0);
     output->file = stdout;
   }
 }
@@ -58,9 +61,13 @@ void WriteBytes(Output* output, const char* bytes, size_t count) {
   if (done == count) return;
   output->failed = true;
   output->error = error;
-  // A file is cut back to its last whole line; a pipe cannot be.
-  if (output->path != nullptr && output->written != output->wholeLines) {
-    TruncateFile(output->file, output->wholeLines);
+  // A file is cut back to its last whole line (standard output too, when
+  // it was sent to a file); a pipe cannot be.
+  if (output->written != output->wholeLines) {
+    output->cutBack = output->path != nullptr ? TruncateFile(output->file, output->wholeLines)
+                                              : CutBackFile(output->file, output->written - output->wholeLines);
+  } else {
+    output->cutBack = true;
   }
 }
 
@@ -112,11 +119,11 @@ void SayOutputFailure(const Output& output) {
   }
   char reason[256];
   SystemErrorText(output.error, reason, sizeof reason);
-  if (output.path != nullptr) {
+  if (output.cutBack) {
     Message("buslog-host: %s: write error: %s; it holds the %llu bytes of whole lines written before\n", name,
             reason, static_cast<unsigned long long>(output.wholeLines));
   } else {
-    Message("buslog-host: %s: write error: %s\n", name, reason);
+    Message("buslog-host: %s: write error: %s; its last line may be cut\n", name, reason);
   }
 }
 

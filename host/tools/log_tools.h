@@ -39,6 +39,7 @@ struct Output {
   bool createFailed;
   uint64_t written;       // bytes in the file
   uint64_t wholeLines;    // bytes up to its last line end
+  bool cutBack;           // after a failed write: nothing after wholeLines is left
   bool holding;
   std::string held;
   char data[kOutputBlock];

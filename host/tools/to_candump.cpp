@@ -174,8 +174,9 @@ void CountOther(const LogLine& line, CandumpTotals* t) {
   }
 }
 
-void PrintCandumpSummary(const CandumpTotals& t) {
-  Message("  written         %llu (data %llu, remote %llu, CAN FD %llu, error %llu)\n",
+void PrintCandumpSummary(const CandumpTotals& t, bool outputFailed) {
+  // After a write error the frames were converted, not all written.
+  Message("  %-16s%llu (data %llu, remote %llu, CAN FD %llu, error %llu)\n", outputFailed ? "converted" : "written",
           static_cast<Count>(t.data + t.remote + t.fd + t.error), static_cast<Count>(t.data),
           static_cast<Count>(t.remote), static_cast<Count>(t.fd), static_cast<Count>(t.error));
   const char* const notShown[] = {"LIN records", "CXPI records", "port records", "environment records",

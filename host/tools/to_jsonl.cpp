@@ -190,6 +190,11 @@ void PutBuslogMarker(const LogLine& line, Output* output) {
       PutKey(output, "interface");
       PutJsonString(output, line.markerValue.text, line.markerValue.length);
       break;
+    case BuslogMarker::kClamped:
+      PutLiteral(output, ",\"buslog\":\"clamped\"");
+      PutKey(output, "earlier");
+      PutTime(output, line.startSeconds, line.startMicros, 6);
+      break;
     case BuslogMarker::kNone:
       break;
   }
@@ -328,8 +333,9 @@ void WriteJsonLine(const LogLine& line, const LogContext& context, uint32_t logN
   Put(output, "}\n", 2);
 }
 
-void PrintJsonSummary(const JsonTotals& t, uint64_t lines) {
-  Message("  written         %llu lines\n", static_cast<Count>(lines));
+void PrintJsonSummary(const JsonTotals& t, uint64_t lines, bool outputFailed) {
+  // After a write error the lines were converted, not all written.
+  Message("  %-16s%llu lines\n", outputFailed ? "converted" : "written", static_cast<Count>(lines));
   Message(
           "    records       %llu (CAN %llu, LIN %llu, CXPI %llu, port %llu, environment %llu, marker %llu, "
           "generic %llu)\n",

@@ -647,6 +647,25 @@ class StorageTest(unittest.TestCase):
         self.assertEqual(seen, list(range(seen[0], count + 1)))
         self.assertGreater(summary_number(err, "files removed"), 0)
 
+    def test_ring_on_a_nearly_full_disk_keeps_the_newest_frames(self):
+        # The disk holds less than two of the ring's files: the open file
+        # itself makes room, and the newest frames are the ones kept.
+        # Marker lines on: the run exits 0 and verify finds nothing lost.
+        fs = self.tmpfs("64k")
+        out = os.path.join(fs.path, "near.csv")
+        count = 6000
+        status, err = run(["replay", "-", "--output", out, "--rotate-size", "48k", "--max-files", "10"],
+                          trace(count), timeout=120, markers=True)
+        self.assertEqual(status, 0, err)
+        seen = []
+        for path in self.logs(fs.path, "near"):
+            seen += read_log(path)
+        self.assertEqual(seen, list(range(seen[0], count + 1)))
+        self.assertGreater(seen[0], 1)
+        self.assertNotIn("  missing", err)
+        result = subprocess.run([HOST, "verify", fs.path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(result.returncode, 0, result.stdout.decode() + result.stderr.decode())
+
     def test_ring_by_file_count(self):
         out = self.path("few.csv")
         status, err = run(["replay", "-", "--output", out, "--rotate-size", "2k", "--max-files", "3"], trace(1000))

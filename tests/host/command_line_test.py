@@ -285,7 +285,15 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(status, 0, err)
         self.assertIn("buslog-host: record from standard input\n", err)
         self.assertNotIn("replay of", err)
+        # The earlier frame begins a time base of its own; with one base a
+        # file it is stamped +0.000000, and a marker line says how much earlier.
+        self.assertNotIn("earlier than", err)
+        status, _, err = self.run_host("record", "--time-base-per-file", "--output", "p.buslog",
+                                       stdin_text=open(trace).read())
+        self.assertEqual(status, 0, err)
         self.assertIn("  note: 1 frame was earlier than its time base, stamped +0.000000\n", err)
+        with open(os.path.join(self.work, "p.buslog"), "rb") as log:
+            self.assertIn(b"buslog clamped 1.000000\r\n000000002,+0.000000,", log.read())
         junk = self.write(os.path.join(self.work, "junk.log"), "not a frame\n")
         status, _, err = self.run_host("replay", junk, "--output", "j.buslog")
         self.assertEqual(status, 1, err)

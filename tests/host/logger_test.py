@@ -259,6 +259,9 @@ class LoggerTest(unittest.TestCase):
         self.assertEqual(read, logged + not_logged)
         self.assertGreater(not_logged, 0)
         self.assertLessEqual(read, 40001)
+        # Each breakdown counts its own total: all data frames here.
+        for label, total in (("frames read", read), ("frames logged", logged)):
+            self.assertRegex(err, r"  %s +%d \(data %d, remote 0, CAN FD 0, error 0\)" % (label, total, total))
 
     @unittest.skipUnless(DISK_DIR, "needs a folder on a disk")
     def test_full_queue_holds_the_reader_and_loses_nothing(self):

@@ -113,7 +113,8 @@ class VerifyTest(unittest.TestCase):
     def test_command_line(self):
         rows = [(["verify"], 2, "no LOG given"), (["verify", "x", "--bogus"], 2, "unknown option --bogus"),
                 (["verify", "x", "--csv", "--json"], 2, "not both"),
-                (["verify", "no-such.buslog"], 3, "cannot read no-such.buslog")]
+                (["verify", "no-such.buslog"], 3, "cannot read no-such.buslog"),
+                (["verify", "."], 3, "the folder . holds no log (no .buslog or .csv file)")]
         for args, status, words in rows:
             with self.subTest(args=args):
                 got, out, err = self.run_host(*args)

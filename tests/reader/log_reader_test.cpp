@@ -521,6 +521,9 @@ TEST(LogReaderTest, BuslogMarkers) {
       {"removed with more after it", "000000000,+0.000000,M,Marker  , -,OK,buslog removed 1-4120 x", "other"},
       {"dropped", "000000000,+2.500000,M,Marker  , -,OK,buslog dropped 3 17 can0", "dropped 3 17 [can0]"},
       {"dropped without a name", "000000000,+2.500000,M,Marker  , -,OK,buslog dropped 3 17", "other"},
+      {"clamped", "000000000,+0.000000,M,Marker  , -,OK,buslog clamped 0.300000", "clamped 0.300000"},
+      {"clamped more than a day", "000000000,+0.000000,M,Marker  , -,OK,buslog clamped 86401.000000", "other"},
+      {"clamped without its fraction", "000000000,+0.000000,M,Marker  , -,OK,buslog clamped 1", "other"},
       {"an unknown buslog word", "000000000,+0.000000,M,Marker  , -,OK,buslog stop", "other"},
       {"buslog without a word", "000000000,+0.000000,M,Marker  , -,OK,buslog", "none"},
       {"an ordinary marker with frame number 0", "000000000,+0.000000,M,Marker  , -,OK,Start of test", "none"},
@@ -559,6 +562,10 @@ TEST(LogReaderTest, BuslogMarkers) {
       case BuslogMarker::kDropped:
         snprintf(reading, sizeof reading, "dropped %llu %llu [%s]", static_cast<unsigned long long>(line.markerCount),
                  static_cast<unsigned long long>(line.markerTotal), Str(line.markerValue).c_str());
+        break;
+      case BuslogMarker::kClamped:
+        snprintf(reading, sizeof reading, "clamped %llu.%06u", static_cast<unsigned long long>(line.startSeconds),
+                 line.startMicros);
         break;
     }
     EXPECT_STREQ(reading, c.reading);
@@ -633,6 +640,9 @@ TEST(LogReaderTest, ContextFromMarkers) {
       "000000000,+0.000000,M,Marker  , -,OK,buslog writer buslog-python 0.2.0\r\n"
       "000000000,+0.000000,M,Marker  , -,OK,buslog channel 1 can0\r\n"
       "000000001,+0.000000,I,CAN     , 1,OK,0,1,23,0\r\n"
+      "000000000,+0.000000,M,Marker  , -,OK,buslog clamped 0.300000\r\n"
+      "000000007,+0.000000,I,CAN     , 1,OK,0,1,23,0\r\n"
+      "000000008,+0.000000,I,CAN     , 1,OK,0,1,23,0\r\n"
       "000000002,+1.999999,I,CAN     , 2,OK,0,1,23,0\r\n"
       "000000000,+1.999999,M,Marker  , -,OK,buslog channel 2 vcan 7\r\n"
       "000000003,+1.999999,I,CAN     , 2,OK,0,1,23,0\r\n"
@@ -646,17 +656,19 @@ TEST(LogReaderTest, ContextFromMarkers) {
   std::vector<std::string> times;
   ReadContext(log, &context, &times);
   const std::vector<std::string> expected = {
-      "1700000000.001000 can0", "1700000002.000999 -", "1700000002.000999 vcan 7",
+      "1700000000.001000 can0", "1699999999.701000 can0", "1700000000.001000 can0", "1700000002.000999 -",
+      "1700000002.000999 vcan 7",
       "1700003601.100000 can0", "? can0",
   };
   EXPECT_EQ(times, expected);
   EXPECT_EQ(context.writer, "buslog-python 0.2.0");
   EXPECT_EQ(context.timeBases, 3u);
-  EXPECT_EQ(context.markerLines, 7u);
+  EXPECT_EQ(context.markerLines, 8u);
   EXPECT_EQ(context.ignoredMarkers, 2u);
   EXPECT_EQ(context.malformedLines, 1u);
-  EXPECT_EQ(context.lines, 13u);
-  EXPECT_EQ(context.logLines, 12u);
+  EXPECT_EQ(context.lines, 16u);
+  EXPECT_EQ(context.logLines, 15u);
+  EXPECT_EQ(context.clampedLines, 1u);
   EXPECT_FALSE(context.NoLog());
 }
 

@@ -2,10 +2,10 @@
 // replay accepts, and compares a trace with what `buslog-host convert --to
 // candump` gave back after the replay, frame by frame.
 //   round_trip_tool generate OUT
-//   round_trip_tool compare TRACE CONVERTED START
+//   round_trip_tool compare TRACE CONVERTED
 // compare: identifier, extended flag, length code, data, remote length, FD
-// flags, error class, interface and direction must be equal; the time equal
-// within the digits the log kept of the time since START. Exit 0 if so.
+// flags, error class, interface, direction and the time to the microsecond
+// must be equal (the writers keep every time whole). Exit 0 if so.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -161,7 +161,7 @@ int Generate(const char* path) {
 
 // -------------------------------------------------------------- compare
 
-int Compare(const char* tracePath, const char* convertedPath, const char* startText) {
+int Compare(const char* tracePath, const char* convertedPath) {
   std::vector<Frame> trace, converted;
   uint64_t traceUnparsed, convertedUnparsed;
   if (!ReadFrames(tracePath, &trace, &traceUnparsed) || !ReadFrames(convertedPath, &converted, &convertedUnparsed)) {
@@ -177,10 +177,6 @@ int Compare(const char* tracePath, const char* convertedPath, const char* startT
             static_cast<unsigned long long>(converted.size()), convertedPath);
     return 1;
   }
-  uint64_t startSeconds = strtoull(startText, nullptr, 10);
-  const char* point = strchr(startText, '.');
-  uint32_t startMicros = point != nullptr ? static_cast<uint32_t>(strtoul(point + 1, nullptr, 10)) : 0;
-  int64_t start = static_cast<int64_t>(startSeconds) * 1000000 + startMicros;
   for (size_t i = 0; i < trace.size(); ++i) {
     const CandumpFrame& a = trace[i].frame;
     const CandumpFrame& b = converted[i].frame;
@@ -194,18 +190,7 @@ int Compare(const char* tracePath, const char* convertedPath, const char* startT
     else if (a.kind != CanFrameKind::kRemote && memcmp(a.data, b.data, a.length) != 0) what = "data";
     else if (a.kind == CanFrameKind::kFd && a.fdFlags != b.fdFlags) what = "FD flags";
     else if (a.transmitted != b.transmitted) what = "direction";
-    if (what == nullptr) {
-      // The log keeps 7 - d fractional digits of a time whose whole
-      // seconds have d digits (none from 7 digits on), and cuts the rest.
-      int64_t rel = static_cast<int64_t>(a.seconds) * 1000000 + a.micros - start;
-      int64_t got = static_cast<int64_t>(b.seconds) * 1000000 + b.micros - start;
-      int wholeDigits = 1;
-      for (int64_t whole = rel / 1000000; whole >= 10; whole /= 10) ++wholeDigits;
-      int kept = wholeDigits <= 6 ? 7 - wholeDigits : 0;
-      int64_t step = 1;
-      for (int k = kept; k < 6; ++k) step *= 10;
-      if (wholeDigits > 8 || got > rel || rel - got >= step) what = "time";
-    }
+    else if (a.seconds != b.seconds || a.micros != b.micros) what = "time";
     if (what != nullptr) {
       fprintf(stderr, "frame %llu differs in its %s: %s:%llu against %s:%llu\n",
               static_cast<unsigned long long>(i + 1), what, tracePath,
@@ -224,7 +209,7 @@ int Compare(const char* tracePath, const char* convertedPath, const char* startT
 
 int main(int argc, char** argv) {
   if (argc == 3 && strcmp(argv[1], "generate") == 0) return Generate(argv[2]);
-  if (argc == 5 && strcmp(argv[1], "compare") == 0) return Compare(argv[2], argv[3], argv[4]);
-  fprintf(stderr, "usage: round_trip_tool generate OUT | compare TRACE CONVERTED START\n");
+  if (argc == 4 && strcmp(argv[1], "compare") == 0) return Compare(argv[2], argv[3]);
+  fprintf(stderr, "usage: round_trip_tool generate OUT | compare TRACE CONVERTED\n");
   return 2;
 }

@@ -116,7 +116,7 @@ const StepRow kSteps[] = {
     {"1 us more than 1 s before the latest", {1700000000, 0}, {1700000005, 250000}, {1700000004, 249999},
      TimeStep::kNewBase, TimeStep::kNewFile, TimeReason::kClockBack},
     {"before the base, within 1 s of the latest", {1700000000, 500000}, {1700000000, 700000},
-     {1700000000, 100000}, TimeStep::kKeep, TimeStep::kKeep, TimeReason::kNone},
+     {1700000000, 100000}, TimeStep::kNewBase, TimeStep::kKeep, TimeReason::kBeforeBase},
     {"an hour back", {1700000000, 0}, {1700003000, 0}, {1699999400, 0}, TimeStep::kNewBase, TimeStep::kNewFile,
      TimeReason::kClockBack},
     {"99,999,999.999999 s after the base", {1000, 1}, {1000, 1}, {100001000, 0}, TimeStep::kNewBase,
@@ -136,7 +136,7 @@ TEST(TimeBaseTest, WhenANewBaseOrFileBegins) {
     TimeReason reason;
     EXPECT_EQ(static_cast<int>(StepFor(true, base, row.time, &reason)), static_cast<int>(row.precise));
     EXPECT_EQ(static_cast<int>(reason), static_cast<int>(row.reason));
-    bool perFileReason = row.reason != TimeReason::kPrecision;
+    bool perFileReason = row.reason != TimeReason::kPrecision && row.reason != TimeReason::kBeforeBase;
     EXPECT_EQ(static_cast<int>(StepFor(false, base, row.time, &reason)), static_cast<int>(row.perFile));
     EXPECT_EQ(static_cast<int>(reason), static_cast<int>(perFileReason ? row.reason : TimeReason::kNone));
   }
