@@ -1,9 +1,11 @@
 """The .buslog writer: the line of each message, its channel and time, what
 it refuses, and where the log lands."""
 
+import ctypes
 import logging
 import os
 import shutil
+import subprocess
 import tempfile
 import threading
 
@@ -304,3 +306,37 @@ def test_log_too_far_from_the_module_is_refused_with_the_reason(tmp_path, module
     with pytest.raises(OSError, match="more than the 259 it takes; choose a shorter path"):
         can.Logger(str(log))
     assert os.listdir(log.parent) == []
+
+
+LAYOUT = """
+#include <stddef.h>
+#include <stdio.h>
+#include "buslog_writer.h"
+#define SHOW(type, field) printf("%s.%s %zu\\n", #type, #field, offsetof(type, field))
+int main(void) {
+  printf("Frame %zu\\nOptions %zu\\nReport %zu\\nLoss %zu\\nFile %zu\\nCounts %zu\\n", sizeof(BuslogFrame),
+         sizeof(BuslogWriterOptions), sizeof(BuslogWriterReport), sizeof(BuslogWriterLoss), sizeof(BuslogWriterFile),
+         sizeof(BuslogWriterCounts));
+  SHOW(BuslogFrame, dataLength); SHOW(BuslogFrame, interfaceLength); SHOW(BuslogWriterOptions, queueFrames);
+  SHOW(BuslogWriterCounts, queueWaited); SHOW(BuslogWriterCounts, channels); SHOW(BuslogWriterFile, startMicros);
+  return 0;
+}
+"""
+
+
+def test_the_bindings_lay_out_the_engines_structures_as_its_header(tmp_path):
+    compiler = shutil.which("cc")
+    if compiler is None:
+        pytest.skip("no C compiler to read the header's layout with")
+    include = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "include")
+    (tmp_path / "layout.c").write_text(LAYOUT)
+    subprocess.run([compiler, "-std=c99", "-I", include, "-o", str(tmp_path / "layout"), str(tmp_path / "layout.c")],
+                   check=True)
+    shown = subprocess.run([str(tmp_path / "layout")], capture_output=True, text=True, check=True).stdout.split()
+    from buslog import engine
+    types = {"Frame": engine.Frame, "Options": engine.Options, "Report": engine.Report, "Loss": engine.Loss,
+             "File": engine.File, "Counts": engine.Counts}
+    for name, value in zip(shown[::2], shown[1::2]):
+        type_name, _, field = name.replace("BuslogWriter", "").replace("Buslog", "").partition(".")
+        bound = types[type_name]
+        assert (getattr(bound, field).offset if field else ctypes.sizeof(bound)) == int(value), name
