@@ -86,7 +86,9 @@ run_on() {
   done
   cmp -s "$dir/replay-synced.log" "$dir/floor.log" || { echo "the floor writer wrote other bytes"; exit 1; }
   if [ -n "$perFrame" ]; then
-    cmp -s "$dir/replay-synced.log" "$dir/single.log" || { echo "one Write a frame wrote other bytes"; exit 1; }
+    # The same frames give the same lines, marker lines among them.
+    head -n "$(wc -l <"$dir/single.log")" "$dir/replay.log" | cmp -s - "$dir/single.log" ||
+      { echo "one Write a frame wrote other bytes"; exit 1; }
   fi
   local lines
   lines=$(wc -l <"$dir/replay.log")

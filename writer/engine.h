@@ -180,6 +180,10 @@ void BatchRetried(Core* core);
 // false.
 bool LookAtLogNow(Core* core);
 
+// Closes the open log, looking at it first: a log deleted or out of reach
+// since the last look is said, and its frames lost, here.
+void CloseOpenLog(Core* core);
+
 // Ends the open file and asks for a new one before the next line; `note`
 // says why, with the new file's name once open.
 void NewFileDue(Core* core, const std::string& note);

@@ -267,9 +267,8 @@ void CloseLog(LogSet* logs) {
   logs->api->Close(0, nullptr, &count);
   logs->open = false;
   LogFileEntry& current = logs->files.back();
-  // A log renamed or deleted since the last look is seen as it is closed.
-  std::string note = LookAtOpenLog(&current);
-  if (!note.empty()) Say(logs->messages, BUSLOG_MESSAGE_WARNING, "%s", note.c_str());
+  // The engine looked at it just before (CloseOpenLog); one that goes
+  // after that is found at the end (LookAtClosedLogs).
   EndWatch(&current.watch);
   // Only while its name still leads to the file written: never another.
   if (current.lines == 0 && logs->createdCurrent && current.fate == BUSLOG_FILE_KEPT && StillThere(current)) {

@@ -101,7 +101,8 @@ bool PlanLogs(LogSet* logs, const char* input, std::string* error);
 bool OpenFirstLog(LogSet* logs, std::string* error);
 
 // Closes the open log; a file that got no line is removed if this writer
-// created or replaced it.
+// created or replaced it. The engine closes through CloseOpenLog, which
+// looks at the log first.
 void CloseLog(LogSet* logs);
 
 // Looks at the open log through its watch: does its name still lead to

@@ -55,6 +55,9 @@ bool LogStillThere(Core* core) {
 // cannot be created.
 bool OpenDueFile(Core* core, uint32_t number, double now) {
   Storage& storage = core->storage;
+  // A rotation: the log that ends is looked at before it is closed.
+  if (core->logs.open) LogStillThere(core);
+  if (core->logs.open) CloseOpenLog(core);
   OpenFailure failure;
   if (!BeginNewFile(&core->logs, &failure)) {
     if (!storage.newFileNote.empty()) Say(core->messages, BUSLOG_MESSAGE_WARNING, "%s", storage.newFileNote.c_str());
@@ -162,8 +165,22 @@ Logged GiveUpForGood(Core* core, uint32_t number, double now) {
 
 }  // namespace
 
+void CloseOpenLog(Core* core) {
+  LogSet& logs = core->logs;
+  if (!logs.open) return;
+  LogFileEntry& file = logs.files.back();
+  bool kept = file.fate == BUSLOG_FILE_KEPT;
+  std::string note = LookAtOpenLog(&file);
+  if (!note.empty()) Say(core->messages, BUSLOG_MESSAGE_WARNING, "%s", note.c_str());
+  if (kept && file.fate != BUSLOG_FILE_KEPT) {
+    LoseFileFrames(core, file, file.fate == BUSLOG_FILE_DELETED ? "the log " + file.path + " was deleted"
+                                                                 : "the log " + file.path + " can no longer be reached");
+  }
+  CloseLog(&logs);
+}
+
 void NewFileDue(Core* core, const std::string& note) {
-  CloseLog(&core->logs);
+  CloseOpenLog(core);
   core->committed = core->pending = OpenFile{};
   core->storage.newFileDue = true;
   core->storage.newFileNote = note;

@@ -252,7 +252,7 @@ int BuslogWriterClose(BuslogWriter* writer, BuslogWriterReport* report) {
       Commit(core);
       WriteOwedRecords(core);
     }
-    CloseLog(&core->logs);
+    CloseOpenLog(core);
     CollectGoneLogs(core);
   }
   return Report(writer, report);

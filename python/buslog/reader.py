@@ -15,7 +15,7 @@ Marker lines (kind M, frame number 0, text starting "buslog ") say when the
 log's time base is and which interface each channel is:
 
     000000000,+0.000000,M,Marker  , -,OK,buslog start 2023-11-14T22:13:20.001000Z
-    000000000,+0.000000,M,Marker  , -,OK,buslog writer buslog-python 0.2.0
+    000000000,+0.000000,M,Marker  , -,OK,buslog writer buslog-python 0.1.0
     000000000,+0.004000,M,Marker  , -,OK,buslog channel 1 can0
 
 After a `buslog start` line, times are absolute (seconds since the epoch,

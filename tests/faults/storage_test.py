@@ -663,7 +663,7 @@ class StorageTest(unittest.TestCase):
         self.assertEqual(seen, list(range(seen[0], count + 1)))
         self.assertGreater(seen[0], 1)
         self.assertNotIn("  missing", err)
-        result = subprocess.run([HOST, "verify", fs.path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        result = subprocess.run(command("verify", fs.path), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.assertEqual(result.returncode, 0, result.stdout.decode() + result.stderr.decode())
 
     def test_ring_by_file_count(self):
