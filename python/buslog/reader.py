@@ -62,8 +62,10 @@ kind          'frame'     a CAN frame: `message` is its can.Message
                           rules, or a cut last line: `text` says why
               'text'      any other line that is no record (text a host
                           or another program wrote): `text` says why
-channel       a frame's interface name from a `buslog channel` marker, else
-              its channel number as the log shows it less one (None for "-")
+channel       a frame's interface name from a `buslog channel` marker (a
+              name that is a whole number, "5", as that int: python-can's
+              integer channels), else its channel number as the log shows
+              it less one (None for "-")
 """
 
 # Lines read before the first log line is found; a file whose first lines
@@ -546,8 +548,8 @@ class BuslogReader(MessageReader):
 
     `timestamp` is absolute (seconds since the epoch) where the log says
     when it began; `channel` is the interface's name where the log names it
-    (`buslog channel` markers), else the channel number the log shows less
-    one. Other lines (LIN, CXPI, ports, environment variables, markers) are
+    (`buslog channel` markers; a name that is a whole number as that int),
+    else the channel number the log shows less one. Other lines (LIN, CXPI, ports, environment variables, markers) are
     skipped. Malformed lines (meant as log lines, but breaking their rules)
     are skipped too, counted in `malformed` and logged as warnings (the
     first 20). A cut last line (no CR LF: one still being written, or its
