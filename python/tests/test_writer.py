@@ -340,3 +340,16 @@ def test_the_bindings_lay_out_the_engines_structures_as_its_header(tmp_path):
         type_name, _, field = name.replace("BuslogWriter", "").replace("Buslog", "").partition(".")
         bound = types[type_name]
         assert (getattr(bound, field).offset if field else ctypes.sizeof(bound)) == int(value), name
+
+
+def test_a_module_the_program_loaded_itself_is_left_to_it(tmp_path):
+    # The program drives the module by itself, a log open in it; a writer
+    # then loads a copy of its own instead of that instance.
+    own = buslog.Module()
+    own_log = os.path.relpath(tmp_path / "own.buslog", own.directory)
+    own.open(own_log)
+    try:
+        assert write(tmp_path / "w.buslog", [can.Message(arbitration_id=0x1, is_extended_id=False)]) == \
+            START + b"I,CAN     , 1,OK,0,0,01,0\r\n"
+    finally:
+        own.close()
