@@ -64,8 +64,9 @@ kind          'frame'     a CAN frame: `message` is its can.Message
                           or another program wrote): `text` says why
 channel       a frame's interface name from a `buslog channel` marker (a
               name that is a whole number, "5", as that int: python-can's
-              integer channels), else its channel number as the log shows
-              it less one (None for "-")
+              integer channels); a channel without a name is None in a log
+              with marker lines (the writer was given no channel), else
+              its channel number as the log shows it less one; None for "-"
 """
 
 # Lines read before the first log line is found; a file whose first lines
@@ -306,16 +307,17 @@ class LogFile:
         self.close()
 
 
-def _channel_of(shown, name):
+def _channel_of(shown, name, marked=False):
     """python-can's channel of a record: the interface name, but a name
     that is a whole number as python writes it ("1", "-2", not "01") as
     that number: python-can's integer channels (ASC, BLF, numbered
     interfaces) are logged as their text; without a name the number the
-    log shows less one; None for "-"."""
+    log shows less one, or None in a log with marker lines (`marked`: its
+    writer names every channel it was given a name for); None for "-"."""
     if shown == NO_CHANNEL:
         return None
     if name is None:
-        return shown - 1
+        return None if marked else shown - 1
     if name[-1:].isdigit():
         try:
             number = int(name)
@@ -375,13 +377,14 @@ class _Frames:
         self.data = arrays["data"][:count].tobytes()
         shown = arrays["channel"][:count].tolist()
         named = arrays["interfaceIndex"][:count].tolist()
+        marked = (absolute != NO_TIME).tolist()
         names = {}
         channels = []
-        for number, index in zip(shown, named):
-            key = (number, index)
+        for number, index, has_start in zip(shown, named, marked):
+            key = (number, index, has_start)
             channel = names.get(key)
             if channel is None and key not in names:
-                channel = names[key] = _channel_of(number, None if index < 0 else log_file.interface(index))
+                channel = names[key] = _channel_of(number, None if index < 0 else log_file.interface(index), has_start)
             channels.append(channel)
         self.channels = channels
         self.log_file = log_file
@@ -549,7 +552,8 @@ class BuslogReader(MessageReader):
     `timestamp` is absolute (seconds since the epoch) where the log says
     when it began; `channel` is the interface's name where the log names it
     (`buslog channel` markers; a name that is a whole number as that int),
-    else the channel number the log shows less one. Other lines (LIN, CXPI, ports, environment variables, markers) are
+    None for a channel without a name in a log with marker lines, else the
+    channel number the log shows less one. Other lines (LIN, CXPI, ports, environment variables, markers) are
     skipped. Malformed lines (meant as log lines, but breaking their rules)
     are skipped too, counted in `malformed` and logged as warnings (the
     first 20). A cut last line (no CR LF: one still being written, or its
