@@ -226,7 +226,9 @@ typedef struct BuslogWriterReport {
 
 /* Returns when every frame added before the call is in the log, or lost:
  * OK, or LOST with what was lost since the last report (Flush or Close)
- * in `report` (may be null). */
+ * in `report` (may be null). While the storage fails, the frames are kept
+ * and tried again (QUEUED: until the queue is full), so Flush waits as long
+ * as that lasts; BuslogWriterWait waits at most a given time. */
 BUSLOG_WRITER_API int BuslogWriterFlush(BuslogWriter* writer, BuslogWriterReport* report);
 
 /* No more frames will come (a first stop): the writer logs what it holds
@@ -319,7 +321,9 @@ typedef struct BuslogWriterFile {
   uint32_t startMicros;
 } BuslogWriterFile;
 
-/* File `index` (0 to counts.files - 1), in the order they were begun. */
+/* File `index` (0 to counts.files - 1), in the order they were begun. A
+ * QUEUED writer answers only once closed (its thread changes the list until
+ * then); the other modes between two calls. */
 BUSLOG_WRITER_API int BuslogWriterGetFile(BuslogWriter* writer, uint32_t index, BuslogWriterFile* file);
 
 typedef struct BuslogWriterLoss {

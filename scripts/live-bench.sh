@@ -61,7 +61,7 @@ run_host() {
 # long a sync took.
 summary_of() {
   local err=$1 deepest sync
-  deepest=$(sed -n 's/^  queue *deepest \([0-9]*\) lines.*/\1/p' "$err" | tail -1)
+  deepest=$(sed -n 's/^  queue *deepest \([0-9]*\) \(lines\|frames\).*/\1/p' "$err" | tail -1)
   sync=$(sed -n 's/^sync_delay: .*, \([0-9.]*\) ms each.*/\1/p' "$err" | tail -1)
   printf 'deepest queue %s lines' "${deepest:-?}"
   [ -n "$sync" ] && printf ', a sync %s ms' "$sync"

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "file_names.h"
 
@@ -42,14 +44,45 @@ void Refuse(OpenFailure* failure, const std::string& path, int error, const std:
   failure->reason = reason;
 }
 
+// The logs the writers of this process have open: one is never replaced
+// by another writer, --overwrite or not.
+std::mutex openLogsMutex;
+std::vector<FileIdentity> openLogs;
+
+bool OpenByAWriter(const FileIdentity& identity) {
+  std::lock_guard<std::mutex> lock(openLogsMutex);
+  for (const FileIdentity& open : openLogs) {
+    if (SameFile(open, identity)) return true;
+  }
+  return false;
+}
+
+void NoteOpen(const FileIdentity& identity) {
+  std::lock_guard<std::mutex> lock(openLogsMutex);
+  openLogs.push_back(identity);
+}
+
+void NoteClosed(const FileIdentity& identity) {
+  std::lock_guard<std::mutex> lock(openLogsMutex);
+  for (size_t i = 0; i < openLogs.size(); ++i) {
+    if (SameFile(openLogs[i], identity)) {
+      openLogs.erase(openLogs.begin() + static_cast<std::ptrdiff_t>(i));
+      return;
+    }
+  }
+}
+
 // Whether the existing file at `path` may be replaced; kOpened means yes.
 // `takenIsError` false: a name in a series that is taken is passed over.
 Attempt MayReplace(LogSet* logs, const std::string& path, bool takenIsError, OpenFailure* failure) {
   FileIdentity existing;
-  bool isInput = IdentityOfPath(path.c_str(), &existing) && SameFile(existing, logs->input);
+  bool known = IdentityOfPath(path.c_str(), &existing);
+  bool isInput = known && SameFile(existing, logs->input);
   if (!takenIsError) return Attempt::kTaken;
   if (isInput) {
     Refuse(failure, path, 0, "is the input; the log must go to another file");
+  } else if (known && OpenByAWriter(existing)) {
+    Refuse(failure, path, 0, "is being written by another writer of this program; it is not replaced");
   } else if (logs->inputUnknown) {
     Refuse(failure, path, 0, "exists and the system does not tell whether it is the input; it is not replaced");
   } else if (!logs->request.overwrite) {
@@ -69,6 +102,7 @@ void AddEntry(LogSet* logs, const std::string& path, bool created) {
   WatchFile(path.c_str(), &entry.watch);
   WatchedFile watched;
   if (LookAtWatched(entry.watch, &watched)) entry.identity = watched.identity;
+  if (entry.identity.known) NoteOpen(entry.identity);
   logs->files.push_back(entry);
 }
 
@@ -270,6 +304,7 @@ void CloseLog(LogSet* logs) {
   // The engine looked at it just before (CloseOpenLog); one that goes
   // after that is found at the end (LookAtClosedLogs).
   EndWatch(&current.watch);
+  if (current.identity.known) NoteClosed(current.identity);
   // Only while its name still leads to the file written: never another.
   if (current.lines == 0 && logs->createdCurrent && current.fate == BUSLOG_FILE_KEPT && StillThere(current)) {
     RemoveFile(current.path.c_str());

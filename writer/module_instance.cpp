@@ -97,6 +97,12 @@ bool LoadModuleInstance(const char* path, ModuleInstance* instance, std::string*
     return Load(path, instance, error);
   }
   if (!Hold(full)) return LoadPrivateCopy(full, instance, error);
+  // Loaded already, but not by a writer (a host's own loader): that
+  // instance may have a log open.
+  if (LibraryLoaded(full)) {
+    Release(full);
+    return LoadPrivateCopy(full, instance, error);
+  }
   if (!Load(full, instance, error)) {
     Release(full);
     return false;

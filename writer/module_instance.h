@@ -2,9 +2,11 @@
 // keeps one open log and one pending line in its statics, and a process
 // that loads a module file twice gets the same instance. So the first
 // writer of a process loads the file itself, and every further writer of
-// that file loads a private copy from a folder of its own in the
-// temporary folder, which goes when it is unloaded. The process-wide list
-// of the module files its writers hold is the engine's only shared state.
+// that file (and a writer of a file the program loaded by itself) loads a
+// private copy from a folder of its own in the temporary folder, which
+// goes when it is unloaded. The process-wide list of the module files its
+// writers hold, and that of the logs they have open (log_files.cpp), are
+// the engine's only shared state.
 #pragma once
 
 #include <string>

@@ -97,8 +97,14 @@ uint64_t ReportLosses(Losses* losses, const std::string& path, uint32_t* firstRa
   }
   if (to - from > 10) ranges += " and " + std::to_string(to - from - 10) + " more ranges";
   const char* noun = frames == 1 ? "frame" : "frames";
-  snprintf(text, size, "could not log %s %s to %s: %s", noun, ranges.c_str(), path.c_str(),
-           losses->reasons[firstLoss.reason].c_str());
+  // A reason that names its log ("the log X was deleted") says where; the
+  // others are of the log being written.
+  const std::string& reason = losses->reasons[firstLoss.reason];
+  if (reason.compare(0, 8, "the log ") == 0) {
+    snprintf(text, size, "could not log %s %s: %s", noun, ranges.c_str(), reason.c_str());
+  } else {
+    snprintf(text, size, "could not log %s %s to %s: %s", noun, ranges.c_str(), path.c_str(), reason.c_str());
+  }
   losses->reported = to;
   losses->lostReported = losses->lost;
   return frames;

@@ -84,7 +84,8 @@ void NoteLoss(Losses* losses, StorageTrouble* trouble, uint32_t first, uint32_t 
 void SayLosses(StorageTrouble* trouble, Messages* messages, double now);
 
 // The ranges not yet reported, as one line: "could not log frames 12-14, 20
-// to /m/run.buslog: No space left on device". Marks them reported; returns
+// to /m/run.buslog: No space left on device", or "could not log frames 1-5:
+// the log /m/run.buslog was deleted". Marks them reported; returns
 // how many frames they hold (0: nothing new, `text` untouched).
 uint64_t ReportLosses(Losses* losses, const std::string& path, uint32_t* firstRange, uint32_t* rangeCount,
                       int* error, char* text, size_t size);

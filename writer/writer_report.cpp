@@ -107,9 +107,10 @@ int BuslogWriterGetSelectionCounts(BuslogWriter* writer, BuslogWriterSelectionCo
 }
 
 int BuslogWriterGetFile(BuslogWriter* writer, uint32_t index, BuslogWriterFile* file) {
-  if (writer == nullptr || file == nullptr || index >= writer->core->logs.files.size()) {
-    return BUSLOG_WRITER_BAD_ARGUMENT;
-  }
+  if (writer == nullptr || file == nullptr) return BUSLOG_WRITER_BAD_ARGUMENT;
+  // A queued writer's thread changes the list until it is closed.
+  if (writer->core->settings.mode == BUSLOG_WRITER_QUEUED && !writer->closed) return BUSLOG_WRITER_BAD_ARGUMENT;
+  if (index >= writer->core->logs.files.size()) return BUSLOG_WRITER_BAD_ARGUMENT;
   const LogFileEntry& entry = writer->core->logs.files[index];
   *file = BuslogWriterFile{};
   snprintf(file->path, sizeof file->path, "%s", entry.path.c_str());

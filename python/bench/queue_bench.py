@@ -8,7 +8,7 @@ Hands the writer RATE messages a second (default 2000; 8-byte standard
 frames, as a bus delivers them: one call each, paced by the clock) for
 SECONDS (default 5) into FOLDER (default /dev/shm), and samples after every
 call how many messages are taken but not yet written (queued, or in the
-batch being written). Prints the median, 99th percentile and largest
+batch being written: the engine's framesPending, as of its last round). Prints the median, 99th percentile and largest
 figure, the Write calls made, and the rate reached.
 """
 
@@ -39,12 +39,13 @@ def main():
             while time.perf_counter() < due:
                 pass
             writer.on_message_received(message)
-            behind.append(writer._taken - writer._written)
+            behind.append(writer.counts().framesPending)
         elapsed = time.perf_counter() - started
         writer.stop()
     behind.sort()
+    writes = writer.counts().writes
     print(f"{count} messages at {rate:,.0f}/s into {folder}: reached {count / elapsed:,.0f}/s, "
-          f"{writer.writes} Writes ({count / writer.writes:.1f} messages a Write)")
+          f"{writes} Writes ({count / writes:.1f} messages a Write)")
     print(f"  not yet written after a call: median {statistics.median(behind):.0f}, "
           f"p99 {behind[int(len(behind) * 0.99)]}, largest {behind[-1]}")
 

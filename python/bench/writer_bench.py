@@ -1,45 +1,43 @@
 """Messages per second through python-can writers, side by side.
 
-    BUSLOG_MODULE=build/posix/bin/libbuslog.so \\
-      build/python-venv/bin/python python/bench/writer_bench.py [--cpu] [MESSAGES] [ROUNDS] [FOLDER]
+    build/python-venv/bin/python python/bench/writer_bench.py [--cpu]
+        [--baseline PYTHON] [--model LIBRARY] [--through N] [MESSAGES [ROUNDS [FOLDER]]]
 
 Writes the same messages (8-byte standard data frames, with every tenth
-an extended one and every hundredth a CAN FD frame) through the .buslog
-writer in both modes (".buslog": group commit, the default; ".buslog
-w-thru": write_through=True, one synced Write a message) and python-can's
-own .csv and .log writers, taking turns, ROUNDS times (default 9), into
-FOLDER (default /dev/shm; give a folder on the disk, e.g. under /work, for
-the disk's figures). Each writer's time includes opening and stopping it
-(python-can's writers flush on stop; the group-commit writer logs all it
-has queued before stop returns).
-python-can's writers buffer their lines; for comparison the .csv writer
-also runs with a flush after every message (one write a line, as the
-module does) and with a flush and fdatasync after every message (each
-line on the device, the module's promise). Prints each writer's median
-rate, and the .buslog writer's rate against the others as the median of
-the per-round shares, with their range.
+an extended one and every hundredth a CAN FD frame, on two interfaces)
+through the .buslog writer in both modes (".buslog": group commit, the
+default; ".buslog w-thru": write_through=True, each message on the device
+when on_message_received returns) and through python-can's own .csv writer
+(buffered, and flushed and synced after every message), taking turns,
+ROUNDS times (default 9), into FOLDER (default /dev/shm). Each run is a
+process of its own; its time is from opening the writer to stop()
+returning (the group-commit writer logs all it has queued by then), the
+messages made before.
 
---cpu takes the process's CPU time (user and system) instead of the wall
-time: steadier on a machine that others load, but blind to waiting for a
-disk, so for tmpfs only.
+--baseline PYTHON runs the .buslog writers once more through another
+interpreter, e.g. a virtual environment with main's package installed
+(scripts/python-writer-bench.sh makes one): "main .buslog" and "main
+.buslog w-thru". Both find the module through BUSLOG_MODULE.
+--model LIBRARY preloads the slow-storage model (bench/sync_delay.c: every
+synced write 2 ms late, BUSLOG_SYNC_DELAY_MS) under the .buslog writers;
+write-through then logs only --through messages (default MESSAGES / 100),
+compared by rate.
+--cpu takes the process's CPU time (user and system, all its threads)
+instead of the wall time: steadier on a machine that others load, blind to
+waiting for a device.
 
-"exports only" is the floor of any ctypes host: the four export calls of
-a line (PutFrameId, PutTimeStamp, PutFrame, Write) with one prepared
-record, and no Python work for the message at all.
+Prints each writer's median rate, and the first writer's rate against each
+other as the median of the per-round shares, with their range.
 """
 
-import ctypes
 import os
-import shutil
 import statistics
-import struct
+import subprocess
 import sys
 import tempfile
 import time
 
 import can
-
-import buslog
 
 
 def messages(count):
@@ -54,112 +52,80 @@ def messages(count):
         else:
             message = can.Message(arbitration_id=index & 0x7FF, is_extended_id=False, data=data)
         message.timestamp = 1700000000.0 + index * 0.0001
-        message.channel = "can0"
+        message.channel = "can0" if index % 3 else "can1"
         result.append(message)
     return result
 
 
-def run(path, batch, after_each=None, options=None):
+def one_run(name, count, folder, cpu):
+    """Times one writer over `count` messages in this process (seconds)."""
+    clock = time.process_time if cpu else time.perf_counter
+    batch = messages(count)
+    path = os.path.join(folder, "bench" + (".csv" if name.startswith(".csv") else ".buslog"))
     started = clock()
-    writer = can.Logger(path, **(options or {}))
+    writer = can.Logger(path, **({"write_through": True} if name.endswith("w-thru") else {}))
     on_message = writer.on_message_received
-    if after_each is None:
-        for message in batch:
-            on_message(message)
-    else:
+    if name == ".csv synced":
         file = writer.file
         for message in batch:
             on_message(message)
-            after_each(file)
+            file.flush()
+            os.fdatasync(file.fileno())
+    else:
+        for message in batch:
+            on_message(message)
     writer.stop()
-    return clock() - started
-
-
-def flush(file):
-    file.flush()
-
-
-def flush_and_sync(file):
-    file.flush()
-    os.fdatasync(file.fileno())
-
-
-def run_exports_only(path, batch):
-    """The export calls alone, through a copy of the module beside the log."""
-    folder = os.path.dirname(path)
-    copy = os.path.join(folder, "libbuslog-bench.so")
-    shutil.copyfile(buslog.find_module(), copy)
-    module = buslog.Module(copy)
-    started = clock()
-    module.open(os.path.basename(path))
-    fast = module._fast
-    put_frame_id, put_time_stamp, put_frame, write = fast.PutFrameId, fast.PutTimeStamp, fast.PutFrame, module._write
-    count = ctypes.byref(ctypes.c_int32())
-    cell = ctypes.byref(ctypes.c_void_p())
-    frame_id = struct.pack("<I", 1)
-    stamp = struct.pack("<II", 0, 0)
-    record = bytes.fromhex("0123080102030405060708")
-    for _ in batch:
-        put_frame_id(1, frame_id, count)
-        put_time_stamp(2, stamp, count)
-        put_frame(0x3031, 4, 0, 0, len(record), record, count)
-        write(0, None, count, cell)
-    module.close()
     elapsed = clock() - started
-    module.unload()
-    os.remove(copy)
+    os.remove(path)
     return elapsed
 
 
-# name: (suffix, what to do after each message, writer options)
-WRITERS = {
-    ".buslog": (".buslog", None, {"write_through": False}),
-    ".buslog w-thru": (".buslog", None, {"write_through": True}),
-    ".csv": (".csv", None),
-    ".log": (".log", None),
-    ".csv flushed": (".csv", flush),
-    ".csv synced": (".csv", flush_and_sync),
-    "exports only": (".bench", None),
-}
-
-
-clock = time.perf_counter
-
-
 def main():
-    global clock
     args = sys.argv[1:]
-    if args[:1] == ["--cpu"]:
-        clock = time.process_time
-        args = args[1:]
+    if args[:1] == ["--one"]:  # a run of its own: --one NAME COUNT FOLDER CPU
+        print(one_run(args[1], int(args[2]), args[3], args[4] == "cpu"))
+        return
+    options = {}
+    while args and args[0].startswith("--"):
+        option = args.pop(0)
+        options[option] = True if option == "--cpu" else args.pop(0)
     count = int(args[0]) if len(args) > 0 else 200000
     rounds = int(args[1]) if len(args) > 1 else 9
     folder = args[2] if len(args) > 2 else "/dev/shm"
-    batch = messages(count)
-    names = list(WRITERS)
+    through = int(options.get("--through", max(count // 100, 100) if "--model" in options else count))
+    model = {"LD_PRELOAD": os.path.abspath(options["--model"])} if "--model" in options else {}
+    # name: (interpreter, messages, environment)
+    runs = {".buslog": (sys.executable, count, model), ".buslog w-thru": (sys.executable, through, model)}
+    if "--baseline" in options:
+        runs["main .buslog"] = (options["--baseline"], count, model)
+        runs["main .buslog w-thru"] = (options["--baseline"], through, model)
+    if not model:
+        runs[".csv"] = (sys.executable, count, {})
+        runs[".csv synced"] = (sys.executable, through, {})
+    names = list(runs)
     times = {name: [] for name in names}
     with tempfile.TemporaryDirectory(dir=folder) as work:
         for round_ in range(rounds):
             shift = round_ % len(names)
             for name in names[shift:] + names[:shift]:
-                suffix, after_each, *options = WRITERS[name]
-                path = os.path.join(work, "bench" + suffix)
-                if name == "exports only":
-                    times[name].append(run_exports_only(path, batch))
-                else:
-                    times[name].append(run(path, batch, after_each, *options))
-                os.remove(path)
-    what = "CPU time" if clock is time.process_time else "wall time"
-    print(f"{count} messages, {rounds} rounds, into {folder}, {what}")
+                python, n, env = runs[name]
+                done = subprocess.run([python, __file__, "--one", name.replace("main ", ""), str(n), work,
+                                       "cpu" if "--cpu" in options else "wall"], env=dict(os.environ, **env),
+                                      capture_output=True, text=True, check=True)
+                times[name].append(float(done.stdout))
+    what = "CPU time" if "--cpu" in options else "wall time"
+    print(f"{count} messages ({through} written through), {rounds} rounds, into {folder}, {what}"
+          + (", 2 ms sync model" if model else ""))
+    rates = {name: [runs[name][1] / seconds for seconds in times[name]] for name in names}
     for name in names:
-        rates = [count / seconds for seconds in times[name]]
-        print(f"  {name:14} median {statistics.median(rates):>10,.0f} msg/s   "
-              f"(rounds {min(rates):,.0f} - {max(rates):,.0f})")
-    for other in names[1:]:
-        shares = [theirs / ours for ours, theirs in zip(times[".buslog"], times[other])]
-        print(f"  .buslog against {other:14}: {statistics.median(shares):4.0%} "
-              f"(rounds {min(shares):.0%} - {max(shares):.0%})")
-
+        print(f"  {name:20} median {statistics.median(rates[name]):>10,.0f} msg/s   "
+              f"(rounds {min(rates[name]):,.0f} - {max(rates[name]):,.0f})")
+    for first, other in ((".buslog", "main .buslog"), (".buslog w-thru", "main .buslog w-thru"), (".buslog", ".csv"),
+                         (".buslog w-thru", ".csv synced")):
+        if other in rates:
+            shares = [ours / theirs for ours, theirs in zip(rates[first], rates[other])]
+            print(f"  {first:14} against {other:20}: {statistics.median(shares):4.0%} "
+                  f"(rounds {min(shares):.0%} - {max(shares):.0%})")
 
 if __name__ == "__main__":
     main()

@@ -62,8 +62,11 @@ kind          'frame'     a CAN frame: `message` is its can.Message
                           rules, or a cut last line: `text` says why
               'text'      any other line that is no record (text a host
                           or another program wrote): `text` says why
-channel       a frame's interface name from a `buslog channel` marker, else
-              its channel number as the log shows it less one (None for "-")
+channel       a frame's interface name from a `buslog channel` marker (a
+              name that is a whole number, "5", as that int: python-can's
+              integer channels); a channel without a name is None in a log
+              with marker lines (the writer was given no channel), else
+              its channel number as the log shows it less one; None for "-"
 """
 
 # Lines read before the first log line is found; a file whose first lines
@@ -304,14 +307,24 @@ class LogFile:
         self.close()
 
 
-def _channel_of(shown, name):
-    """python-can's channel of a record: the interface name, a name that is
-    the channel number itself (python-can's integer channels) as that
-    number, else the number the log shows less one; None for "-"."""
+def _channel_of(shown, name, marked=False):
+    """python-can's channel of a record: the interface name, but a name
+    that is a whole number as python writes it ("1", "-2", not "01") as
+    that number: python-can's integer channels (ASC, BLF, numbered
+    interfaces) are logged as their text; without a name the number the
+    log shows less one, or None in a log with marker lines (`marked`: its
+    writer names every channel it was given a name for); None for "-"."""
     if shown == NO_CHANNEL:
         return None
-    if name is None or name == str(shown - 1):
-        return shown - 1
+    if name is None:
+        return None if marked else shown - 1
+    if name[-1:].isdigit():
+        try:
+            number = int(name)
+        except ValueError:
+            return name
+        if str(number) == name:
+            return number
     return name
 
 
@@ -364,13 +377,14 @@ class _Frames:
         self.data = arrays["data"][:count].tobytes()
         shown = arrays["channel"][:count].tolist()
         named = arrays["interfaceIndex"][:count].tolist()
+        marked = (absolute != NO_TIME).tolist()
         names = {}
         channels = []
-        for number, index in zip(shown, named):
-            key = (number, index)
+        for number, index, has_start in zip(shown, named, marked):
+            key = (number, index, has_start)
             channel = names.get(key)
             if channel is None and key not in names:
-                channel = names[key] = _channel_of(number, None if index < 0 else log_file.interface(index))
+                channel = names[key] = _channel_of(number, None if index < 0 else log_file.interface(index), has_start)
             channels.append(channel)
         self.channels = channels
         self.log_file = log_file
@@ -537,8 +551,9 @@ class BuslogReader(MessageReader):
 
     `timestamp` is absolute (seconds since the epoch) where the log says
     when it began; `channel` is the interface's name where the log names it
-    (`buslog channel` markers), else the channel number the log shows less
-    one. Other lines (LIN, CXPI, ports, environment variables, markers) are
+    (`buslog channel` markers; a name that is a whole number as that int),
+    None for a channel without a name in a log with marker lines, else the
+    channel number the log shows less one. Other lines (LIN, CXPI, ports, environment variables, markers) are
     skipped. Malformed lines (meant as log lines, but breaking their rules)
     are skipped too, counted in `malformed` and logged as warnings (the
     first 20). A cut last line (no CR LF: one still being written, or its

@@ -100,17 +100,19 @@ def resolution(seconds):
 
 
 def assert_same_messages(got, expected, channels, absolute=False):
-    """`got` read back from a log of `expected`; `absolute`: the log said
-    when it began, so its times are the originals (cut as below)."""
+    """`got` read back from a log of `expected`; `absolute`: the log has its
+    marker lines, so its times are the originals to the microsecond; else
+    the time since the first frame (0 for a frame before it), cut to the
+    field's resolution."""
     assert len(got) == len(expected)
     first = round(expected[0].timestamp * 1e6)
     for index, (back, original) in enumerate(zip(got, expected)):
         assert comparable(back, back.channel) == comparable(original, channels[original.channel]), index
-        # The time since the first frame (0 for a frame before it), cut
-        # to the field's resolution.
+        if absolute:
+            assert round(back.timestamp * 1e6) == round(original.timestamp * 1e6), index
+            continue
         since = max(round(original.timestamp * 1e6) - first, 0) / 1e6
-        back_since = (round(back.timestamp * 1e6) - first) / 1e6 if absolute else back.timestamp
-        assert since - resolution(since) < back_since <= since + 1e-9, index
+        assert since - resolution(since) < back.timestamp <= since + 1e-9, index
 
 
 def test_reader_gives_the_traces_messages_back(tmp_path):

@@ -1,12 +1,13 @@
-"""The .buslog writer: the line of each message, and where the log lands."""
+"""The .buslog writer: the line of each message, its channel and time, what
+it refuses, and where the log lands."""
 
+import ctypes
+import logging
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import threading
-import warnings
 
 import can
 import pytest
@@ -39,8 +40,9 @@ ROWS = [
      b"I,CAN     , 1,OK,0,0,10,0,FD,0"),
     ("error frame", can.Message(arbitration_id=0x4, is_error_frame=True, data=b"\x00\x04" + bytes(6)),
      b"I,CAN     , 1,NG,1,00,00,00,04,8,00,04,00,00,00,00,00,00,(0:ERR=00000004)"),
+    # An integer channel is an interface name like any other: the first one met.
     ("integer channel", can.Message(arbitration_id=0x1, is_extended_id=False, channel=5),
-     b"I,CAN     , 6,OK,0,0,01,0"),
+     b"I,CAN     , 1,OK,0,0,01,0"),
 ]
 
 
@@ -65,12 +67,46 @@ def test_time_frame_numbers_and_channels(tmp_path):
     assert write(tmp_path / "x.buslog", messages).split(b"\r\n") == [
         b"000000001,+0.000000,I,CAN     , 1,OK,0,0,01,0",
         b"000000002,+0.500000,I,CAN     , 2,OK,0,0,01,0",
-        b"000000003,+0.000000,I,CAN     , 8,OK,0,0,01,0",  # earlier than the first, by less than 1 s
-        b"000000004,+1.234568,I,CAN     , 3,OK,0,0,01,0",
-        b"000000005,+89.00000,I,CAN     , 1,OK,0,0,01,0",
-        b"000000006,+88.50000,I,CAN     , 3,OK,0,0,01,0",  # 0.5 s before the latest: no jump
+        b"000000003,+0.000000,I,CAN     , 3,OK,0,0,01,0",  # earlier than the first, by less than 1 s
+        b"000000004,+1.234568,I,CAN     , 4,OK,0,0,01,0",
+        b"000000005,+89.00000,I,CAN     , 1,OK,0,0,01,0",  # one time base a file without markers
+        b"000000006,+88.50000,I,CAN     , 4,OK,0,0,01,0",  # 0.5 s before the latest: no jump
         b"",
     ]
+
+
+def test_channels_of_both_kinds_never_share_a_number(tmp_path):
+    # Channel 1 and "vcan0", None and channel 0: each a channel of its own,
+    # numbered as they come; each reads back as it was given.
+    channels = [1, "vcan0", None, 0, "vcan0", 1, None, 0]
+    log = tmp_path / "x.buslog"
+    write(log, [can.Message(timestamp=1700000000 + i, arbitration_id=0x100 + i, is_extended_id=False,
+                            channel=channel) for i, channel in enumerate(channels)], markers=True)
+    lines = log.read_bytes().split(b"\r\n")
+    assert [line[31:33] for line in lines if line[:9] not in (b"", b"000000000")] == [
+        b" 1", b" 2", b" 3", b" 4", b" 2", b" 1", b" 3", b" 4"]
+    assert [line.split(b",OK,")[1] for line in lines if b"buslog channel" in line] == [
+        b"buslog channel 1 1", b"buslog channel 2 vcan0", b"buslog channel 4 0"]
+    assert [m.channel for m in can.LogReader(str(log))] == channels
+
+
+# (what the error says, a message no bus can carry or the log cannot show)
+REFUSED = [
+    ("standard identifier 0x800 does not fit in 11 bits", can.Message(arbitration_id=0x800, is_extended_id=False)),
+    ("extended identifier 0x20000000 does not fit in 29 bits", can.Message(arbitration_id=0x20000000)),
+    ("a CAN FD frame carries at most 64 data bytes, not 65",
+     can.Message(arbitration_id=0x1, is_fd=True, data=bytes(65), check=False)),
+    ("a classic CAN frame carries at most 8 data bytes, not 12",
+     can.Message(arbitration_id=0x1, data=bytes(12), check=False)),
+    ("a remote frame asks for a length code of 0 to 15, not 16",
+     can.Message(arbitration_id=0x1, is_remote_frame=True, dlc=16, check=False)),
+    ("error class 0x20000004 is wider than 29 bits",
+     can.Message(arbitration_id=0x20000004, is_error_frame=True, data=bytes(8), check=False)),
+    ("arbitration_id 4294967296 is no CAN identifier", can.Message(arbitration_id=1 << 32, check=False)),
+    ("time stamp inf is not a finite number", can.Message(timestamp=float("inf"), arbitration_id=0x1)),
+    ("time stamp nan is not a finite number", can.Message(timestamp=float("nan"), arbitration_id=0x1)),
+    ("time stamp -1.0 is before 1970-01-01", can.Message(timestamp=-1.0, arbitration_id=0x1)),
+]
 
 
 def test_refusals(tmp_path):
@@ -78,12 +114,19 @@ def test_refusals(tmp_path):
         can.Logger(str(tmp_path / "x.buslog"), append=True)
     with open(tmp_path / "file", "w") as file, pytest.raises(TypeError, match="path"):
         buslog.BuslogWriter(file)
-    with pytest.raises(FileNotFoundError, match="no directory"):
+    with pytest.raises(OSError, match="the folder .*missing does not exist"):
         can.Logger(str(tmp_path / "missing" / "x.buslog"))
     (tmp_path / "d.buslog").mkdir()
-    with pytest.raises(buslog.OpenError, match="result 2"):
-        can.Logger(str(tmp_path / "d.buslog"))  # a directory of that name
-    assert sorted(os.listdir(tmp_path)) == ["d.buslog", "file"]
+    with pytest.raises(IsADirectoryError, match="it is a folder"):
+        can.Logger(str(tmp_path / "d.buslog"))
+    (tmp_path / "kept.buslog").write_bytes(b"mine")
+    with pytest.raises(OSError, match="kept.buslog exists; give --overwrite"):
+        can.Logger(str(tmp_path / "kept.buslog"), overwrite=False)
+    with pytest.raises(ValueError, match="a ring keeps 2 files or more"):
+        can.Logger(str(tmp_path / "x.buslog"), rotate_size="1k", max_files=1)
+    with pytest.raises(ValueError, match=r"rotate_size: 10Q: give a size above 0, as 500k, 10M or 2G"):
+        can.Logger(str(tmp_path / "x.buslog"), rotate_size="10Q")
+    assert sorted(os.listdir(tmp_path)) == ["d.buslog", "file", "kept.buslog"]
 
     writer = can.Logger(str(tmp_path / "x.buslog"), markers=False)
     for match, message in REFUSED:
@@ -93,29 +136,13 @@ def test_refusals(tmp_path):
     writer.stop()
     with pytest.raises(ValueError, match="stopped"):
         writer(can.Message(arbitration_id=0x1))
+    assert writer.counts().framesAdded == 1  # refused messages get no frame number
     assert (tmp_path / "x.buslog").read_bytes() == START + b"I,CAN     , 1,OK,0,0,01,0\r\n"
+    assert (tmp_path / "kept.buslog").read_bytes() == b"mine"
 
-    # A start time that a log's start marker cannot say.
-    with can.Logger(str(tmp_path / "m.buslog")) as writer:
-        for stamp in (-1.0, 1e12):
-            with pytest.raises(ValueError, match="outside the years 1970 to 9999"):
-                writer(can.Message(timestamp=stamp, arbitration_id=0x1))
-    assert (tmp_path / "m.buslog").read_bytes() == b""
-
-
-# (what the error says, a message no bus can carry or the log cannot show)
-REFUSED = [
-    ("11 bits", can.Message(arbitration_id=0x800, is_extended_id=False)),
-    ("29 bits", can.Message(arbitration_id=0x20000000)),
-    ("64 data bytes", can.Message(arbitration_id=0x1, is_fd=True, data=bytes(65), check=False)),
-    ("classic CAN frame carries at most 8", can.Message(arbitration_id=0x1, data=bytes(12), check=False)),
-    ("0 to 15, not 16", can.Message(arbitration_id=0x1, is_remote_frame=True, dlc=16, check=False)),
-    ("error class 0x20000004 is wider than 29 bits",
-     can.Message(arbitration_id=0x20000004, is_error_frame=True, data=bytes(8), check=False)),
-    ("not a finite", can.Message(timestamp=float("inf"), arbitration_id=0x1)),
-    ("not a finite", can.Message(timestamp=float("nan"), arbitration_id=0x1)),
-    ("not a finite", can.Message(timestamp=float("-inf"), arbitration_id=0x1)),
-]
+    # A writer that logged nothing leaves no file.
+    can.Logger(str(tmp_path / "empty.buslog")).stop()
+    assert not (tmp_path / "empty.buslog").exists()
 
 
 @pytest.mark.parametrize("value,expected", [("true", True), ("False", False), ("1", True), ("0", False), (1, True),
@@ -129,6 +156,8 @@ def test_flags_as_can_logger_hands_them_over(tmp_path, value, expected):
 def test_flag_that_is_neither_is_refused(tmp_path):
     with pytest.raises(ValueError, match="write_through must be true or false, not 'maybe'"):
         buslog.BuslogWriter(str(tmp_path / "x.buslog"), write_through="maybe")
+    with pytest.raises(ValueError, match="max_files must be a whole number, 0 or more, not 'x'"):
+        buslog.BuslogWriter(str(tmp_path / "x.buslog"), rotate_size=1000, max_files="x")
     assert os.listdir(tmp_path) == []
 
 
@@ -156,83 +185,51 @@ def marker(time, text):
 WRITER_LINE = marker(b"0.000000", b"buslog writer buslog-python " + buslog.__version__.encode())
 
 
-def frame_line(number, time):
-    return b"%09d,+%s,I,CAN     , 1,OK,0,1,23,0" % (number, time)
+@pytest.mark.parametrize("write_through", [False, True], ids=["group commit", "write-through"])
+def test_relative_times_get_no_date(tmp_path, write_through):
+    # A source without real time (an ASC file, a virtual bus): its own clock,
+    # said as such, never as a day in 1970.
+    stamps = [0.019968, 0.519968, 12.0]
+    log = tmp_path / "x.buslog"
+    write(log, [can.Message(timestamp=stamp, arbitration_id=0x100, data=b"\x01", channel="can0")
+                for stamp in stamps], markers=True, write_through=write_through)
+    data = log.read_bytes()
+    assert b"1970" not in data
+    assert data.split(b"\r\n")[:2] == [marker(b"0.000000", b"buslog start relative 0.019968"), WRITER_LINE]
+    assert [m.timestamp for m in can.LogReader(str(log))] == stamps
 
 
-# (name, time stamps, the log's lines with markers, how many messages are
-# logged with markers=False before one is refused)
-TIME_ROWS = [
-    ("0.0 then epoch times", [0.0, 1.48e9, 1.48e9 + 0.25], [
-        marker(b"0.000000", b"buslog start 1970-01-01T00:00:00.000000Z"), WRITER_LINE,
-        marker(b"0.000000", b"buslog channel 1 can0"), frame_line(1, b"0.000000"),
-        marker(b"0.000000", b"buslog start 2016-11-24T15:06:40.000000Z"),
-        marker(b"0.000000", b"buslog channel 1 can0"), frame_line(2, b"0.000000"), frame_line(3, b"0.250000"),
-    ], 1),
-    ("clock steps back by an hour", [1e9, 1e9 + 1.5, 1e9 + 1.5 - 3600, 1e9 + 0.5 - 3600], [
-        marker(b"0.000000", b"buslog start 2001-09-09T01:46:40.000000Z"), WRITER_LINE,
-        marker(b"0.000000", b"buslog channel 1 can0"), frame_line(1, b"0.000000"), frame_line(2, b"1.500000"),
-        marker(b"0.000000", b"buslog start 2001-09-09T00:46:41.500000Z"),
-        marker(b"0.000000", b"buslog channel 1 can0"), frame_line(3, b"0.000000"),
-        frame_line(4, b"0.000000"),  # 1 s before the latest, before the base: stamped as the base
-    ], 2),
-    ("past 100,000,000 s", [1000.0, 1000.0 + 99999999.5, 1000.0 + 100000000.0], [
-        marker(b"0.000000", b"buslog start 1970-01-01T00:16:40.000000Z"), WRITER_LINE,
-        marker(b"0.000000", b"buslog channel 1 can0"), frame_line(1, b"0.000000"), frame_line(2, b"99999999"),
-        marker(b"0.000000", b"buslog start 1973-03-03T10:03:20.000000Z"),
-        marker(b"0.000000", b"buslog channel 1 can0"), frame_line(3, b"0.000000"),
-    ], 2),
-    ("past 2^32 s", [0.5, 4294967296.5], [
-        marker(b"0.000000", b"buslog start 1970-01-01T00:00:00.500000Z"), WRITER_LINE,
-        marker(b"0.000000", b"buslog channel 1 can0"), frame_line(1, b"0.000000"),
-        marker(b"0.000000", b"buslog start 2106-02-07T06:28:16.500000Z"),
-        marker(b"0.000000", b"buslog channel 1 can0"), frame_line(2, b"0.000000"),
-    ], 1),
-    ("out of order by microseconds", [5.0, 5.000002, 4.999999], [
-        marker(b"0.000000", b"buslog start 1970-01-01T00:00:05.000000Z"), WRITER_LINE,
-        marker(b"0.000000", b"buslog channel 1 can0"), frame_line(1, b"0.000000"), frame_line(2, b"0.000002"),
-        frame_line(3, b"0.000000"),
-    ], 3),
-]
+def test_clock_stepped_back_begins_a_time_base_and_says_so(tmp_path, caplog):
+    stamps = [1e9, 1e9 + 1.5, 1e9 + 1.5 - 3600, 1e9 + 0.5 - 3600]
+    log = tmp_path / "x.buslog"
+    with caplog.at_level(logging.WARNING, logger="buslog.writer"):
+        write(log, [can.Message(timestamp=stamp, arbitration_id=0x123, is_extended_id=False, channel="can0")
+                    for stamp in stamps], markers=True)
+    assert [r.getMessage() for r in caplog.records] == [
+        "time jump at frame 3: 3600.000000 s before the latest frame (the clock went back); a new time base begins"]
+    assert log.read_bytes().count(b"buslog start 2001-09-09T") == 2
+    assert [round(m.timestamp * 1e6) for m in can.LogReader(str(log))] == [round(s * 1e6) for s in stamps]
 
-
-@pytest.mark.parametrize("options", [{"write_through": False}, {"write_through": True}],
-                         ids=["group commit", "write-through"])
-@pytest.mark.parametrize("name,stamps,expected,logged_without_markers", TIME_ROWS, ids=[r[0] for r in TIME_ROWS])
-def test_time_jumps(tmp_path, name, stamps, expected, logged_without_markers, options):
-    messages = [can.Message(timestamp=stamp, arbitration_id=0x123, is_extended_id=False, channel="can0")
-                for stamp in stamps]
-    jumps = sum(line.startswith(marker(b"0.000000", b"buslog start")) for line in expected) - 1
-    with warnings.catch_warnings(record=True) as caught:
-        warnings.simplefilter("always")
-        assert write(tmp_path / "on.buslog", messages, markers=True, **options).split(b"\r\n") == expected + [b""]
-    said = [str(w.message) for w in caught if issubclass(w.category, RuntimeWarning)]
-    assert len(said) == jumps and all("begins a new time base" in text for text in said)
-
-    # Read back: the absolute times to the microsecond (where the field keeps
-    # them) and the channel's name.
-    back = list(can.LogReader(str(tmp_path / "on.buslog")))
-    assert [m.channel for m in back] == ["can0"] * len(stamps)
-    for message, stamp in zip(back, stamps):
-        # (The field keeps whole seconds at 99,999,999 s; a frame before
-        # its base is stamped as the base.)
-        early = 1.0 if name == "past 100,000,000 s" else 1.1e-6
-        late = 1.0 if name == "clock steps back by an hour" else 1.1e-6
-        assert stamp - early <= message.timestamp <= stamp + late
-
-    # Without markers, the jump is refused and nothing of it written.
-    writer = can.Logger(str(tmp_path / "off.buslog"), markers=False, **options)
-    for index, message in enumerate(messages):
-        if index < logged_without_markers:
-            writer(message)
-        else:
-            with pytest.raises(ValueError, match="markers=False the log cannot begin a new time base"):
-                writer(message)
+    # Without marker lines, a new file with its own time base.
+    writer = can.Logger(str(tmp_path / "off.buslog"), markers=False)
+    for stamp in stamps:
+        writer(can.Message(timestamp=stamp, arbitration_id=0x123, is_extended_id=False))
     writer.stop()
-    lines = (tmp_path / "off.buslog").read_bytes().split(b"\r\n")
-    assert len(lines) == logged_without_markers + 1
-    assert [line for line in lines if line] == [line for line in expected if not line.startswith(b"000000000,")][
-        :logged_without_markers]
+    assert writer.files == [str(tmp_path / "off.buslog"), str(tmp_path / "off-002.buslog")]
+
+
+def test_rotation_keywords_as_can_logger_hands_them_over(tmp_path):
+    # --rotate-size=1k --max-files=2 as can.logger passes them on
+    log = tmp_path / "run.buslog"
+    writer = can.Logger(str(log), rotate_size="1k", max_files=2)
+    for index in range(100):
+        writer(can.Message(timestamp=1700000000 + index / 100, arbitration_id=index, is_extended_id=False,
+                           data=bytes(8), channel="can0"))
+    writer.stop()
+    assert sorted(os.listdir(tmp_path)) == [os.path.basename(path) for path in writer.files]
+    assert len(writer.files) == 2 and writer.files[-1].endswith("run-%03d.buslog" % writer.counts().files)
+    assert all(os.path.getsize(path) < 1024 + 200 for path in writer.files)
+    assert writer.counts().framesRemoved > 0 and writer.counts().framesLost == 0
 
 
 def test_round_trip_with_names_and_absolute_times(tmp_path):
@@ -245,10 +242,9 @@ def test_round_trip_with_names_and_absolute_times(tmp_path):
     write(log, messages, markers=True)
     back = list(buslog.BuslogReader(str(log)))
     assert len(back) == len(messages)
-    named = {"can0": "can0", "vcan 1": "vcan 1", 7: 7, None: 2, "PCAN_USBBUS1": "PCAN_USBBUS1"}
     for got, sent in zip(back, messages):
         assert round(got.timestamp * 1e6) == round(sent.timestamp * 1e6)
-        assert got.channel == named[sent.channel]
+        assert got.channel == sent.channel
         assert (got.arbitration_id, bytes(got.data), got.is_rx) == (sent.arbitration_id, bytes(sent.data), sent.is_rx)
 
 
@@ -268,20 +264,11 @@ def test_writers_open_at_once_each_get_their_log(tmp_path):
         lines = (tmp_path / f"{n}.buslog").read_bytes().split(b"\r\n")
         assert lines == [b"%09d,+%d.000000,I,CAN     , 1,OK,0,0,%02d,0" % (i + 1, i, n) for i in range(3)] + [b""]
     assert sorted(os.listdir(tmp_path)) == ["0.buslog", "1.buslog", "2.buslog"]
+    # The engine's private copies of the module are gone with their writers.
     assert stray_copies() == before
-    if os.path.exists("/proc/self/maps"):  # the private copies are unloaded again
+    if os.path.exists("/proc/self/maps"):
         with open("/proc/self/maps") as maps:
             assert "/.buslog-" not in maps.read()
-
-
-def test_writer_beside_a_log_opened_through_module(tmp_path, module_path):
-    direct = buslog.Module(module_path)  # the very module writers share
-    direct.open(os.path.relpath(tmp_path / "direct.log", direct.directory))
-    try:
-        write(tmp_path / "x.buslog", [can.Message(arbitration_id=0x1, is_extended_id=False)])
-    finally:
-        direct.close()
-    assert (tmp_path / "x.buslog").read_bytes() == START + b"I,CAN     , 1,OK,0,0,01,0\r\n"
 
 
 def test_threads_share_one_writer(memory_path):
@@ -289,7 +276,8 @@ def test_threads_share_one_writer(memory_path):
 
     def send(thread):
         for index in range(500):
-            writer(can.Message(arbitration_id=thread, is_extended_id=False, data=index.to_bytes(2, "big")))
+            writer(can.Message(arbitration_id=thread, is_extended_id=False, data=index.to_bytes(2, "big"),
+                               channel=f"can{thread}"))
 
     threads = [threading.Thread(target=send, args=(n,)) for n in range(4)]
     for thread in threads:
@@ -304,153 +292,62 @@ def test_threads_share_one_writer(memory_path):
         assert [int.from_bytes(m.data, "big") for m in back if m.arbitration_id == thread] == list(range(500))
 
 
-def test_log_far_from_the_module_goes_through_a_private_copy(tmp_path, module_path, monkeypatch):
-    # The module's folder is so deep that no name beside it fits.
+def test_log_too_far_from_the_module_is_refused_with_the_reason(tmp_path, module_path, monkeypatch):
+    # The module opens logs by their way from its own folder, in 259 bytes.
     deep = tmp_path / ("m" * 120) / ("n" * 100)
     deep.mkdir(parents=True)
     shutil.copy(module_path, deep)
+    shutil.copy(os.path.join(os.path.dirname(module_path), "libbuslog-writer.so"), deep)
     monkeypatch.setenv("BUSLOG_MODULE", str(deep / os.path.basename(module_path)))
-    before = stray_copies()
     log = tmp_path / "logs" / "x.buslog"
     log.parent.mkdir()
-    write(log, [can.Message(arbitration_id=0x1, is_extended_id=False)])
-    assert log.read_bytes() == START + b"I,CAN     , 1,OK,0,0,01,0\r\n"
-    assert os.listdir(log.parent) == ["x.buslog"]
-    assert stray_copies() == before
-
-    # With the temporary folder deep as well, the copy goes into the log's
-    # own folder, and leaves it again.
-    far = tmp_path / ("t" * 200)
-    far.mkdir()
-    monkeypatch.setattr(tempfile, "tempdir", str(far))
-    write(log, [can.Message(arbitration_id=0x2, is_extended_id=False)])
-    assert log.read_bytes() == START + b"I,CAN     , 1,OK,0,0,02,0\r\n"
-    assert os.listdir(log.parent) == ["x.buslog"]
-    assert os.listdir(far) == []
-
-    # A log whose own folder is too deep as well cannot be written.
-    too_deep = tmp_path / ("d" * 250)
-    too_deep.mkdir()
-    with pytest.raises(OSError, match="259 bytes"):
-        can.Logger(str(too_deep / "x.buslog"))
-    assert os.listdir(too_deep) == []
+    with pytest.raises(OSError, match="more than the 259 it takes; choose a shorter path"):
+        can.Logger(str(log))
+    assert os.listdir(log.parent) == []
 
 
-# Logs 100 messages under a file size limit; prints how many it handed
-# over, the frames that the log did not take, as the WriteErrors said, the
-# reasons, and where each error came: at a call or at stop(). In group
-# commit, the first 60 are queued while the writer's thread is held, so
-# that they go in full batches, one of which fails in the middle.
-FILL_UNTIL_FULL = """
-import resource, signal, sys, time
-import can, buslog
-signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-resource.setrlimit(resource.RLIMIT_FSIZE, (int(sys.argv[3]), int(sys.argv[3])))
-through = sys.argv[2] == "true"
-writer = can.Logger(sys.argv[1], write_through=through)
-lost, reasons, where, taken = [], set(), [], 0
-def note(error, at):
-    lost.extend(error.frames)
-    reasons.add(str(error).split(": ", 1)[1])
-    where.append(at)
-def send(index):
-    global taken
-    try:
-        writer(can.Message(timestamp=index * 0.01, arbitration_id=index, is_extended_id=False, data=bytes(8)))
-        taken += 1
-    except buslog.WriteError as error:
-        taken += through  # written through: this message's own line failed
-        note(error, "call")
-if through:
-    for index in range(60):
-        send(index)
-else:
-    with writer._module.lock:
-        for index in range(60):
-            send(index)
-    while writer._written < 60:
-        time.sleep(0.01)
-for index in range(60, 100):
-    send(index)
-try:
-    writer.stop()
-except buslog.WriteError as error:
-    note(error, "stop")
-print(taken, " ".join(map(str, lost)), "|", "; ".join(sorted(reasons)), "|", " ".join(where))
+LAYOUT = """
+#include <stddef.h>
+#include <stdio.h>
+#include "buslog_writer.h"
+#define SHOW(type, field) printf("%s.%s %zu\\n", #type, #field, offsetof(type, field))
+int main(void) {
+  printf("Frame %zu\\nOptions %zu\\nReport %zu\\nLoss %zu\\nFile %zu\\nCounts %zu\\n", sizeof(BuslogFrame),
+         sizeof(BuslogWriterOptions), sizeof(BuslogWriterReport), sizeof(BuslogWriterLoss), sizeof(BuslogWriterFile),
+         sizeof(BuslogWriterCounts));
+  SHOW(BuslogFrame, dataLength); SHOW(BuslogFrame, interfaceLength); SHOW(BuslogWriterOptions, queueFrames);
+  SHOW(BuslogWriterCounts, queueWaited); SHOW(BuslogWriterCounts, channels); SHOW(BuslogWriterFile, startMicros);
+  return 0;
+}
 """
 
 
-def frame_numbers(data):
-    lines = data.split(b"\r\n")
-    assert lines[-1] == b""
-    return [int(line[:9]) for line in lines[:-1] if not line.startswith(b"000000000,")]
+def test_the_bindings_lay_out_the_engines_structures_as_its_header(tmp_path):
+    compiler = shutil.which("cc")
+    if compiler is None:
+        pytest.skip("no C compiler to read the header's layout with")
+    include = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "include")
+    (tmp_path / "layout.c").write_text(LAYOUT)
+    subprocess.run([compiler, "-std=c99", "-I", include, "-o", str(tmp_path / "layout"), str(tmp_path / "layout.c")],
+                   check=True)
+    shown = subprocess.run([str(tmp_path / "layout")], capture_output=True, text=True, check=True).stdout.split()
+    from buslog import engine
+    types = {"Frame": engine.Frame, "Options": engine.Options, "Report": engine.Report, "Loss": engine.Loss,
+             "File": engine.File, "Counts": engine.Counts}
+    for name, value in zip(shown[::2], shown[1::2]):
+        type_name, _, field = name.replace("BuslogWriter", "").replace("Buslog", "").partition(".")
+        bound = types[type_name]
+        assert (getattr(bound, field).offset if field else ctypes.sizeof(bound)) == int(value), name
 
 
-@pytest.mark.parametrize("write_through", ["false", "true"], ids=["group commit", "write-through"])
-def test_failed_write_is_reported_with_its_reason(tmp_path, write_through):
-    log = tmp_path / "x.buslog"
-    done = subprocess.run([sys.executable, "-c", FILL_UNTIL_FULL, str(log), write_through, "2000"],
-                          capture_output=True, check=True)
-    counts, reasons, where = done.stdout.decode().split("|")
-    taken, *lost = counts.split()
-    assert reasons.strip() == "File too large (errno 27)"
-    # Said at the next call (group commit: once for the failed batches,
-    # once for the later ones; write-through: at each call whose line
-    # failed), and the frames not yet reported at stop().
-    where = where.split()
-    assert where[0] == "call" and where.count("stop") <= 1 and where[-1] in ("call", "stop")
-    if write_through == "false":
-        assert where.count("call") == 1
-    written = frame_numbers(log.read_bytes())
-    # Every frame taken is either in the log, whole, or reported lost;
-    # never both, never neither.
-    assert sorted(written + [int(n) for n in lost]) == list(range(1, int(taken) + 1))
-    assert lost and written == list(range(1, len(written) + 1))
-    assert len(log.read_bytes()) <= 2000
-
-
-def mount_tmpfs(path, size):
-    if os.geteuid() != 0 or not shutil.which("mount"):
-        pytest.skip("mounting a small tmpfs needs root")
-    path.mkdir()
-    done = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(path)], capture_output=True)
-    if done.returncode != 0:
-        pytest.skip(f"cannot mount a tmpfs here: {done.stderr.decode().strip()}")
-
-
-@pytest.mark.parametrize("write_through", [False, True], ids=["group commit", "write-through"])
-def test_full_disk_is_reported_with_its_reason_and_writing_resumes(tmp_path, write_through):
-    disk = tmp_path / "disk"
-    mount_tmpfs(disk, "64k")
+def test_a_module_the_program_loaded_itself_is_left_to_it(tmp_path):
+    # The program drives the module by itself, a log open in it; a writer
+    # then loads a copy of its own instead of that instance.
+    own = buslog.Module()
+    own_log = os.path.relpath(tmp_path / "own.buslog", own.directory)
+    own.open(own_log)
     try:
-        filler = disk / "filler"
-        filler.write_bytes(b"x" * 48 * 1024)
-        log = disk / "x.buslog"
-        writer = can.Logger(str(log), write_through=write_through)
-        errors = []
-        taken = 0
-        for index in range(400):
-            if index == 300:
-                try:
-                    writer.flush()  # every frame so far written, or reported
-                except buslog.WriteError as error:
-                    errors.append(error)
-                filler.unlink()  # room again
-            try:
-                writer(can.Message(timestamp=index * 0.01, arbitration_id=index, is_extended_id=False, data=bytes(8)))
-                taken += 1
-            except buslog.WriteError as error:
-                taken += write_through
-                errors.append(error)
-        try:
-            writer.stop()
-        except buslog.WriteError as error:
-            errors.append(error)
-        assert errors and all(error.errno == 28 and "No space left on device (errno 28)" in str(error)
-                              for error in errors)
-        lost = [n for error in errors for n in error.frames]
-        written = frame_numbers(log.read_bytes())
-        assert sorted(written + lost) == list(range(1, taken + 1))
-        assert written[-1] == taken  # written again once there was room
+        assert write(tmp_path / "w.buslog", [can.Message(arbitration_id=0x1, is_extended_id=False)]) == \
+            START + b"I,CAN     , 1,OK,0,0,01,0\r\n"
     finally:
-        subprocess.run(["umount", "--lazy", str(disk)], check=True)
+        own.close()

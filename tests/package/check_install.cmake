@@ -6,8 +6,12 @@
 #   c-cmake      examples/c-host built through find_package(buslog)
 #   c-pkgconfig  examples/c-host built with pkg-config --cflags --libs buslog
 #   python       examples/python-ctypes/host.py
+#   writer-cmake      examples/c-writer built through find_package(buslog)
+#   writer-pkgconfig  examples/c-writer built with pkg-config buslog-writer
 # The example hosts, run in a folder of their own as the current directory,
-# log there, and their logs must equal the installed expected.buslog.
+# log there, and their logs must equal the installed expected.buslog. The
+# C writer logs the installed demo trace, and its log must be the one the
+# installed buslog-host replays of it, but for the writer marker.
 #   -DMODE=... -DBUILD_DIR=... -DSOURCE_DIR=... -DWINDOWS=ON|OFF -DVERSION=...
 #   [-DEMULATOR=wine] [-DC_COMPILER=...] [-DTOOLCHAIN=...] [-DOBJDUMP=...] [-DNM=...]
 #   [-DPYTHON=...]
@@ -65,15 +69,64 @@ function(check_example_log folder log)
   message(STATUS "${folder}/${log} as expected (${found})")
 endfunction()
 
+# Runs the installed examples/c-writer PROGRAM on the installed demo trace
+# in a fresh FOLDER, and compares its log with the installed host's replay
+# of the same trace (the engine is the same; the writer markers differ). The
+# program finds the engine library in the install (Wine: WINEPATH), and the
+# engine the module beside itself.
+function(check_writer_example folder program)
+  file(REMOVE_RECURSE ${folder})
+  file(MAKE_DIRECTORY ${folder})
+  set(trace ${prefix}/share/buslog/samples/demo.candump)
+  if(WINDOWS)
+    string(REPLACE "/" "\\" libraries "Z:${prefix}/bin")
+    set(environment WINEPATH=${libraries})
+  else()
+    set(environment LD_LIBRARY_PATH=${prefix}/lib)
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env ${environment} ${EMULATOR} ${program} ${trace} writer.buslog
+                  WORKING_DIRECTORY ${folder} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(status OR NOT out MATCHES "log: writer.buslog")
+    message(FATAL_ERROR "c-writer failed (${status}):\n${out}${err}")
+  endif()
+  run(${EMULATOR} ${host} replay ${trace} --output ${folder}/host.buslog --quiet)
+  # Byte for byte (file(READ) without HEX drops CRs), writer markers aside.
+  file(READ ${folder}/writer.buslog written HEX)
+  file(READ ${folder}/host.buslog replayed HEX)
+  string(HEX "buslog writer c-writer 1.0\r\n" ours)
+  string(HEX "buslog writer buslog-host ${VERSION}\r\n" theirs)
+  string(FIND "${written}" "${ours}" at)
+  string(REPLACE "${ours}" "${theirs}" written "${written}")
+  if(at EQUAL -1 OR NOT written STREQUAL replayed)
+    file(READ ${folder}/writer.buslog text)
+    message(FATAL_ERROR "c-writer's log is not buslog-host's replay of ${trace}, writer marker aside:\n${text}")
+  endif()
+  message(STATUS "${folder}/writer.buslog is buslog-host's replay of the demo trace, byte for byte")
+endfunction()
+
 set(strict_c_flags "-Wall -Wextra -Wpedantic -Werror")
+
+# Builds examples/EXAMPLE into DIR through find_package(buslog) against the
+# install, cross-built with the toolchain when there is one.
+function(build_through_cmake example dir)
+  file(REMOVE_RECURSE ${dir})
+  set(cross "")
+  if(TOOLCHAIN)
+    set(cross -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
+  endif()
+  run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/${example} -B ${dir} ${cross} -DCMAKE_PREFIX_PATH=${prefix}
+      -DCMAKE_BUILD_TYPE=Release "-DCMAKE_C_FLAGS=${strict_c_flags}")
+  run(${CMAKE_COMMAND} --build ${dir})
+endfunction()
 
 if(MODE STREQUAL "install")
   file(REMOVE_RECURSE ${work})
   run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --strip)
-  foreach(file include/buslog.h include/buslog_loader.h include/buslog_reader.h lib/cmake/buslog/buslogConfig.cmake
-               lib/pkgconfig/buslog.pc lib/pkgconfig/buslog-reader.pc share/buslog/samples/demo.candump share/buslog/samples/demo.script
+  foreach(file include/buslog.h include/buslog_loader.h include/buslog_reader.h include/buslog_writer.h
+               lib/cmake/buslog/buslogConfig.cmake lib/pkgconfig/buslog.pc lib/pkgconfig/buslog-reader.pc
+               lib/pkgconfig/buslog-writer.pc share/buslog/samples/demo.candump share/buslog/samples/demo.script
                share/doc/buslog/examples/c-host/host.c share/doc/buslog/examples/c-host/expected.buslog
-               share/doc/buslog/examples/python-ctypes/host.py)
+               share/doc/buslog/examples/c-writer/writer.c share/doc/buslog/examples/python-ctypes/host.py)
     if(NOT EXISTS ${prefix}/${file})
       message(FATAL_ERROR "the install lacks ${file}")
     endif()
@@ -84,11 +137,11 @@ if(MODE STREQUAL "install")
     set(readme ${prefix}/share/doc/buslog/README.md)
   endif()
   if(WINDOWS)
-    set(readerLibrary ${prefix}/bin/buslog-reader.dll)
+    set(libraries ${prefix}/bin/buslog-reader.dll ${prefix}/bin/buslog-writer.dll)
   else()
-    set(readerLibrary ${prefix}/lib/libbuslog-reader.so)
+    set(libraries ${prefix}/lib/libbuslog-reader.so ${prefix}/lib/libbuslog-writer.so)
   endif()
-  foreach(file ${module} ${host} ${readme} ${readerLibrary})
+  foreach(file ${module} ${host} ${readme} ${libraries})
     if(NOT EXISTS ${file})
       message(FATAL_ERROR "the install lacks ${file}")
     endif()
@@ -127,16 +180,8 @@ if(MODE STREQUAL "install")
   # its logs go into the current folder, none beside the module.
   check_demo(${host} ${prefix} ${work}/demo "the installed host's demo")
 elseif(MODE STREQUAL "c-cmake")
-  set(dir ${work}/c-cmake)
-  file(REMOVE_RECURSE ${dir})
-  set(cross "")
-  if(TOOLCHAIN)
-    set(cross -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
-  endif()
-  run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/c-host -B ${dir} ${cross} -DCMAKE_PREFIX_PATH=${prefix}
-      -DCMAKE_BUILD_TYPE=Release "-DCMAKE_C_FLAGS=${strict_c_flags}")
-  run(${CMAKE_COMMAND} --build ${dir})
-  check_example_log(${work}/c-cmake-run c-host.buslog ${EMULATOR} ${dir}/c-host${exe})
+  build_through_cmake(c-host ${work}/c-cmake)
+  check_example_log(${work}/c-cmake-run c-host.buslog ${EMULATOR} ${work}/c-cmake/c-host${exe})
 elseif(MODE STREQUAL "c-pkgconfig")
   # Only the installed .pc file is seen, not the machine's.
   set(ENV{PKG_CONFIG_LIBDIR} ${prefix}/lib/pkgconfig)
@@ -156,6 +201,20 @@ elseif(MODE STREQUAL "c-pkgconfig")
   check_example_log(${work}/c-pkgconfig-run c-host.buslog ${EMULATOR} ${program})
   # A log named on the command line, relative to the current directory.
   check_example_log(${work}/c-pkgconfig-named sub/mine.buslog ${EMULATOR} ${program} ${modulePath} sub/mine.buslog)
+elseif(MODE STREQUAL "writer-cmake")
+  build_through_cmake(c-writer ${work}/writer-cmake)
+  check_writer_example(${work}/writer-cmake-run ${work}/writer-cmake/c-writer${exe})
+elseif(MODE STREQUAL "writer-pkgconfig")
+  set(ENV{PKG_CONFIG_LIBDIR} ${prefix}/lib/pkgconfig)
+  set(ENV{PKG_CONFIG_PATH} "")
+  run(pkg-config --cflags --libs buslog-writer)
+  string(STRIP "${out}" flags)
+  separate_arguments(flags UNIX_COMMAND "${flags}")
+  file(MAKE_DIRECTORY ${work}/writer-pkgconfig)
+  set(program ${work}/writer-pkgconfig/c-writer${exe})
+  separate_arguments(cflags UNIX_COMMAND "${strict_c_flags}")
+  run(${C_COMPILER} -std=c99 ${cflags} -o ${program} ${SOURCE_DIR}/examples/c-writer/writer.c ${flags})
+  check_writer_example(${work}/writer-pkgconfig-run ${program})
 elseif(MODE STREQUAL "python")
   check_example_log(${work}/python-run python-host.buslog ${PYTHON}
                     ${prefix}/share/doc/buslog/examples/python-ctypes/host.py ${module})

@@ -18,10 +18,10 @@ if(WINDOWS)
   set(package ${work}/buslog-${VERSION}-win64.zip)
   set(root ${work}/unpacked/buslog-${VERSION}-win64)
   set(host ${root}/bin/buslog-host.exe)
-  set(expected bin/buslog.dll bin/buslog-reader.dll bin/buslog-host.exe include/buslog.h include/buslog_loader.h
-               include/buslog_reader.h README.md
+  set(expected bin/buslog.dll bin/buslog-reader.dll bin/buslog-writer.dll bin/buslog-host.exe include/buslog.h
+               include/buslog_loader.h include/buslog_reader.h include/buslog_writer.h README.md
                share/buslog/samples/demo.candump share/buslog/samples/demo.script
-               lib/cmake/buslog/buslogConfig.cmake lib/pkgconfig/buslog.pc)
+               lib/cmake/buslog/buslogConfig.cmake lib/pkgconfig/buslog.pc lib/pkgconfig/buslog-writer.pc)
   if(NOT EXISTS ${package})
     message(FATAL_ERROR "no ${package}:\n${out}")
   endif()
@@ -31,10 +31,10 @@ else()
   set(package ${work}/buslog_${VERSION}_amd64.deb)
   set(root ${work}/unpacked/usr)
   set(host ${root}/bin/buslog-host)
-  set(expected lib/libbuslog.so lib/libbuslog-reader.so bin/buslog-host include/buslog.h include/buslog_loader.h
-               include/buslog_reader.h
+  set(expected lib/libbuslog.so lib/libbuslog-reader.so lib/libbuslog-writer.so bin/buslog-host include/buslog.h
+               include/buslog_loader.h include/buslog_reader.h include/buslog_writer.h
                share/buslog/samples/demo.candump share/buslog/samples/demo.script share/doc/buslog/README.md
-               lib/cmake/buslog/buslogConfig.cmake lib/pkgconfig/buslog.pc)
+               lib/cmake/buslog/buslogConfig.cmake lib/pkgconfig/buslog.pc lib/pkgconfig/buslog-writer.pc)
   if(NOT EXISTS ${package})
     message(FATAL_ERROR "no ${package}:\n${out}")
   endif()

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -297,6 +298,37 @@ TEST(WriteCasesTest, EveryCaseInEveryMode) {
     }
   }
   if (passedOver > 0) printf("%d cases with a storage fault passed over: the fault library is not loaded\n", passedOver);
+}
+
+// Two writers of one program never share a log: the second is refused,
+// --overwrite or not, and the first's lines stay.
+TEST(WriterOpenTest, ALogOpenInAnotherWriterIsNeverReplaced) {
+  char exeDir[1024];
+  ASSERT_TRUE(buslog_host::ExecutableDirectory(exeDir, sizeof exeDir));
+  std::string module = std::string(exeDir) + buslog_host::ModuleFileName();
+  fs::path folder = fs::current_path() / "write-cases" / "two-writers";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  std::string output = (folder / "shared.buslog").string();
+  BuslogWriterOptions options = CaseOptions(WriteCase{}, BUSLOG_WRITER_WRITE_THROUGH, module, output);
+  options.overwrite = 1;
+  BuslogWriter* first = nullptr;
+  char error[512] = "";
+  ASSERT_EQ(BuslogWriterOpen(&options, &first, error, sizeof error), BUSLOG_WRITER_OK) << error;
+  Step(first, "(1700000000.000000) can0 100#01", folder);
+  BuslogWriter* second = nullptr;
+  EXPECT_NE(BuslogWriterOpen(&options, &second, error, sizeof error), BUSLOG_WRITER_OK);
+  EXPECT_NE(strstr(error, "is being written by another writer of this program"), nullptr) << error;
+  Step(first, "(1700000000.100000) can0 100#02", folder);
+  BuslogWriterClose(first, nullptr);
+  BuslogWriterFree(first);
+  std::ifstream log(output, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("000000002,"), std::string::npos) << text;
+  // Once closed, the log may be replaced again.
+  ASSERT_EQ(BuslogWriterOpen(&options, &second, error, sizeof error), BUSLOG_WRITER_OK) << error;
+  BuslogWriterClose(second, nullptr);
+  BuslogWriterFree(second);
 }
 
 }  // namespace

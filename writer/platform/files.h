@@ -80,6 +80,9 @@ bool ListFolder(const char* folder, std::vector<std::string>* names);
 // The file the code at `address` was loaded from (a shared library or the
 // program), full; false when the system does not say.
 bool LibraryPathOf(const void* address, char* out, size_t size);
+// True when the library at the full path `path` is already loaded in this
+// process (by anyone); loading it again would give that instance.
+bool LibraryLoaded(const char* path);
 // Makes a new folder with a name of its own inside `parent` and writes its
 // full path, with a separator at the end; false with the reason.
 bool MakePrivateFolder(const char* parent, char* out, size_t size, char* reason, size_t reasonSize);

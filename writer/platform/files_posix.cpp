@@ -223,6 +223,13 @@ bool LibraryPathOf(const void* address, char* out, size_t size) {
   return true;
 }
 
+bool LibraryLoaded(const char* path) {
+  void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+  if (handle == nullptr) return false;
+  dlclose(handle);
+  return true;
+}
+
 bool MakePrivateFolder(const char* parent, char* out, size_t size, char* reason, size_t reasonSize) {
   char pattern[PATH_MAX];
   int length = snprintf(pattern, sizeof pattern, "%s.buslog-XXXXXX", parent);

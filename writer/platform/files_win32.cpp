@@ -230,6 +230,8 @@ bool LibraryPathOf(const void* address, char* out, size_t size) {
   return length > 0 && length < size;
 }
 
+bool LibraryLoaded(const char* path) { return GetModuleHandleA(path) != nullptr; }
+
 bool MakePrivateFolder(const char* parent, char* out, size_t size, char* reason, size_t reasonSize) {
   DWORD error = 0;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
