@@ -1,7 +1,7 @@
 // The one reading of filters and triggers, for every face: candump's
 // filter syntax, and the conditions on a frame's data and signals that a
-// trigger adds. A text is one or more sets separated by blanks, each
-// "[INTERFACE,]ITEM[,ITEM...]" as candump takes them:
+// trigger adds. A text is one or more sets separated by blanks (or ';'),
+// each "[INTERFACE,]ITEM[,ITEM...]" as candump takes them:
 //
 //   123:7FF           identifier & 7FF equals 123 & 7FF (candump's <id>:<mask>)
 //   123~7F0           identifier & 7F0 differs from 123 & 7F0 (<id>~<mask>)

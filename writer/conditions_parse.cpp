@@ -270,7 +270,9 @@ std::string ReadSet(const char* p, const char* end, SyntaxUse use, ConditionSet*
   }
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// Sets are separated by blanks, as candump takes them, or by ';' (for
+// faces that pass no blanks, such as can.logger's --name=value).
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == ';'; }
 
 bool Fail(const char* label, const std::string& item, const std::string& problem, std::string* why) {
   *why = std::string(label) + (item.empty() ? "" : " ") + item + ": " + problem;

@@ -35,7 +35,9 @@ class Options(ctypes.Structure):
                 ("markers", _i32), ("timeBase", _i32), ("overwrite", _i32), ("share", _i32),
                 ("rotateBytes", _u64), ("rotateSeconds", ctypes.c_double), ("maxFiles", _u32),
                 ("maxTotal", _u64), ("queueFrames", _u64), ("interrupted", ctypes.c_void_p),
-                ("interruptedContext", ctypes.c_void_p)]
+                ("interruptedContext", ctypes.c_void_p), ("filter", ctypes.c_char_p), ("trigger", ctypes.c_char_p),
+                ("startTrigger", ctypes.c_char_p), ("stopTrigger", ctypes.c_char_p), ("preSeconds", ctypes.c_double),
+                ("postSeconds", ctypes.c_double), ("preBytes", _u64)]
 
 
 class Report(ctypes.Structure):

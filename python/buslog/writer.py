@@ -114,13 +114,33 @@ class BuslogWriter(MessageWriter):
         python-can's way); False refuses to.
     :param time_base_per_file: one time base a file, for tools that read the
         time column alone (times then keep fewer digits as a file runs).
+    :param log_filter: log only the frames these filters keep, in candump's
+        syntax: "123:7FF,400~7F0,#1FFFFFFF,j", "can0,123:7FF;can1,0~0" (sets
+        of interfaces separated by blanks or ";"). Frames left out get no
+        frame number. (can.logger's own --filter filters at the bus.)
+    :param trigger: log only the windows around the frames that fire these
+        items: "7E0", "7E0#0210/FFF0" (data under a mask),
+        "3E9#16|16@1+*0.01>100" (a signal, as a DBC file writes it, passing
+        a threshold).
+    :param start_trigger, stop_trigger: log from a frame that fires the
+        start trigger until `post` seconds after one that fires the stop
+        trigger.
+    :param pre, post: seconds of a window before and after its trigger; the
+        frames before wait in memory until it comes (not durable until then).
+    :param pre_buffer: that memory ("64M" or bytes); by default 300,000
+        bytes a second of `pre`. A full one gives up its oldest frames, a
+        loss (a WriteError) when a window reaches them. docs/logger.md has
+        the syntax and what is durable when.
 
-    Every keyword also takes the text that can.logger's --name=value gives.
+    Every keyword also takes the text that can.logger's --name=value gives
+    (--log-filter=..., --trigger=..., --pre=10; an 8-digit identifier that
+    is all digits loses its leading zeros there: write 00000123:1FFFFFFF).
     """
 
     def __init__(self, file, append=False, buslog_module=None, share_read=True, write_through=False, markers=True,
                  max_queue=100000, rotate_size=None, rotate_seconds=None, max_files=None, max_total=None,
-                 overwrite=True, time_base_per_file=False, *args, **kwargs):
+                 overwrite=True, time_base_per_file=False, log_filter=None, trigger=None, start_trigger=None,
+                 stop_trigger=None, pre=0, post=0, pre_buffer=None, *args, **kwargs):
         if append is not False and _flag(append, "append"):
             raise ValueError(".buslog logs cannot be appended to: a log always starts afresh (leave out append / "
                              "--append, or log to a new file name)")
@@ -156,6 +176,7 @@ class BuslogWriter(MessageWriter):
             options.rotateSeconds = float(rotate_seconds or 0)
         except ValueError:
             raise ValueError(f"rotate_seconds must be a number of seconds, not {rotate_seconds!r}") from None
+        self._select(options, (log_filter, trigger, start_trigger, stop_trigger), pre, post, pre_buffer)
         self._relay_lock = threading.Lock()
         self._text = ctypes.create_string_buffer(4608)
         self._next_relay = 0.0
@@ -175,6 +196,19 @@ class BuslogWriter(MessageWriter):
         self._kept = []   # the names' bytes, which the engine reads at each Add
         self.files = []
         _live_writers.add(self)
+
+    def _select(self, options, texts, pre, post, pre_buffer):
+        """The filter, the triggers and their windows into `options`: the
+        engine reads and checks them when it opens."""
+        for field, text in zip(("filter", "trigger", "startTrigger", "stopTrigger"), texts):
+            # can.logger hands a bare number over as an int (--trigger=100).
+            setattr(options, field, None if text is None else str(text).encode())
+        for field, value, name in (("preSeconds", pre, "pre"), ("postSeconds", post, "post")):
+            try:
+                setattr(options, field, float(value or 0))
+            except ValueError:
+                raise ValueError(f"{name} must be a number of seconds, not {value!r}") from None
+        options.preBytes = self._size(pre_buffer, "pre_buffer")
 
     def _size(self, value, name):
         """A size keyword: bytes as a number, or text as users write it."""

@@ -32,7 +32,8 @@ CASES = write_cases.read_cases() if os.path.isfile(write_cases.TABLE) else []
 WRITER = "buslog-python " + buslog.__version__
 # The table's options as can.logger hands them over (--rotate-size=300, ...).
 OPTIONS = {"rotate-size": "rotate_size", "rotate-seconds": "rotate_seconds", "max-files": "max_files",
-           "max-total": "max_total"}
+           "max-total": "max_total", "filter": "log_filter", "trigger": "trigger", "start-trigger": "start_trigger",
+           "stop-trigger": "stop_trigger", "pre": "pre", "post": "post", "pre-buffer": "pre_buffer"}
 CANDUMP = re.compile(r"\((\d+)\.(\d{6})\) (\S+) ([0-9A-Fa-f]{3}|[0-9A-Fa-f]{8})(##?)(\S*)(?: ([RT]))?$")
 
 

@@ -232,6 +232,32 @@ def test_rotation_keywords_as_can_logger_hands_them_over(tmp_path):
     assert writer.counts().framesRemoved > 0 and writer.counts().framesLost == 0
 
 
+def test_filter_and_triggers_as_can_logger_hands_them_over(tmp_path):
+    # python3 -m can.logger ... --log-filter=100:700 --trigger=7E0 --pre=0.25 --post=0.25 --pre-buffer=64k
+    import can.logger
+    parse = getattr(can.logger, "_parse_additional_config", None)
+    if parse is None:
+        pytest.skip("this python-can has no can.logger._parse_additional_config")
+    config = parse(["--log-filter=100:700", "--trigger=7E0", "--pre=0.25", "--post=0.25", "--pre-buffer=64k"])
+    log = tmp_path / "run.buslog"
+    writer = can.Logger(str(log), **config)
+    for index in range(40):
+        ident = 0x7E0 if index == 20 else 0x100 if index % 2 else 0x200
+        writer(can.Message(timestamp=1700000000 + index / 16, arbitration_id=ident, is_extended_id=False,
+                           data=bytes([index]), channel="can0"))
+    writer.stop()
+    # The window of the trigger at 1.25 s, 1 s to 1.5 s: its frames the filter keeps (not the trigger's own).
+    assert [(m.arbitration_id, m.data[0]) for m in buslog.BuslogReader(str(log))] == [(0x100, 17), (0x100, 19),
+                                                                                       (0x100, 21), (0x100, 23)]
+    with open(log, "rb") as f:
+        text = f.read()
+    assert b"buslog filter 100:700\r\n" in text and b"buslog trigger pre 0.25 post 0.25; on 7E0\r\n" in text
+    # --trigger=100 comes as an int; a wrong item is the engine's word.
+    can.Logger(str(tmp_path / "int.buslog"), trigger=100).stop()
+    with pytest.raises(ValueError, match="trigger 7E0#: the data after # must be 1 to 64 bytes"):
+        can.Logger(str(tmp_path / "wrong.buslog"), trigger="7E0#")
+
+
 def test_round_trip_with_names_and_absolute_times(tmp_path):
     channels = ["can0", "vcan 1", 7, None, "PCAN_USBBUS1"]
     messages = [forms(index, channels[index % len(channels)]) for index in range(200)]

@@ -112,6 +112,7 @@ TEST(FilterTest, KeepsWhatCandumpKeeps) {
       {"can0,123:7FF can1,0~0", "ABCJ"},
       {"can0,123:7FF any,400:700", "ABCJL"},
       {"400:700  can0,123:7FF", "ABCJL"},
+      {"can0,123:7FF;can1,400:7FF", "ABCJL"},    // ';' between sets, for faces without blanks
       {"can0", "ABCDEFGJKLM"},          // a set without items: candump's default, no error frames
   };
   for (const Row& row : rows) {
