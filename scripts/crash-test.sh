@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Nothing lost when the host dies: replays a trace with buslog-host, kills it
 # with SIGKILL at random moments, and checks after every kill that the log
-# holds only whole lines, that they are exactly the first lines a full run
+# holds whole lines (but a last line cut by a kill inside a write, beyond
+# every line reported written), that they are exactly the first lines a full run
 # writes (frame numbers 1, 2, 3 ... each once), and that there are at least
 # as many as the host had seen written (it says "written N" every 100
 # lines). The host writes the lines at hand in batches, one Write each;
@@ -45,21 +46,29 @@ lines_of() {
 # (with "frames": frame lines); a run that ended before the kill (KILLED no)
 # must have written it all.
 verdict() {
-  local log=$1 reference=$2 reported=$3 killed=$4 status=$5 size=0 lines verdict=ok wrong
+  local log=$1 reference=$2 reported=$3 killed=$4 status=$5 size=0 lines verdict=ok wrong whole=$1
   [ -f "$log" ] && size=$(stat -c %s "$log")
-  lines=$(lines_of "$log")
-  if [ "${6:-}" = frames ] && [ "$size" -gt 0 ]; then
-    lines=$(grep -a -c -v '^000000000,' "$log" || true)
-  fi
   if [ "$size" -gt 0 ]; then
     # A byte prefix of the full run that ends at a line end is whole lines,
     # the first ones, in order.
     cmp -s -n "$size" "$log" "$reference" || verdict="not a prefix of the full run"
-    [ "$(tail -c 2 "$log" | od -An -tx1 | tr -d ' \n')" = 0d0a ] || verdict="last line not whole"
+    # A kill that lands inside a write() of a batch may stop it between two
+    # pages (Linux ends a write to a file early for a fatal signal), so the
+    # last line may be cut: allowed only beyond every line reported written
+    # (checked below, on the whole lines), and said.
+    if [ "$(tail -c 2 "$log" | od -An -tx1 | tr -d ' \n')" != 0d0a ]; then
+      whole=$log.whole
+      head -n "$(lines_of "$log")" "$log" >"$whole"
+      [ "$verdict" = ok ] && verdict="ok, its last line cut by the kill inside a write"
+    fi
     # Each frame once, in order: the k-th frame line holds frame k (marker
     # lines, frame number 0, stand between them).
-    wrong=$(cut -c1-9 "$log" | awk '$1 + 0 != 0 && $1 + 0 != ++n { print NR ": frame " $1; exit }')
+    wrong=$(cut -c1-9 "$whole" | awk '$1 + 0 != 0 && $1 + 0 != ++n { print NR ": frame " $1; exit }')
     [ -z "$wrong" ] || verdict="line $wrong"
+  fi
+  lines=$(lines_of "$whole")
+  if [ "${6:-}" = frames ] && [ "$size" -gt 0 ]; then
+    lines=$(grep -a -c -v '^000000000,' "$whole" || true)
   fi
   [ "$lines" -ge "$reported" ] || verdict="only $lines ${6:-lines}, $reported had been reported written"
   if [ "$killed" = no ] && { [ "$status" -ne 0 ] || ! cmp -s "$log" "$reference"; }; then
@@ -82,7 +91,7 @@ note_run() {
   [ "$killed" = yes ] && [ "$reported" -gt 0 ] && midway=$((midway + 1))
   printf '%s run %2d: killed (%s) after %ss, %7d lines in the log, %7d %s reported written: %s\n' \
     "$name" "$i" "$killed" "$delay" "$(lines_of "$dir/crash.log")" "$reported" "$unit" "$verdict"
-  [ "$verdict" = ok ] || failures=$((failures + 1))
+  case $verdict in ok*) ;; *) failures=$((failures + 1)) ;; esac
 }
 
 # run_and_kill DELAY STDERR COMMAND...: runs COMMAND (its standard error

@@ -2,6 +2,7 @@
 #include "file_names.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/files.h"
 
@@ -15,6 +16,27 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 bool JoinPath(char* out, size_t size, const char* a, const char* b) {
   int length = snprintf(out, size, "%s%s", a, b);
   return length >= 0 && static_cast<size_t>(length) < size;
+}
+
+bool UpThenDown(const char* below, bool (*isSeparator)(char), const char* up, const char* rest, char* out, size_t size,
+                char* reason, size_t reasonSize) {
+  size_t used = 0;
+  size_t upLength = strlen(up);
+  for (const char* p = below; *p != '\0'; ++p) {
+    if (!isSeparator(*p)) continue;
+    if (used + upLength >= size) {
+      snprintf(reason, reasonSize, "the path is too long");
+      return false;
+    }
+    memcpy(out + used, up, upLength);
+    used += upLength;
+  }
+  int written = snprintf(out + used, size - used, "%s", rest);
+  if (written < 0 || static_cast<size_t>(written) >= size - used) {
+    snprintf(reason, reasonSize, "the path is too long");
+    return false;
+  }
+  return true;
 }
 
 size_t NameStart(const std::string& path) {

@@ -15,6 +15,14 @@ constexpr size_t kPathSize = 4096;
 // Writes a followed by b into out; false if that does not fit.
 bool JoinPath(char* out, size_t size, const char* a, const char* b);
 
+// The way from a folder down to a path under a common folder: one `up`
+// ("../" or "..\\") for each folder of `below` (the rest of the start
+// folder under the common one, each folder ending in a separator, as
+// `isSeparator` says), then `rest`. False with the reason when it does not
+// fit in `out`.
+bool UpThenDown(const char* below, bool (*isSeparator)(char), const char* up, const char* rest, char* out, size_t size,
+                char* reason, size_t reasonSize);
+
 // Index of the file name in `path` (after its last / or \).
 size_t NameStart(const std::string& path);
 

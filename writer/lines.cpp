@@ -78,8 +78,9 @@ uint32_t CanLineLength(uint32_t frameNumber, int32_t channel, bool extended, uin
   return length;
 }
 
-LogLine FrameLine(const Frame& frame, const Elapsed& since, FrameLineBytes* bytes) {
-  LogLine line = {};
+void FrameLine(const Frame& frame, const Elapsed& since, FrameLineBytes* bytes, LogLine* out) {
+  LogLine& line = *out;
+  line = LogLine{};
   line.frameNumber = frame.number;
   line.seconds = static_cast<uint32_t>(since.seconds);
   line.micros = since.micros;
@@ -120,7 +121,6 @@ LogLine FrameLine(const Frame& frame, const Elapsed& since, FrameLineBytes* byte
   line.recordSize = BuslogBuildCanRecord(bytes->record, sizeof bytes->record, extended ? BUSLOG_CAN_EXTENDED : 0,
                                          frame.id, nibble, frame.data, frame.dataLength);
   line.length = CanLineLength(frame.number, frame.channel, extended, line.recordSize, line.textLength, line.hasError);
-  return line;
 }
 
 bool MarkerLine(const Elapsed& since, const char* text, uint8_t* record, size_t size, LogLine* line) {

@@ -62,8 +62,8 @@ struct FrameLineBytes {
   char text[kFrameTextRoom];
 };
 
-// The line of `frame` at `since`.
-LogLine FrameLine(const Frame& frame, const Elapsed& since, FrameLineBytes* bytes);
+// The line of `frame` at `since`, into `out`.
+void FrameLine(const Frame& frame, const Elapsed& since, FrameLineBytes* bytes, LogLine* out);
 
 // The marker line of `text` (zero-terminated) at `since`; its record goes
 // into `record` (`size` bytes, at least BUSLOG_MARKER_RECORD_SIZE(strlen(text))).

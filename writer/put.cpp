@@ -147,6 +147,32 @@ void AddLineTally(LineTally* into, const LineTally& more) {
   into->records += more.records;
 }
 
+// The longest line a frame alone makes: its CAN line with every field at
+// its widest.
+const uint32_t kLongestFrameLine =
+    CanLineLength(UINT32_MAX, kMaxChannels - 1, true, kMaxCanRecord, kFrameTextRoom, true);
+
+// True when `frame` surely makes its frame line alone, no marker line
+// before it (a time base kept, its channel marked, no record due, not
+// clamped), and the batch surely has room for it: the common case, whose
+// lines can be built straight into the batch's state. False when unsure.
+bool SurelyAlone(const Core& core, const Frame& frame) {
+  const OpenFile& file = core.pending;
+  const LineBatch& batch = core.batch;
+  if (batch.count + 1 > kBatchLines || batch.bytesUsed + kMaxCanRecord + kFrameTextRoom > kBatchBytes ||
+      BatchTextWith(batch, 1, kLongestFrameLine) > kLineLimit) {
+    return false;
+  }
+  TimeReason reason;
+  if (StepFor(core.settings.precise, file.time, frame.time, &reason) != TimeStep::kKeep) return false;
+  if (!core.settings.markers) return true;
+  if (!file.channelMarked[frame.channel]) return false;
+  if (core.logs.removed > 0 && core.logs.removedLast > file.removedNoted) return false;
+  if (core.records.committed + core.batchTally.records < core.records.list.size()) return false;
+  Elapsed since;
+  return TimeSince(file.time.base, frame.time, &since);
+}
+
 }  // namespace
 
 bool NeedsNewFile(Core* core, const OpenFile& file, const Frame& frame, std::string* note) {
@@ -219,7 +245,7 @@ uint32_t BuildFrameLines(Core* core, OpenFile* file, LineTally* tally, const Fra
       AddMarker(since, text, kClampedSlot, bytes, out, &count);
     }
   }
-  out[count++] = FrameLine(frame, since, &bytes->frame);
+  FrameLine(frame, since, &bytes->frame, &out[count++]);
   file->hasFrame = true;
   for (uint32_t i = 0; i < count; ++i) file->bytes += out[i].length + 2u;
   file->lines += count;
@@ -261,10 +287,19 @@ bool PutFrame(Core* core, const Frame& frame) {
       if (newFile && !note.empty()) storage.newFileNote = note;
       return WriteAlone(core, frame, newFile) != Logged::kGaveUp;
     }
-    OpenFile file = core->pending;
-    LineTally tally = core->batchTally;
     LogLine lines[kMaxFrameLines];
     FrameLinesBytes bytes;
+    if (SurelyAlone(*core, frame)) {
+      uint32_t count = BuildFrameLines(core, &core->pending, &core->batchTally, frame, lines, &bytes);
+      for (uint32_t i = 0; i < count; ++i) AddToBatch(&core->batch, lines[i]);
+      core->batch.frames[core->batch.frameCount++] = frame;
+      if (BatchFull(*core)) Commit(core);
+      return true;
+    }
+    // Built on copies: a batch that cannot take the lines is written
+    // first, and the lines built again.
+    OpenFile file = core->pending;
+    LineTally tally = core->batchTally;
     uint32_t count = BuildFrameLines(core, &file, &tally, frame, lines, &bytes);
     if (!BatchTakes(core->batch, lines, count)) {
       Commit(core);

@@ -75,7 +75,9 @@ class LinesTest : public buslog_test::ModuleTest {
     Frame frame = form.frame;
     frame.number = number;
     frame.channel = channel;
-    return buslog_writer::FrameLine(frame, buslog_writer::Elapsed{4294967295u, 999999}, bytes);
+    LogLine line;
+    buslog_writer::FrameLine(frame, buslog_writer::Elapsed{4294967295u, 999999}, bytes, &line);
+    return line;
   }
   // Writes `line` alone into a fresh log and gives back what the module wrote.
   std::string WriteAlone(const LogLine& line) {
@@ -129,7 +131,8 @@ TEST_F(LinesTest, FrameLines) {
     frame.number = 7;
     frame.channel = 1;
     FrameLineBytes bytes;
-    LogLine line = buslog_writer::FrameLine(frame, buslog_writer::Elapsed{0, 250}, &bytes);
+    LogLine line;
+    buslog_writer::FrameLine(frame, buslog_writer::Elapsed{0, 250}, &bytes, &line);
     EXPECT_EQ(WriteAlone(line), std::string(row.expected) + "\r\n");
   }
 }

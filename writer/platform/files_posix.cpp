@@ -14,10 +14,14 @@
 
 #include "platform/files.h"
 
+#include "file_names.h"
+
 namespace buslog_files {
 namespace {
 
 void Reason(char* reason, size_t size, int error) { snprintf(reason, size, "%s", strerror(error)); }
+
+bool IsSlash(char c) { return c == '/'; }
 
 FileIdentity IdentityOfStat(const struct stat& st) {
   return FileIdentity{true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
@@ -171,22 +175,7 @@ bool RelativePath(const char* fromDirectory, const char* to, char* out, size_t s
   for (size_t i = 0; fromDirectory[i] != '\0' && fromDirectory[i] == to[i]; ++i) {
     if (fromDirectory[i] == '/') common = i + 1;
   }
-  size_t used = 0;
-  for (const char* p = fromDirectory + common; *p != '\0'; ++p) {
-    if (*p != '/') continue;
-    if (used + 3 >= size) {
-      snprintf(reason, reasonSize, "the path is too long");
-      return false;
-    }
-    memcpy(out + used, "../", 3);
-    used += 3;
-  }
-  int written = snprintf(out + used, size - used, "%s", to + common);
-  if (written < 0 || static_cast<size_t>(written) >= size - used) {
-    snprintf(reason, reasonSize, "the path is too long");
-    return false;
-  }
-  return true;
+  return buslog_files::UpThenDown(fromDirectory + common, IsSlash, "../", to + common, out, size, reason, reasonSize);
 }
 
 bool LocalTime(int64_t seconds, struct tm* out) {

@@ -6,6 +6,8 @@
 
 #include "platform/files.h"
 
+#include "file_names.h"
+
 namespace buslog_files {
 namespace {
 
@@ -177,22 +179,8 @@ bool RelativePath(const char* fromDirectory, const char* to, char* out, size_t s
     if (!bothSeparators && Lower(fromDirectory[i]) != Lower(to[i])) break;
     if (bothSeparators) common = i + 1;
   }
-  size_t used = 0;
-  for (const char* p = fromDirectory + common; *p != '\0'; ++p) {
-    if (!IsSeparator(*p)) continue;
-    if (used + 3 >= size) {
-      snprintf(reason, reasonSize, "the path is too long");
-      return false;
-    }
-    memcpy(out + used, "..\\", 3);
-    used += 3;
-  }
-  int written = snprintf(out + used, size - used, "%s", to + common);
-  if (written < 0 || static_cast<size_t>(written) >= size - used) {
-    snprintf(reason, reasonSize, "the path is too long");
-    return false;
-  }
-  return true;
+  return buslog_files::UpThenDown(fromDirectory + common, IsSeparator, "..\\", to + common, out, size, reason,
+                                  reasonSize);
 }
 
 bool LocalTime(int64_t seconds, struct tm* out) {
