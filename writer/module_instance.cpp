@@ -56,11 +56,11 @@ bool Load(const char* path, ModuleInstance* instance, std::string* error) {
 }
 
 // A copy of the module file `full` in a folder of its own, loaded.
-bool LoadPrivateCopy(const std::string& full, ModuleInstance* instance, std::string* error) {
+bool LoadPrivateCopy(const std::string& full, const char* logFolder, ModuleInstance* instance, std::string* error) {
   char temporary[kPathSize];
   char folder[kPathSize];
   char reason[512];
-  if (!TemporaryFolder(temporary, sizeof temporary) ||
+  if (!PrivateCopyParent(logFolder, temporary, sizeof temporary) ||
       !MakePrivateFolder(temporary, folder, sizeof folder, reason, sizeof reason)) {
     *error = "cannot make a folder for a private copy of the module " + full + " (another writer holds it): " + reason;
     return false;
@@ -84,7 +84,7 @@ bool LoadPrivateCopy(const std::string& full, ModuleInstance* instance, std::str
 
 }  // namespace
 
-bool LoadModuleInstance(const char* path, ModuleInstance* instance, std::string* error) {
+bool LoadModuleInstance(const char* path, const char* logFolder, ModuleInstance* instance, std::string* error) {
   *instance = ModuleInstance{};
   char chosen[kPathSize];
   if (path == nullptr) {
@@ -96,12 +96,12 @@ bool LoadModuleInstance(const char* path, ModuleInstance* instance, std::string*
     // The loader's own words for a file that is not there.
     return Load(path, instance, error);
   }
-  if (!Hold(full)) return LoadPrivateCopy(full, instance, error);
+  if (!Hold(full)) return LoadPrivateCopy(full, logFolder, instance, error);
   // Loaded already, but not by a writer (a host's own loader): that
   // instance may have a log open.
   if (LibraryLoaded(full)) {
     Release(full);
-    return LoadPrivateCopy(full, instance, error);
+    return LoadPrivateCopy(full, logFolder, instance, error);
   }
   if (!Load(full, instance, error)) {
     Release(full);

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "accept.h"
+#include "file_names.h"
+#include "platform/files.h"
 #include "pre_buffer.h"
 #include "sizes.h"
 #include "writer.h"
@@ -101,11 +103,20 @@ void ShareMode(const BuslogApi& api) {
   api.ShareMode(1, &choice, &count, &cell);
 }
 
+// The folder the log goes into, as the caller named it.
+std::string LogFolderOf(const BuslogWriterOptions& o) {
+  if (o.output == nullptr || o.output[0] == '\0') return ".";
+  if (buslog_files::StateOfPath(o.output) == buslog_files::PathState::kFolder) return o.output;
+  std::string path = o.output;
+  size_t name = buslog_files::NameStart(path);
+  return name == 0 ? std::string(".") : path.substr(0, name);
+}
+
 int OpenWriter(BuslogWriter* writer, const BuslogWriterOptions& o, std::string* error) {
   const Selection& selection = writer->selection;
   bool triggers = selection.hasTrigger || selection.hasStart || selection.hasStop;
   if (!SetUpStage(&writer->core->stage, o, triggers, error)) return BUSLOG_WRITER_NO_MEMORY;
-  if (!LoadModuleInstance(o.module, &writer->module, error)) return BUSLOG_WRITER_NO_MODULE;
+  if (!LoadModuleInstance(o.module, LogFolderOf(o).c_str(), &writer->module, error)) return BUSLOG_WRITER_NO_MODULE;
   SetUpCore(writer, o);
   Core* core = writer->core.get();
   if (o.share != 0) ShareMode(*core->api);

@@ -322,9 +322,11 @@ TEST(WriterOpenTest, ALogOpenInAnotherWriterIsNeverReplaced) {
   Step(first, "(1700000000.100000) can0 100#02", folder);
   BuslogWriterClose(first, nullptr);
   BuslogWriterFree(first);
-  std::ifstream log(output, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-  EXPECT_NE(text.find("000000002,"), std::string::npos) << text;
+  {
+    std::ifstream log(output, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("000000002,"), std::string::npos) << text;
+  }
   // Once closed, the log may be replaced again.
   ASSERT_EQ(BuslogWriterOpen(&options, &second, error, sizeof error), BUSLOG_WRITER_OK) << error;
   BuslogWriterClose(second, nullptr);

@@ -88,6 +88,11 @@ bool LibraryLoaded(const char* path);
 bool MakePrivateFolder(const char* parent, char* out, size_t size, char* reason, size_t reasonSize);
 // The system's folder for temporary files, with a separator at the end.
 bool TemporaryFolder(char* out, size_t size);
+// Where a private copy of the module goes: the temporary folder, but on
+// Windows, where the module opens logs on its own drive only, the folder
+// `logFolder` when the temporary folder is on another drive. With a
+// separator at the end.
+bool PrivateCopyParent(const char* logFolder, char* out, size_t size);
 // Copies the file `from` to the new file `to`; false with the reason.
 bool CopyFileTo(const char* from, const char* to, char* reason, size_t reasonSize);
 bool RemoveFolder(const char* path);

@@ -183,6 +183,8 @@ bool LocalTime(int64_t seconds, struct tm* out) {
   return localtime_r(&t, out) != nullptr;
 }
 
+bool PrivateCopyParent(const char*, char* out, size_t size) { return TemporaryFolder(out, size); }
+
 char PathSeparator() { return '/'; }
 
 bool AbsolutePath(const char* path, char* out, size_t size) {

@@ -245,6 +245,22 @@ bool TemporaryFolder(char* out, size_t size) {
   return length > 0 && length < size;
 }
 
+bool PrivateCopyParent(const char* logFolder, char* out, size_t size) {
+  if (!TemporaryFolder(out, size)) return false;
+  char folder[kPathSize];
+  if (!AbsolutePath(logFolder, folder, sizeof folder)) return true;
+  size_t root = RootLength(out);
+  bool sameRoot = root > 0 && RootLength(folder) == root;
+  for (size_t i = 0; sameRoot && i < root; ++i) {
+    if (IsSeparator(out[i]) ? !IsSeparator(folder[i]) : Lower(out[i]) != Lower(folder[i])) sameRoot = false;
+  }
+  if (sameRoot) return true;
+  size_t length = strlen(folder);
+  bool separator = length > 0 && IsSeparator(folder[length - 1]);
+  int written = snprintf(out, size, "%s%s", folder, separator ? "" : "\\");
+  return written > 0 && static_cast<size_t>(written) < size;
+}
+
 bool CopyFileTo(const char* from, const char* to, char* reason, size_t reasonSize) {
   if (CopyFileA(from, to, TRUE)) return true;
   SystemReason(GetLastError(), reason, reasonSize);
