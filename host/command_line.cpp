@@ -84,23 +84,45 @@ const char kStatsUsage[] =
 }  // namespace
 
 bool ParseSize(const char* text, uint64_t* bytes) {
-  if (!isdigit(static_cast<unsigned char>(text[0]))) return false;
-  char* end;
-  unsigned long long value = strtoull(text, &end, 10);
-  uint64_t unit = 1;
-  if (*end == 'k' || *end == 'K') {
-    unit = 1024;
-    ++end;
-  } else if (*end == 'M') {
-    unit = 1024 * 1024;
-    ++end;
-  } else if (*end == 'G') {
-    unit = 1024ull * 1024 * 1024;
-    ++end;
+  const char* p = text;
+  uint64_t whole = 0;
+  for (; isdigit(static_cast<unsigned char>(*p)); ++p) {
+    if (whole > (UINT64_MAX - 9) / 10) return false;
+    whole = whole * 10 + static_cast<uint64_t>(*p - '0');
   }
-  if (*end == 'B' || *end == 'b') ++end;
-  if (*end != '\0' || value == 0 || value > UINT64_MAX / unit) return false;
-  *bytes = value * unit;
+  if (p == text) return false;
+  // At most nine fractional digits, so that fraction * unit stays far
+  // below 2^64.
+  uint64_t fraction = 0;
+  uint64_t scale = 1;
+  if (*p == '.') {
+    const char* first = ++p;
+    for (; isdigit(static_cast<unsigned char>(*p)); ++p) {
+      if (p - first == 9) return false;
+      fraction = fraction * 10 + static_cast<uint64_t>(*p - '0');
+      scale *= 10;
+    }
+    if (p == first) return false;
+  }
+  uint64_t unit = 1;
+  switch (tolower(static_cast<unsigned char>(*p))) {
+    case 'k': unit = 1024; break;
+    case 'm': unit = 1024 * 1024; break;
+    case 'g': unit = 1024ull * 1024 * 1024; break;
+    default: break;
+  }
+  if (unit != 1) {
+    ++p;
+    // "iB": the i here, the B below.
+    if (tolower(static_cast<unsigned char>(p[0])) == 'i' && tolower(static_cast<unsigned char>(p[1])) == 'b') ++p;
+  }
+  if (tolower(static_cast<unsigned char>(*p)) == 'b') ++p;
+  // A fraction of a byte is not a size.
+  if (*p != '\0' || (scale != 1 && unit == 1) || whole > UINT64_MAX / unit) return false;
+  uint64_t value = whole * unit;
+  uint64_t part = fraction * unit / scale;
+  if (value > UINT64_MAX - part || value + part == 0) return false;
+  *bytes = value + part;
   return true;
 }
 
@@ -122,7 +144,8 @@ const OptionInfo kOptionTable[] = {
     {"--name", kOptionName, "FILE", "the log file's name", "the log file, relative to the module's folder instead\n"},
     {"--overwrite", kOptionOverwrite, nullptr, nullptr, "replace an existing log file (never the input)\n"},
     {"--rotate-size", kOptionRotateSize, "SIZE", "a size such as 500k, 10M or 2G",
-     "go on in a new log file once one has SIZE bytes (500k, 10M, 2G)\n"},
+     "go on in a new log file once one has SIZE bytes: 500k, 1.5M, 10MB,\n"
+     "                      2GiB (k, M, G are powers of 1024; at least 4k)\n"},
     {"--rotate-seconds", kOptionRotateSeconds, "S", "seconds such as 3600",
      "go on in a new log file before a frame S seconds after its first\n"},
     {"--max-files", kOptionMaxFiles, "N", "a number of files from 2 up, such as 24",
@@ -208,6 +231,14 @@ bool ParseCount(const char* text, uint64_t* value) {
   return true;
 }
 
+const char kSizeWanted[] =
+    "give a size such as 500k, 1.5M, 10MB or 2GiB (k, M, G are powers of 1024, in any case; "
+    "a number alone is bytes)";
+static_assert(kLeastRotateSize == 4096, "the message below says 4k");
+const char kRotateSizeTooSmall[] =
+    "give 4k or more: a smaller file holds only a few frames (a CAN frame's line takes about 70 bytes, "
+    "the longest line 4,098)";
+
 // What a wrong value of `option` should have been, or null when `value`
 // is good (and stored).
 const char* TakeValue(const OptionInfo& option, const char* value, Options* options) {
@@ -222,7 +253,8 @@ const char* TakeValue(const OptionInfo& option, const char* value, Options* opti
       options->output = value;
       return value[0] == '\0' ? "give the log file's path" : nullptr;
     case kOptionRotateSize:
-      return ParseSize(value, &options->rotateBytes) ? nullptr : "give a size above 0, as 500k, 10M or 2G";
+      if (!ParseSize(value, &options->rotateBytes)) return kSizeWanted;
+      return options->rotateBytes >= kLeastRotateSize ? nullptr : kRotateSizeTooSmall;
     case kOptionRotateSeconds: {
       char* end;
       options->rotateSeconds = strtod(value, &end);
@@ -242,7 +274,7 @@ const char* TakeValue(const OptionInfo& option, const char* value, Options* opti
       return good ? nullptr : "give a number of files from 2 up, as 24";
     }
     case kOptionMaxTotal:
-      return ParseSize(value, &options->maxTotal) ? nullptr : "give a size above 0, as 500M or 2G";
+      return ParseSize(value, &options->maxTotal) ? nullptr : kSizeWanted;
     default:
       return nullptr;
   }

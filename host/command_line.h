@@ -117,9 +117,18 @@ ParseResult ParseStatsOptions(int argc, char** argv, StatsOptions* options);
 
 // ---- values
 
-// Parses a size such as 500, 64k, 10M or 2G (powers of 1024); false when
-// the text is not one.
+// Parses a size above 0: bytes (500), or a number with a fraction or not
+// and a unit k, M or G, powers of 1024, in any case, with or without B or
+// iB after it (64k, 1.5M, 10MB, 10MiB, 2gb). Fractions of a unit are
+// rounded down to whole bytes. False when the text is not such a size or
+// is beyond 2^64 - 1 bytes.
 bool ParseSize(const char* text, uint64_t* bytes);
+
+// The least --rotate-size. A log line takes up to BUSLOG_MAX_LINE + 2
+// bytes and a classic CAN frame's about 70: smaller files would hold a
+// few frames each, the common result of a size meant in another unit
+// (100 for 100M).
+constexpr uint64_t kLeastRotateSize = 4096;
 
 // The usage text of every command, on `out`.
 void PrintUsage(FILE* out);

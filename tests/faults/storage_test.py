@@ -601,7 +601,7 @@ class StorageTest(unittest.TestCase):
         fs = self.tmpfs("1M", "nr_inodes=4")
         with open(os.path.join(fs.path, "in.log"), "wb") as f:
             f.write(trace(300))
-        status, err = run(["replay", "in.log", "--output", "c.csv", "--rotate-size", "2k"], cwd=fs.path, timeout=120)
+        status, err = run(["replay", "in.log", "--output", "c.csv", "--rotate-size", "4k"], cwd=fs.path, timeout=120)
         self.assertEqual(status, 1, err)
         self.assertRegex(err, r"(?m)^buslog-host: cannot create the log .*c-003\.csv at frame \d+: %s; trying again"
                          % no_space)
@@ -648,7 +648,7 @@ class StorageTest(unittest.TestCase):
 
     def test_ring_by_file_count(self):
         out = self.path("few.csv")
-        status, err = run(["replay", "-", "--output", out, "--rotate-size", "2k", "--max-files", "3"], trace(1000))
+        status, err = run(["replay", "-", "--output", out, "--rotate-size", "4k", "--max-files", "3"], trace(1000))
         self.assertEqual(status, 0, err)
         files = self.logs(self.dir, "few-")
         self.assertEqual(len(files), 3, files)
@@ -670,7 +670,7 @@ class StorageTest(unittest.TestCase):
 
     def test_second_run_does_not_continue_an_earlier_series(self):
         out = self.path("run.csv")
-        args = ["replay", "-", "--output", out, "--rotate-size", "2k"]
+        args = ["replay", "-", "--output", out, "--rotate-size", "4k"]
         status, err = run(args, trace(200))
         self.assertEqual(status, 0, err)
         first = self.logs(self.dir, "run-")
