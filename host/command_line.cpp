@@ -113,7 +113,8 @@ const OptionInfo kOptionTable[] = {
     {"--name", kOptionName, "FILE", "the log file's name", "the log file, relative to the module's folder instead\n"},
     {"--overwrite", kOptionOverwrite, nullptr, nullptr, "replace an existing log file (never the input)\n"},
     {"--rotate-size", kOptionRotateSize, "SIZE", "a size such as 500k, 10M or 2G",
-     "go on in a new log file once one has SIZE bytes (500k, 10M, 2G)\n"},
+     "go on in a new log file once one has SIZE bytes: 500k, 1.5M, 10MB,\n"
+     "                      2GiB (k, M, G are powers of 1024; at least 4k)\n"},
     {"--rotate-seconds", kOptionRotateSeconds, "S", "seconds such as 3600",
      "go on in a new log file before a frame S seconds after its first\n"},
     {"--max-files", kOptionMaxFiles, "N", "a number of files from 2 up, such as 24",
@@ -238,6 +239,11 @@ bool ParseCount(const char* text, uint64_t* value) {
   return true;
 }
 
+const char kSizeWanted[] =
+    "give a size such as 500k, 1.5M, 10MB or 2GiB (k, M, G are powers of 1024, in any case; "
+    "a number alone is bytes)";
+static_assert(kLeastRotateSize == 4096, "the warning below says 4k");
+
 // What a wrong value of `option` should have been, or null when `value`
 // is good (and stored).
 const char* TakeValue(const OptionInfo& option, const char* value, Options* options) {
@@ -252,7 +258,14 @@ const char* TakeValue(const OptionInfo& option, const char* value, Options* opti
       options->output = value;
       return value[0] == '\0' ? "give the log file's path" : nullptr;
     case kOptionRotateSize:
-      return ParseSize(value, &options->rotateBytes) ? nullptr : "give a size above 0, as 500k, 10M or 2G";
+      if (!ParseSize(value, &options->rotateBytes)) return kSizeWanted;
+      // Taken, but said: the common result of a size meant in another
+      // unit (100 for 100M).
+      if (options->rotateBytes < kLeastRotateSize) {
+        Message("buslog-host: warning: --rotate-size %s is under 4k: each file holds only a few frames (a CAN "
+                "frame's line takes about 70 bytes, the longest line 4,098); did you mean %sM?\n", value, value);
+      }
+      return nullptr;
     case kOptionRotateSeconds: {
       char* end;
       options->rotateSeconds = strtod(value, &end);
@@ -272,7 +285,7 @@ const char* TakeValue(const OptionInfo& option, const char* value, Options* opti
       return good ? nullptr : "give a number of files from 2 up, as 24";
     }
     case kOptionMaxTotal:
-      return ParseSize(value, &options->maxTotal) ? nullptr : "give a size above 0, as 500M or 2G";
+      return ParseSize(value, &options->maxTotal) ? nullptr : kSizeWanted;
     case kOptionFilter: return TakeText(value, &options->selection.filter, "give filters, as 123:7FF,400:700");
     case kOptionTrigger: return TakeText(value, &options->selection.trigger, "give trigger items, as 7E0");
     case kOptionStartTrigger: return TakeText(value, &options->selection.startTrigger, "give trigger items, as 100#01/01");

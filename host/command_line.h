@@ -165,6 +165,12 @@ ParseResult ParseVerifyOptions(int argc, char** argv, VerifyOptions* options);
 // Sizes are the writer's reading of them (sizes.h).
 using buslog_writer::ParseSize;
 
+// The least --rotate-size taken without a warning. A log line takes up to
+// BUSLOG_MAX_LINE + 2 bytes and a classic CAN frame's about 70: smaller
+// files hold a few frames each, the common result of a size meant in
+// another unit (100 for 100M).
+constexpr uint64_t kLeastRotateSize = 4096;
+
 // The usage text of every command, on `out`.
 void PrintUsage(FILE* out);
 

@@ -345,8 +345,9 @@ typedef struct BuslogWriterChannel {
 
 BUSLOG_WRITER_API int BuslogWriterGetChannel(BuslogWriter* writer, uint32_t index, BuslogWriterChannel* channel);
 
-/* Reads a size as users write it ("500k", "10M", "2G": powers of 1024, or
- * bytes) into `bytes`: OK, or BAD_ARGUMENT with what is accepted in `why`. */
+/* Reads a size as users write it ("500k", "1.5M", "10MB", "2GiB": k, M, G
+ * are powers of 1024, in any case; a number alone is bytes) into `bytes`:
+ * OK, or BAD_ARGUMENT with what is accepted in `why`. */
 BUSLOG_WRITER_API int BuslogWriterParseSize(const char* text, uint64_t* bytes, char* why, size_t whySize);
 
 /* The engine's version, "0.1.0". */

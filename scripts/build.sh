@@ -7,17 +7,20 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+source scripts/progress-lib.sh
+
 jobs=$(nproc 2>/dev/null || echo 2)
-# Says each step as it starts (the build's own output goes to $dir.*.log,
-# shown only when a step fails).
+# Says each step as it starts, and the build's percentage every 20 s (the
+# build's own output goes to $dir.*.log, shown only when a step fails).
 configure_and_build() {
-  local dir=$1 what=$2
+  local dir=$1 what=$2 start=$SECONDS
   shift 2
   echo "configuring $what in $dir ..."
-  cmake -S . -B "$dir" "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+  run_logged "$dir.configure.log" configuring cmake -S . -B "$dir" "$@" || { cat "$dir.configure.log"; return 1; }
   echo "building $what in $dir (output in $dir.build.log) ..."
-  cmake --build "$dir" -j "$jobs" -- --no-print-directory >"$dir.build.log" 2>&1 || { cat "$dir.build.log"; return 1; }
-  echo "built $dir"
+  run_logged "$dir.build.log" building cmake --build "$dir" -j "$jobs" -- --no-print-directory ||
+    { cat "$dir.build.log"; return 1; }
+  echo "built $dir in $((SECONDS - start)) s"
 }
 
 mkdir -p build

@@ -6,6 +6,7 @@
 # with the native ones.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/progress-lib.sh
 
 # Each step says what it does as it starts: the whole takes some minutes
 # on a fresh machine, most of it the two builds.
@@ -25,7 +26,8 @@ echo
 echo "== running the demo for Windows under Wine, in build/windows/demo: ../bin/buslog-host.exe demo"
 [ -d build/windows/wineprefix ] || echo "(Wine sets up build/windows/wineprefix first, once)"
 export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all
-(cd build/windows/demo && /usr/lib/wine/wine64 ../bin/buslog-host.exe demo --quiet >/dev/null 2>&1)
+(cd build/windows/demo && run_logged ../demo.log "running the demo under Wine" \
+  /usr/lib/wine/wine64 ../bin/buslog-host.exe demo --quiet) || { cat build/windows/demo.log; exit 1; }
 for log in demo-can.buslog demo-script.buslog; do
   if cmp -s "build/posix/demo/$log" "build/windows/demo/$log"; then
     echo "build/windows/demo/$log is byte-identical to build/posix/demo/$log"

@@ -16,6 +16,7 @@
 # build/fuzz/artifacts/. Installs nothing (scripts/install-deps.sh does).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/progress-lib.sh
 
 seconds=600
 if [ "${1:-}" = --ci ]; then
@@ -27,10 +28,11 @@ fi
 dir=build/fuzz
 jobs=$(nproc 2>/dev/null || echo 2)
 mkdir -p "$dir"
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
-  -DBUSLOG_FUZZ=ON -DBUSLOG_BUILD_TESTS=OFF -DBUSLOG_SANITIZE=ON >"$dir.configure.log" 2>&1 ||
-  { cat "$dir.configure.log"; exit 1; }
-cmake --build "$dir" --target exports_fuzzer -j "$jobs" -- --no-print-directory >"$dir.build.log" 2>&1 ||
+echo "building the fuzzers in $dir with clang ..."
+run_logged "$dir.configure.log" configuring cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DBUSLOG_FUZZ=ON -DBUSLOG_BUILD_TESTS=OFF \
+  -DBUSLOG_SANITIZE=ON || { cat "$dir.configure.log"; exit 1; }
+run_logged "$dir.build.log" building cmake --build "$dir" --target exports_fuzzer -j "$jobs" -- --no-print-directory ||
   { cat "$dir.build.log"; exit 1; }
 
 # The fuzzer adds what it finds to its working corpus; the seeds stay as
@@ -44,8 +46,8 @@ log=$dir/fuzz.log
 
 echo "fuzzing the exports for ${seconds}s (log: $log)"
 status=0
-"$dir/bin/exports_fuzzer" -max_total_time="$seconds" -max_len=8192 -timeout=10 -print_final_stats=1 \
-  -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1 || status=$?
+run_logged "$log" "fuzzing the exports" "$dir/bin/exports_fuzzer" -max_total_time="$seconds" -max_len=8192 \
+  -timeout=10 -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" || status=$?
 
 if [ $status -ne 0 ]; then
   tail -n 60 "$log"
@@ -61,8 +63,8 @@ echo "OK: no crash"
 # or a log, seeded with real ones.
 hostSeconds=$seconds
 [ "${1:-}" = --ci ] && hostSeconds=20
-cmake --build "$dir" --target candump_fuzzer script_fuzzer reader_fuzzer -j "$jobs" -- --no-print-directory >"$dir.build.log" 2>&1 ||
-  { cat "$dir.build.log"; exit 1; }
+run_logged "$dir.build.log" building cmake --build "$dir" --target candump_fuzzer script_fuzzer reader_fuzzer \
+  -j "$jobs" -- --no-print-directory || { cat "$dir.build.log"; exit 1; }
 for input in candump script reader; do
   corpus=$dir/$input-corpus-run
   rm -rf "$corpus"
@@ -75,8 +77,8 @@ for input in candump script reader; do
   log=$dir/$input-fuzz.log
   echo "fuzzing the $input parser for ${hostSeconds}s (log: $log)"
   status=0
-  "$dir/bin/${input}_fuzzer" -max_total_time="$hostSeconds" -max_len=16384 -timeout=10 -print_final_stats=1 \
-    -artifact_prefix="$artifacts/$input-" "$corpus" >"$log" 2>&1 || status=$?
+  run_logged "$log" "fuzzing the $input parser" "$dir/bin/${input}_fuzzer" -max_total_time="$hostSeconds" \
+    -max_len=16384 -timeout=10 -print_final_stats=1 -artifact_prefix="$artifacts/$input-" "$corpus" || status=$?
   if [ $status -ne 0 ]; then
     tail -n 60 "$log"
     echo "FAILED: the $input fuzzer stopped with status $status; reproducer in $artifacts/"

@@ -3,8 +3,9 @@
 # CMake and g++, mingw-w64 for the Windows DLL, Wine to run it, GoogleTest
 # sources, clang and its fuzzer runtime, Google Benchmark, pkg-config and
 # dpkg-dev for the install and package tests, Python for the ctypes example,
-# python-can, pytest, venv, pip and setuptools for the python-can package,
-# numpy, canmatrix and matplotlib for its columns, signal decoding and plots.
+# python-can, pytest, venv, pip, setuptools and wheel for the python-can
+# package (and its wheel in the Debian package python3-buslog), and numpy,
+# canmatrix and matplotlib for its columns, signal decoding and plots.
 # Packages already there are left alone, so a second run is quick.
 set -euo pipefail
 
@@ -14,7 +15,7 @@ packages=(
   g++-mingw-w64-x86-64 wine64
   clang libclang-rt-14-dev libbenchmark-dev
   pkg-config dpkg-dev python3
-  python3-can python3-pytest python3-venv python3-pip python3-setuptools
+  python3-can python3-pytest python3-venv python3-pip python3-setuptools python3-wheel
   python3-canmatrix python3-matplotlib python3-numpy
 )
 packages+=("$@")

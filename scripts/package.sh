@@ -6,8 +6,17 @@
 #   buslog_<version>_amd64.deb   from the POSIX build: the module, the
 #                                headers, buslog-host, the samples, the
 #                                examples, the CMake and pkg-config files
-# Both ship stripped binaries. The version is project(VERSION) in
-# CMakeLists.txt, the one place it is written.
+#   python3-buslog_<version>_all.deb
+#                                the python-can package (python/) for
+#                                Debian's python3, depending on buslog of
+#                                the same version, python3-can,
+#                                python3-canmatrix, python3-matplotlib and
+#                                python3-numpy
+# They ship stripped binaries. The version is project(VERSION) in
+# CMakeLists.txt; python/pyproject.toml must say the same (the build
+# checks it).
+# Both Debian packages install together:
+#   sudo apt install ./build/packages/buslog_*_amd64.deb ./build/packages/python3-buslog_*_all.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -338,7 +338,9 @@ int BuslogWriterNextMessage(BuslogWriter* writer, char* text, size_t size) {
 
 int BuslogWriterParseSize(const char* text, uint64_t* bytes, char* why, size_t whySize) {
   if (text != nullptr && bytes != nullptr && ParseSize(text, bytes)) return BUSLOG_WRITER_OK;
-  SetError(why, whySize, std::string(text == nullptr ? "no size" : text) + ": give a size above 0, as 500k, 10M or 2G");
+  SetError(why, whySize, std::string(text == nullptr ? "no size" : text) +
+                             ": give a size such as 500k, 1.5M, 10MB or 2GiB (k, M, G are powers of 1024, in any "
+                             "case; a number alone is bytes)");
   return BUSLOG_WRITER_BAD_ARGUMENT;
 }
 

@@ -22,6 +22,8 @@ MODULE = "buslog.dll" if WINDOWS else "libbuslog.so"
 SOURCE_MODULE = os.path.join(os.path.dirname(os.path.abspath(HOST)), MODULE)
 SCRATCH = "/dev/shm" if os.path.isdir("/dev/shm") else None
 SEE_HELP = "see buslog-host --help"
+SIZE_WANTED = ("give a size such as 500k, 1.5M, 10MB or 2GiB (k, M, G are powers of 1024, in any case; a number "
+               "alone is bytes)")
 FRAME = "(1700000000.000000) can0 123#DEADBEEF\n"
 
 
@@ -100,8 +102,7 @@ class CommandLineTest(unittest.TestCase):
 
     def test_option_errors_say_what_is_accepted(self):
         rows = [
-            ("rotate-size 0", ["replay", "-", "--rotate-size", "0"],
-             "buslog-host: --rotate-size 0: give a size above 0, as 500k, 10M or 2G"),
+            ("rotate-size 0", ["replay", "-", "--rotate-size", "0"], "buslog-host: --rotate-size 0: " + SIZE_WANTED),
             ("rotate-seconds 0", ["replay", "-", "--rotate-seconds", "0"],
              "buslog-host: --rotate-seconds 0: give seconds above 0, as 3600 or 0.5"),
             ("queue 0", ["record", "--queue", "0"],
@@ -148,6 +149,64 @@ class CommandLineTest(unittest.TestCase):
                 status, out, err = self.run_host(*args)
                 self.assertEqual((status, out), (2, ""), err)
                 self.assert_lines(err, [line, SEE_HELP])
+
+    # ---- sizes
+
+    def test_sizes_in_the_usual_spellings(self):
+        # 400 lines of about 60 bytes: the small sizes rotate, each file
+        # ending with the line that brought it to the size; the large ones
+        # keep one file.
+        trace = self.write(os.path.join(self.work, "in.log"), "".join(
+            "(1700000000.%06d) can0 123#DEADBEEF\n" % (i * 1000) for i in range(400)))
+        rows = [
+            ("4096", 4096), ("4k", 4096), ("4.5K", 4608), ("5kB", 5120), ("6KiB", 6144), ("6kib", 6144),
+            ("0.005M", 5242), ("0.01mb", 10485), ("1.5M", 1572864), ("10MB", 10485760), ("10mb", 10485760),
+            ("10MiB", 10485760), ("2g", 2147483648), ("2GB", 2147483648), ("2GiB", 2147483648),
+        ]
+        for text, size in rows:
+            with self.subTest(text):
+                folder = tempfile.mkdtemp(dir=self.work)
+                status, _, err = self.run_host("replay", trace, "--output", "run.buslog", "--rotate-size", text,
+                                               "--quiet", cwd=folder)
+                self.assertEqual((status, err), (0, ""))
+                files = sorted(os.listdir(folder))
+                self.assertEqual(files[0], "run-001.buslog")
+                for name in files[:-1]:
+                    data = self.read(os.path.join(folder, name))
+                    last = len(data) - data.rstrip(b"\r\n").rfind(b"\n") - 1
+                    self.assertGreaterEqual(len(data), size, name)
+                    self.assertLess(len(data) - last, size, name)
+                if size > 100000:
+                    self.assertEqual(files, ["run-001.buslog"])
+
+    def test_a_rotate_size_under_4k_is_taken_and_said(self):
+        trace = self.write(os.path.join(self.work, "in.log"), FRAME * 3)
+        for text in ("100", "4095", "3.99k"):
+            with self.subTest(text):
+                folder = tempfile.mkdtemp(dir=self.work)
+                status, _, err = self.run_host("replay", trace, "--output", "run.buslog", "--rotate-size", text,
+                                               "--quiet", cwd=folder)
+                self.assertEqual(status, 0, err)
+                self.assertIn("buslog-host: warning: --rotate-size %s is under 4k: each file holds only a few frames "
+                              "(a CAN frame's line takes about 70 bytes, the longest line 4,098); did you mean %sM?\n"
+                              % (text, text), err)
+
+    def test_sizes_refused_say_what_is_taken(self):
+        rows = [
+            (["--rotate-size", "10Q"], "--rotate-size 10Q: " + SIZE_WANTED),
+            (["--rotate-size", "1.5"], "--rotate-size 1.5: " + SIZE_WANTED),
+            (["--rotate-size", "10 MB"], "--rotate-size 10 MB: " + SIZE_WANTED),
+            (["--rotate-size", "-1M"], "--rotate-size -1M: " + SIZE_WANTED),
+            (["--rotate-size", "20000000000G"], "--rotate-size 20000000000G: " + SIZE_WANTED),
+            (["--rotate-size", "1M", "--max-total", "1T"], "--max-total 1T: " + SIZE_WANTED),
+            (["--rotate-size", "1M", "--max-total", "1.5M"], "--max-total needs --rotate-size, and at least twice "
+             "that size"),
+        ]
+        for args, line in rows:
+            with self.subTest(" ".join(args)):
+                status, out, err = self.run_host("replay", "-", *args)
+                self.assertEqual((status, out), (2, ""), err)
+                self.assert_lines(err, ["buslog-host: " + line, SEE_HELP])
 
     # ---- help and version
 
