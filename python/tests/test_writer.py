@@ -124,7 +124,7 @@ def test_refusals(tmp_path):
         can.Logger(str(tmp_path / "kept.buslog"), overwrite=False)
     with pytest.raises(ValueError, match="a ring keeps 2 files or more"):
         can.Logger(str(tmp_path / "x.buslog"), rotate_size="1k", max_files=1)
-    with pytest.raises(ValueError, match=r"rotate_size: 10Q: give a size above 0, as 500k, 10M or 2G"):
+    with pytest.raises(ValueError, match=r"rotate_size: 10Q: give a size such as 500k, 1.5M, 10MB or 2GiB"):
         can.Logger(str(tmp_path / "x.buslog"), rotate_size="10Q")
     assert sorted(os.listdir(tmp_path)) == ["d.buslog", "file", "kept.buslog"]
 
