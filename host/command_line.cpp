@@ -114,7 +114,7 @@ const OptionInfo kOptionTable[] = {
     {"--overwrite", kOptionOverwrite, nullptr, nullptr, "replace an existing log file (never the input)\n"},
     {"--rotate-size", kOptionRotateSize, "SIZE", "a size such as 500k, 10M or 2G",
      "go on in a new log file once one has SIZE bytes: 500k, 1.5M, 10MB,\n"
-     "                      2GiB (k, M, G are powers of 1024; at least 4k)\n"},
+     "                      2GiB (k, M, G are powers of 1024; under 4k warns)\n"},
     {"--rotate-seconds", kOptionRotateSeconds, "S", "seconds such as 3600",
      "go on in a new log file before a frame S seconds after its first\n"},
     {"--max-files", kOptionMaxFiles, "N", "a number of files from 2 up, such as 24",
@@ -262,8 +262,10 @@ const char* TakeValue(const OptionInfo& option, const char* value, Options* opti
       // Taken, but said: the common result of a size meant in another
       // unit (100 for 100M).
       if (options->rotateBytes < kLeastRotateSize) {
+        bool bare = strspn(value, "0123456789") == strlen(value);
         Message("buslog-host: warning: --rotate-size %s is under 4k: each file holds only a few frames (a CAN "
-                "frame's line takes about 70 bytes, the longest line 4,098); did you mean %sM?\n", value, value);
+                "frame's line takes about 70 bytes, the longest line 4,098)%s%s%s\n", value,
+                bare ? "; did you mean " : "", bare ? value : "", bare ? "M?" : "");
       }
       return nullptr;
     case kOptionRotateSeconds: {
@@ -366,8 +368,8 @@ void PrintUsage(FILE* out) {
       out);
   PrintOptions(out, kLoggerOptions);
   fputs(
-      "exit status: 0 done (also after a first SIGINT, SIGTERM or SIGHUP), 1 an error or a second\n"
-      "stop request, 2 a wrong command line\n",
+      "exit status: 0 done (also after a first SIGINT, SIGTERM or SIGHUP), 1 an error, a frame not\n"
+      "logged, frames the kernel dropped (candump -d) or a second stop request, 2 a wrong command line\n",
       out);
 }
 

@@ -158,6 +158,11 @@ void PrintCounts(const RunOutcome& outcome, const BuslogWriterCounts& counts, co
   Message("  not logged      %llu (write failed %llu, logs gone %llu, too many interfaces %llu, left at the stop %llu)\n",
           static_cast<Count>(notLogged), static_cast<Count>(lost.storage), static_cast<Count>(lost.gone),
           static_cast<Count>(lost.interfaces), static_cast<Count>(lost.stop + read.notTaken));
+  if (read.dropReports > 0) {
+    Message("  dropped         %llu frames by the kernel, before candump read them (%llu report%s; %s)\n",
+            static_cast<Count>(read.dropped), static_cast<Count>(read.dropReports), read.dropReports == 1 ? "" : "s",
+            outcome.request->markers ? "recorded in the log" : "not in the log: marker lines are off");
+  }
   Message("  lines skipped   %llu (malformed %llu, of them too long %llu)\n  write failures  %llu\n",
           static_cast<Count>(read.malformed), static_cast<Count>(read.malformed), static_cast<Count>(read.tooLong),
           static_cast<Count>(counts.writeFailures));
@@ -200,8 +205,16 @@ int ExitStatus(BuslogWriter* writer, const RunOutcome& outcome) {
   const ReadLoop& loop = *outcome.loop;
   const ReadTotals& read = loop.totals;
   bool complete = !loop.stoppedEarly && !loop.gaveUp && !outcome.readError && outcome.stops < 2;
-  int status = complete && counts.framesLost == 0 && read.notTaken == 0 ? 0 : 1;
+  int status = complete && counts.framesLost == 0 && read.notTaken == 0 && read.dropped == 0 ? 0 : 1;
   if (outcome.readError) Message("buslog-host: %s: read error; the replay stopped early\n", outcome.traceName);
+  if (loop.gaveUp) {
+    Message("buslog-host: %s: writing gave up; the input was not read past line %llu\n", outcome.traceName,
+            static_cast<Count>(read.lines));
+  }
+  if (read.dropped > 0) {
+    Message("buslog-host: the kernel dropped %llu frames before candump read them; they are in no log\n",
+            static_cast<Count>(read.dropped));
+  }
   if (outcome.stops >= 2) {
     uint64_t logged = counts.framesLogged;
     uint64_t leftOut = LeftOut(writer);

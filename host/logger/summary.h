@@ -29,8 +29,9 @@ struct RunOutcome {
 
 void PrintSummary(BuslogWriter* writer, const RunOutcome& outcome);
 
-// 0 when the input was read to its end (or a first stop) and every frame
-// read is in the logs (the ring's removals apart); 1 otherwise, with the
+// 0 when the input was read to its end (or a first stop), every frame
+// read is in the logs (the ring's removals apart) and candump reported no
+// frames dropped by the kernel; 1 otherwise, with the
 // last word on what went wrong.
 int ExitStatus(BuslogWriter* writer, const RunOutcome& outcome);
 

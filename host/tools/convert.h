@@ -19,7 +19,7 @@ struct CandumpTotals {
   // Records candump cannot show.
   uint64_t lin, cxpi, port, env, marker, generic;
   // Lines skipped and why.
-  uint64_t empty, errorOnly, text, incomplete, noTime, badChannel, noInterface, tooManyBytes, remoteAbove8,
+  uint64_t empty, errorOnly, text, unended, incomplete, noTime, badChannel, noInterface, tooManyBytes, remoteAbove8,
       errorClassTooWide;
   uint64_t lengthDiffers;  // written with the data's length
   uint64_t timeMayBeCut;   // written with the 8 whole digits the log kept

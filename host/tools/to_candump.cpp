@@ -158,7 +158,7 @@ void CountOther(const LogLine& line, CandumpTotals* t) {
       ++t->errorOnly;
       return;
     case LineForm::kText:
-      ++t->text;
+      ++(line.unended ? t->unended : t->text);
       return;
     case LineForm::kRecord:
       break;
@@ -186,6 +186,7 @@ void PrintCandumpSummary(const CandumpTotals& t, bool outputFailed) {
   const char* const skipped[] = {"empty lines",
                                  "error fields without a record",
                                  "text (not a record)",
+                                 "last line cut (no line end)",
                                  "CAN records without identifier or length",
                                  "CAN records without a time stamp",
                                  "CAN records on channel \"-\" or below 1",
@@ -193,10 +194,10 @@ void PrintCandumpSummary(const CandumpTotals& t, bool outputFailed) {
                                  "classic CAN records with more than 8 bytes",
                                  "remote frames with a length code above 8",
                                  "error frames whose class is above 1FFFFFFF"};
-  const uint64_t skippedCounts[] = {t.empty, t.errorOnly, t.text, t.incomplete, t.noTime,
+  const uint64_t skippedCounts[] = {t.empty, t.errorOnly, t.text, t.unended, t.incomplete, t.noTime,
                                     t.badChannel, t.noInterface, t.tooManyBytes, t.remoteAbove8,
                                     t.errorClassTooWide};
-  PrintReasons("skipped", skipped, skippedCounts, 10);
+  PrintReasons("skipped", skipped, skippedCounts, 11);
   if (t.lengthDiffers != 0) {
     Message("  note: %llu frames had a length code other than their data's; written with the data\n",
             static_cast<Count>(t.lengthDiffers));

@@ -70,7 +70,8 @@ void PrintTable(const Verification& v) {
     printf("  dropped         %llu frame%s on %s, by the kernel (%s:%llu)\n", static_cast<Count>(d.count),
            d.count == 1 ? "" : "s", d.interfaceName.c_str(), d.path.c_str(), static_cast<Count>(d.line));
   }
-  if (v.twice > 0) printf("  twice           %llu frame numbers stand more than once\n", static_cast<Count>(v.twice));
+  if (v.twice > 0) printf("  twice           %llu frame numbers stand more than once (logs of more than one run?)\n",
+                         static_cast<Count>(v.twice));
   printf("  verdict         %s\n", VerdictText(v.verdict));
 }
 

@@ -326,6 +326,7 @@ class StorageTest(unittest.TestCase):
         # The first failure, the giving up, the summary's missing frame.
         self.assertEqual(self.count(err, r"Input/output error"), 3, err)
         self.assertRegex(err, r"giving up at frame 101 after 5\.\d s: Input/output error")
+        self.assertIn(": writing gave up; the input was not read past line 101\n", err)
         seen, missing = self.check(err, [out])
         self.assertEqual(seen, list(range(1, 101)))
         self.assertEqual(missing, {101: "Input/output error"})

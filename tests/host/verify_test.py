@@ -65,7 +65,7 @@ CASES = [
      ["run.buslog  frames 1-2 (2 frames, 5 lines); ends in a cut line", "verdict         something is unexplained"]),
     ("a frame twice",
      {"a.buslog": [START, WRITER] + frames(1, 3), "b.buslog": [START, WRITER] + frames(3, 4)}, 3,
-     ["twice           1 frame numbers stand more than once"]),
+     ["twice           1 frame numbers stand more than once (logs of more than one run?)"]),
     ("files in any order",
      {"z-first.buslog": [START, WRITER] + frames(1, 2), "a-second.buslog": [START, WRITER] + frames(3, 4)}, 0,
      ["frames          4 numbered: 4 present"]),
@@ -110,6 +110,15 @@ class VerifyTest(unittest.TestCase):
                 self.assertTrue(out.startswith("item,file,first,last,count,why"), out)
                 self.assertIn("\nverdict,,,,%d," % status, out)
 
+    def test_convert_names_a_cut_last_line_and_writes_no_frame_of_it(self):
+        folder = os.path.join(self.dir, "cut")
+        self.make(folder, {"run.buslog": [START, WRITER] + frames(1, 2) + [frames(3, 3)[0][:-3], None]})
+        status, out, err = self.run_host("convert", "run.buslog", "--to", "candump", cwd=folder)
+        self.assertEqual(status, 0, err)
+        self.assertEqual(len(out.splitlines()), 2, out)
+        self.assertIn("    last line cut (no line end)                  1\n", err)
+        self.assertNotIn("text (not a record)", err)
+
     def test_command_line(self):
         rows = [(["verify"], 2, "no LOG given"), (["verify", "x", "--bogus"], 2, "unknown option --bogus"),
                 (["verify", "x", "--csv", "--json"], 2, "not both"),
@@ -141,8 +150,11 @@ class VerifyTest(unittest.TestCase):
         lines.append("DROPCOUNT: dropped 1 CAN frame on 'can0' socket (total drops 4)\n")
         status, _, err = self.run_host("record", "--output", "live.buslog", "--strict",
                                        stdin="".join(lines).encode())
-        self.assertEqual(status, 0, err)
+        self.assertEqual(status, 1, err)
         self.assertNotIn("warning", err)
+        self.assertIn("  dropped         4 frames by the kernel, before candump read them (2 reports; recorded in the "
+                      "log)\n", err)
+        self.assertIn("buslog-host: the kernel dropped 4 frames before candump read them; they are in no log\n", err)
         with open(os.path.join(self.dir, "live.buslog"), "rb") as f:
             log = f.read()
         self.assertIn(b",buslog dropped 3 3 can0\r\n", log)
@@ -150,6 +162,11 @@ class VerifyTest(unittest.TestCase):
         status, out, _ = self.run_host("verify", "live.buslog")
         self.assertEqual(status, 1, out)
         self.assertIn("dropped         3 frames on can0, by the kernel", out)
+        # Without marker lines the summary is the only word on them.
+        status, _, err = self.run_host("record", "--output", "bare.buslog", "--no-markers",
+                                       stdin="".join(lines).encode())
+        self.assertEqual(status, 1, err)
+        self.assertIn("(2 reports; not in the log: marker lines are off)\n", err)
 
     def test_frames_of_too_many_interfaces_are_recorded_as_lost(self):
         trace = "".join("(1700000000.%06d) can%d 123#01\n" % (i, i) for i in range(258))
