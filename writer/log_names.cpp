@@ -113,6 +113,16 @@ bool ChooseOutput(LogSet* logs, const char* output, std::string* error) {
     folder = output;
     if (folder.back() != '/' && folder.back() != PathSeparator()) folder += PathSeparator();
     output = nullptr;
+    // A folder asked for by its trailing separator is made when it is not
+    // there yet (its parent must be), as "logs/" on a first run.
+    if (StateOfPath(folder.c_str()) == PathState::kMissing) {
+      char reason[512];
+      if (!MakeFolder(folder.c_str(), reason, sizeof reason)) {
+        *error = "cannot make the folder " + folder + " for the logs: " + reason;
+        return false;
+      }
+      Say(logs->messages, BUSLOG_MESSAGE_NOTE, "made the folder %s for the logs", folder.c_str());
+    }
   }
   if (output == nullptr) {
     if (!DefaultOutput(folder, chosen, sizeof chosen)) {

@@ -635,6 +635,10 @@ class LoggerTest(unittest.TestCase):
             ("folder is a file", "", "afile/d.csv", 1, "not a folder", None),
             # A folder takes a default name in it, as candump -l users expect.
             ("output is a folder", "", "inner", 0, "/inner/buslog-", "inner/"),
+            # A trailing separator asks for a folder: made when missing, its parent not.
+            ("new folder", "", "fresh/", 0, "made the folder fresh/ for the logs", "fresh/"),
+            ("new folder's parent missing", "", "none/fresh/", 1, "cannot make the folder none/fresh/ for the logs",
+             None),
         ]
         for name, cwd, output, expected, message, made in rows:
             with self.subTest(name):

@@ -96,6 +96,9 @@ bool PrivateCopyParent(const char* logFolder, char* out, size_t size);
 // Copies the file `from` to the new file `to`; false with the reason.
 bool CopyFileTo(const char* from, const char* to, char* reason, size_t reasonSize);
 bool RemoveFolder(const char* path);
+// Makes the folder `path` (its parent must exist), readable by others as
+// the umask allows. On failure writes the system's reason.
+bool MakeFolder(const char* path, char* reason, size_t reasonSize);
 
 // ---- the log's storage
 

@@ -277,6 +277,12 @@ bool CopyFileTo(const char* from, const char* to, char* reason, size_t reasonSiz
 
 bool RemoveFolder(const char* path) { return rmdir(path) == 0; }
 
+bool MakeFolder(const char* path, char* reason, size_t reasonSize) {
+  if (mkdir(path, 0777) == 0) return true;
+  Reason(reason, reasonSize, errno);
+  return false;
+}
+
 void ClearSystemError() { errno = 0; }
 
 int LastSystemError() { return errno; }

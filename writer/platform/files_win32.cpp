@@ -269,6 +269,12 @@ bool CopyFileTo(const char* from, const char* to, char* reason, size_t reasonSiz
 
 bool RemoveFolder(const char* path) { return RemoveDirectoryA(path) != 0; }
 
+bool MakeFolder(const char* path, char* reason, size_t reasonSize) {
+  if (CreateDirectoryA(path, nullptr) != 0) return true;
+  SystemReason(GetLastError(), reason, reasonSize);
+  return false;
+}
+
 void ClearSystemError() { SetLastError(0); }
 
 int LastSystemError() { return static_cast<int>(GetLastError()); }
