@@ -80,7 +80,9 @@ class VerifyTest(unittest.TestCase):
     def run_host(self, *args, cwd=None, stdin=None):
         result = subprocess.run(([EMULATOR] if EMULATOR else []) + [HOST] + list(args), cwd=cwd or self.dir,
                                 input=stdin, capture_output=True, timeout=120)
-        return result.returncode, result.stdout.decode(errors="replace"), result.stderr.decode(errors="replace")
+        # Standard error has CR LF line ends on Windows.
+        return (result.returncode, result.stdout.decode(errors="replace"),
+                result.stderr.decode(errors="replace").replace("\r\n", "\n"))
 
     def make(self, folder, files):
         os.makedirs(folder, exist_ok=True)
