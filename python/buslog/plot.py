@@ -44,6 +44,12 @@ _SILENT_PERIODS = 5.0
 _SILENT_SECONDS = 0.5
 # Silences said in words on a panel, for each message; more are drawn only.
 _MAX_SILENCE_TEXTS = 4
+# The words stand in rows this far apart (points): two rows for each of a
+# panel's messages, so that messages silent at the same moments are each
+# said, and a message's next silence does not run into its words for the
+# one before. More messages than rows begin again at the bottom.
+_SILENCE_ROW_POINTS = 9
+_SILENCE_ROWS = 6
 # Gaps whose count is written beside their line; more are drawn as lines only.
 _MAX_GAP_TEXTS = 12
 
@@ -251,25 +257,30 @@ def silences(times, gaps=()):
 
 def _mark_silences(ax, series, axis, lo, hi):
     """Grey bands over the stretches in which the panel's messages did not
-    come, with how long."""
-    marked = set()
+    come, with how long: each message's words in two rows of its own, taken
+    in turn."""
+    marked, messages = set(), 0
     for one in series:
         key = (one.channel, one.message)
         if key in marked:
             continue
         marked.add(key)
         shown = [(start, end) for start, end in one.silences if end >= lo and start <= hi]
+        if not shown:
+            continue
+        first_row, messages = messages * 2, messages + 1
         # The longest are said in words; all are drawn.
-        said = set(sorted(shown, key=lambda stretch: stretch[0] - stretch[1])[:_MAX_SILENCE_TEXTS])
+        said = sorted(sorted(shown, key=lambda stretch: stretch[0] - stretch[1])[:_MAX_SILENCE_TEXTS])
         for number, (start, end) in enumerate(shown):
             left, right = axis([max(start, lo), min(end, hi)])
             ax.axvspan(left, right, facecolor=_SILENT_COLOUR, alpha=0.12, hatch="//", edgecolor=_SILENT_COLOUR,
                        linewidth=0, zorder=1, gid=f"buslog-silence-{one.message}-{number}")
             if (start, end) in said:
+                row = (first_row + said.index((start, end)) % 2) % _SILENCE_ROWS
                 ax.annotate(f"{one.message}: none for {end - start:.1f} s", xy=(left, 0.0),
-                            xycoords=("data", "axes fraction"), xytext=(2, 3), textcoords="offset points",
-                            ha="left", va="bottom", fontsize=7, color=_SILENT_COLOUR, zorder=4,
-                            gid=f"buslog-silence-text-{one.message}-{number}")
+                            xycoords=("data", "axes fraction"), xytext=(2, 3 + row * _SILENCE_ROW_POINTS),
+                            textcoords="offset points", ha="left", va="bottom", fontsize=7, color=_SILENT_COLOUR,
+                            zorder=4, gid=f"buslog-silence-text-{one.message}-{number}")
 
 
 def _mark_undecoded(ax, times, axis, lo, hi, message):

@@ -52,6 +52,10 @@ log = logging.getLogger("buslog.writer")
 # The engine's notes (a time jump, writing that works again, a run's file
 # names) are worth seeing as much as its warnings: both show by default.
 _LEVELS = {1: logging.WARNING, 2: logging.WARNING, 3: logging.ERROR}
+# The engine's refusal of an existing file names the host's option; here
+# it names the keyword.
+_EXISTS = " exists; give --overwrite to replace it, or choose another name"
+_EXISTS_HERE = " exists; give overwrite=True (can.logger: --overwrite=True) to replace it, or choose another name"
 # How often on_message_received hands the engine's messages on.
 _RELAY_SECONDS = 0.2
 
@@ -87,8 +91,10 @@ def _whole(value, name, least=0):
 class BuslogWriter(MessageWriter):
     """Logs CAN messages into `file` through buslog's logging engine.
 
-    :param file: path of the log; an existing file is replaced (overwrite),
-        but not one that a writer of this process has open. After a fault
+    :param file: path of the log. An existing file is not replaced unless
+        `overwrite` is True (python-can's own writers replace it; this one
+        refuses: FileExistsError), and never one that a writer of this
+        process has open. After a fault
         that the file cannot survive (a file-size limit, a log deleted) the
         engine goes on in run-002.buslog, run-003.buslog, ...
     :param append: refused: a log always starts afresh.
@@ -110,8 +116,9 @@ class BuslogWriter(MessageWriter):
     :param rotate_seconds: a new file once a file spans this many seconds.
     :param max_files, max_total: with rotation, keep at most this many files
         or this many bytes ("1G") of this writer's, removing the oldest.
-    :param overwrite: replace an existing file of the log's name (True,
-        python-can's way); False refuses to.
+    :param overwrite: False (the default): an existing file of the log's
+        name is kept and the writer refuses, FileExistsError. True replaces
+        it (can.logger: --overwrite=True).
     :param time_base_per_file: one time base a file, for tools that read the
         time column alone (times then keep fewer digits as a file runs).
     :param log_filter: log only the frames these filters keep, in candump's
@@ -139,7 +146,7 @@ class BuslogWriter(MessageWriter):
 
     def __init__(self, file, append=False, buslog_module=None, share_read=True, write_through=False, markers=True,
                  max_queue=100000, rotate_size=None, rotate_seconds=None, max_files=None, max_total=None,
-                 overwrite=True, time_base_per_file=False, log_filter=None, trigger=None, start_trigger=None,
+                 overwrite=False, time_base_per_file=False, log_filter=None, trigger=None, start_trigger=None,
                  stop_trigger=None, pre=0, post=0, pre_buffer=None, *args, **kwargs):
         if append is not False and _flag(append, "append"):
             raise ValueError(".buslog logs cannot be appended to: a log always starts afresh (leave out append / "
@@ -229,6 +236,8 @@ class BuslogWriter(MessageWriter):
             raise ModuleLoadError(f"the buslog module could not be loaded: {text}")
         if result == engine.NO_MEMORY:
             raise MemoryError(text)
+        if result != engine.OK and text.endswith(_EXISTS):
+            raise FileExistsError(text[:-len(_EXISTS)] + _EXISTS_HERE)
         if result != engine.OK:
             raise OSError(text)
         self._handle = handle

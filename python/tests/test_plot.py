@@ -212,3 +212,20 @@ def test_real_drive_silences_are_marked_apart_from_lost_frames(host_path, memory
     texts = sorted(t.get_text() for t in ax.texts if t.get_gid().startswith("buslog-silence-text"))
     assert texts == ["ENGINE_DATA: none for 10.0 s", "ENGINE_DATA: none for 4.8 s", "ENGINE_DATA: none for 6.7 s",
                      "ENGINE_DATA: none for 8.2 s"]
+
+
+def test_messages_silent_at_the_same_moments_are_said_apart(tmp_path):
+    # The bus falls silent for 2 s: VEHICLE (every 20 ms) and BATTERY
+    # (every 100 ms) in one panel each get their words, one above the other.
+    trace = make_demo.write_trace(str(tmp_path / "demo.log"), seconds=6.0)
+    with open(trace) as file:
+        lines = [line for line in file if not 2.0 <= float(line[1:18]) - make_demo.START < 4.0]
+    with open(trace, "w") as file:
+        file.writelines(lines)
+    figure = buslog.plot(trace, dbc=DEMO_DBC, signals=["VEHICLE.SPEED", "BATTERY.VOLTAGE", "VEHICLE.GEAR"])
+    ax = figure.axes[0]
+    said = {t.get_text(): t for t in ax.texts if t.get_gid().startswith("buslog-silence-text")}
+    assert sorted(said) == ["BATTERY: none for 2.1 s", "VEHICLE: none for 2.0 s"]
+    vehicle, battery = said["VEHICLE: none for 2.0 s"], said["BATTERY: none for 2.1 s"]
+    assert abs(vehicle.xy[0] - battery.xy[0]) < 0.1, "the two stretches begin together"
+    assert abs(vehicle.xyann[1] - battery.xyann[1]) >= vehicle.get_fontsize(), "one row above the other"

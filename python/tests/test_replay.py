@@ -76,14 +76,6 @@ def test_writer_gives_the_replays_log_with_markers(tmp_path, host_path, module_c
     assert b",buslog writer buslog-python " in log.read_bytes()
 
 
-def test_existing_file_is_replaced(tmp_path):
-    log = tmp_path / "run.buslog"
-    log.write_bytes(b"old content that is longer than one line\r\n" * 100)
-    write_through_logger(log, [can.Message(timestamp=1.0, arbitration_id=0x123, is_extended_id=False, data=b"\x01")],
-                         markers=False)
-    assert log.read_bytes() == b"000000001,+0.000000,I,CAN     , 1,OK,0,1,23,1,01\r\n"
-
-
 def comparable(message, channel):
     """What a .buslog log keeps of a message: all but the absolute time
     and the channel's name."""
@@ -130,7 +122,7 @@ def test_reader_gives_the_traces_messages_back(tmp_path):
         assert [m.timestamp for m in reader] == [m.timestamp + 1000.5 for m in back]
 
     # With markers, the names and absolute times come back.
-    write_through_logger(log, messages)
+    write_through_logger(log, messages, overwrite=True)
     assert_same_messages(list(can.LogReader(str(log))), messages, {"can0": "can0", "can1": "can1"}, absolute=True)
 
 

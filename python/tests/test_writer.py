@@ -2,10 +2,12 @@
 it refuses, and where the log lands."""
 
 import ctypes
+import importlib
 import logging
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 
@@ -120,8 +122,6 @@ def test_refusals(tmp_path):
     with pytest.raises(IsADirectoryError, match="it is a folder"):
         can.Logger(str(tmp_path / "d.buslog"))
     (tmp_path / "kept.buslog").write_bytes(b"mine")
-    with pytest.raises(OSError, match="kept.buslog exists; give --overwrite"):
-        can.Logger(str(tmp_path / "kept.buslog"), overwrite=False)
     with pytest.raises(ValueError, match="a ring keeps 2 files or more"):
         can.Logger(str(tmp_path / "x.buslog"), rotate_size="1k", max_files=1)
     with pytest.raises(ValueError, match=r"rotate_size: 10Q: give a size such as 500k, 1.5M, 10MB or 2GiB"):
@@ -143,6 +143,53 @@ def test_refusals(tmp_path):
     # A writer that logged nothing leaves no file.
     can.Logger(str(tmp_path / "empty.buslog")).stop()
     assert not (tmp_path / "empty.buslog").exists()
+
+
+EXISTS = (" exists; give overwrite=True (can.logger: --overwrite=True) to replace it, or choose another name")
+# A log of the user's, long before the new one.
+PRECIOUS = b"".join(b"%09d,+%d.000000,I,CAN     , 1,OK,0,1,23,1,01\r\n" % (n, n) for n in range(1, 5001))
+
+# (name, the overwrite keyword as given, or can.logger's argument; replaced)
+OVERWRITE_ROWS = [
+    ("default", None, False),
+    ("overwrite=False", False, False),
+    ("overwrite=True", True, True),
+    ("can.logger --overwrite=True", "--overwrite=True", True),
+    ("can.logger --overwrite=false", "--overwrite=false", False),
+]
+
+
+@pytest.mark.parametrize("name,overwrite,replaced", OVERWRITE_ROWS, ids=[row[0] for row in OVERWRITE_ROWS])
+def test_existing_file_is_replaced_only_with_overwrite(tmp_path, name, overwrite, replaced):
+    log = tmp_path / "precious.buslog"
+    log.write_bytes(PRECIOUS)
+    if isinstance(overwrite, str):
+        parse = getattr(importlib.import_module("can.logger"), "_parse_additional_config", None)
+        if parse is None:
+            pytest.skip("this python-can has no can.logger._parse_additional_config")
+        keywords = parse([overwrite])
+    else:
+        keywords = {} if overwrite is None else {"overwrite": overwrite}
+    message = can.Message(arbitration_id=0x123, is_extended_id=False, data=b"\x01")
+    if replaced:
+        assert write(log, [message], **keywords) == START + b"I,CAN     , 1,OK,0,1,23,1,01\r\n"
+        return
+    with pytest.raises(FileExistsError) as refused:
+        write(log, [message], **keywords)
+    assert str(refused.value) == str(log) + EXISTS
+    assert isinstance(refused.value, OSError)
+    assert log.read_bytes() == PRECIOUS
+    assert os.listdir(tmp_path) == ["precious.buslog"]
+
+
+def test_can_logger_keeps_an_existing_file(tmp_path):
+    log = tmp_path / "precious.buslog"
+    log.write_bytes(PRECIOUS)
+    done = subprocess.run([sys.executable, "-m", "can.logger", "-i", "virtual", "-c", "keep", "-f", str(log)],
+                          capture_output=True, text=True, timeout=60)
+    assert done.returncode == 1
+    assert done.stderr.splitlines()[-1] == "FileExistsError: " + str(log) + EXISTS
+    assert log.read_bytes() == PRECIOUS
 
 
 @pytest.mark.parametrize("value,expected", [("true", True), ("False", False), ("1", True), ("0", False), (1, True),
@@ -174,7 +221,7 @@ def test_second_writer_on_an_open_log_is_refused(tmp_path):
     first.stop()
     assert log.read_bytes() == START + b"I,CAN     , 1,OK,0,0,01,0\r\n000000002,+0.000000,I,CAN     , 1,OK,0,0,02,0\r\n"
     # Once stopped, the path is free again.
-    write(log, [can.Message(arbitration_id=0x3, is_extended_id=False)])
+    write(log, [can.Message(arbitration_id=0x3, is_extended_id=False)], overwrite=True)
     assert log.read_bytes() == START + b"I,CAN     , 1,OK,0,0,03,0\r\n"
 
 
