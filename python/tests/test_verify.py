@@ -27,21 +27,10 @@ def cases():
     return module
 
 
-def make(folder, files):
-    os.makedirs(folder, exist_ok=True)
-    for name, lines in files.items():
-        text = "\r\n".join(line for line in lines if line is not None)
-        if lines[-1] is not None:
-            text += "\r\n"
-        with open(os.path.join(folder, name), "w", newline="") as f:
-            f.write(text)
-    return [os.path.join(folder, name) for name in sorted(files)]
-
-
 def test_every_verdict_as_buslog_host_gives_it(cases, tmp_path):
     for name, files, status, said in cases.CASES:
         folder = str(tmp_path / name.replace(" ", "-").replace("'", ""))
-        paths = make(folder, files)
+        paths = cases.make_logs(folder, files)
         result = buslog.verify(list(reversed(paths)))
         assert result.verdict == status, name
         # The report names the files by the paths it was given.
@@ -51,7 +40,7 @@ def test_every_verdict_as_buslog_host_gives_it(cases, tmp_path):
 
 
 def test_gaps_drops_and_files_as_objects(cases, tmp_path):
-    paths = make(str(tmp_path), {"run.buslog": [cases.START, cases.WRITER] + cases.frames(1, 2)
+    paths = cases.make_logs(str(tmp_path), {"run.buslog": [cases.START, cases.WRITER] + cases.frames(1, 2)
                                  + [cases.record("lost 3-4 No space left on device"), cases.record("dropped 2 2 can1")]
                                  + cases.frames(5, 6)})
     result = buslog.verify(paths)
@@ -63,8 +52,8 @@ def test_gaps_drops_and_files_as_objects(cases, tmp_path):
 
 
 def test_a_folder_and_an_unreadable_log(cases, tmp_path):
-    make(str(tmp_path / "run"), {"run-002.buslog": [cases.START, cases.WRITER, cases.record("removed 1-3")]
-                                 + cases.frames(4, 5)})
+    cases.make_logs(str(tmp_path / "run"), {"run-002.buslog": [cases.START, cases.WRITER, cases.record("removed 1-3")]
+                                       + cases.frames(4, 5)})
     assert buslog.verify(str(tmp_path / "run")).verdict == 0
     with pytest.raises(buslog.VerifyError, match="no-such.buslog"):
         buslog.verify(str(tmp_path / "no-such.buslog"))
@@ -72,7 +61,7 @@ def test_a_folder_and_an_unreadable_log(cases, tmp_path):
 
 @pytest.mark.parametrize("form", [[], ["--csv"], ["--json"]])
 def test_command_line_exit_status_is_the_verdict(cases, tmp_path, form):
-    paths = make(str(tmp_path), {"run.buslog": [cases.START, cases.WRITER] + cases.frames(1, 2) + cases.frames(5, 6)})
+    paths = cases.make_logs(str(tmp_path), {"run.buslog": [cases.START, cases.WRITER] + cases.frames(1, 2) + cases.frames(5, 6)})
     result = subprocess.run([sys.executable, "-m", "buslog", "verify"] + paths + form, capture_output=True, text=True)
     assert result.returncode == 3, result.stderr
     assert "unexplained" in result.stdout

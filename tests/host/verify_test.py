@@ -33,6 +33,19 @@ def frames(first, last):
     return [frame(n) for n in range(first, last + 1)]
 
 
+def make_logs(folder, files):
+    """Writes {name: lines} into `folder` (a file's text ends without CR LF
+    when its last line is None); returns the full paths, sorted."""
+    os.makedirs(folder, exist_ok=True)
+    for name, lines in files.items():
+        text = "\r\n".join(line for line in lines if line is not None)
+        if lines[-1] is not None:
+            text += "\r\n"
+        with open(os.path.join(folder, name), "w", newline="") as f:
+            f.write(text)
+    return [os.path.join(folder, name) for name in sorted(files)]
+
+
 # name, {file: lines} (a file's text ends without CR LF when its last line
 # is None), expected exit status, the lines the report must hold.
 CASES = [
@@ -84,21 +97,11 @@ class VerifyTest(unittest.TestCase):
         return (result.returncode, result.stdout.decode(errors="replace"),
                 result.stderr.decode(errors="replace").replace("\r\n", "\n"))
 
-    def make(self, folder, files):
-        os.makedirs(folder, exist_ok=True)
-        for name, lines in files.items():
-            text = "\r\n".join(line for line in lines if line is not None)
-            if lines[-1] is not None:
-                text += "\r\n"
-            with open(os.path.join(folder, name), "w", newline="") as f:
-                f.write(text)
-        return sorted(files)
-
     def test_made_up_runs(self):
         for name, files, status, said in CASES:
             with self.subTest(name):
                 folder = os.path.join(self.dir, name.replace(" ", "-").replace("'", ""))
-                names = self.make(folder, files)
+                names = [os.path.basename(path) for path in make_logs(folder, files)]
                 got, out, err = self.run_host("verify", *reversed(names), cwd=folder)
                 self.assertEqual(got, status, out + err)
                 for line in said:
@@ -114,7 +117,7 @@ class VerifyTest(unittest.TestCase):
 
     def test_convert_names_a_cut_last_line_and_writes_no_frame_of_it(self):
         folder = os.path.join(self.dir, "cut")
-        self.make(folder, {"run.buslog": [START, WRITER] + frames(1, 2) + [frames(3, 3)[0][:-3], None]})
+        make_logs(folder, {"run.buslog": [START, WRITER] + frames(1, 2) + [frames(3, 3)[0][:-3], None]})
         status, out, err = self.run_host("convert", "run.buslog", "--to", "candump", cwd=folder)
         self.assertEqual(status, 0, err)
         self.assertEqual(len(out.splitlines()), 2, out)
