@@ -31,8 +31,8 @@ void PrintSummary(BuslogWriter* writer, const RunOutcome& outcome);
 
 // 0 when the input was read to its end (or a first stop), every frame
 // read is in the logs (the ring's removals apart) and candump reported no
-// frames dropped by the kernel; 1 otherwise, with the
-// last word on what went wrong.
+// frames dropped by the kernel; 1 otherwise, with the last word on what
+// went wrong.
 int ExitStatus(BuslogWriter* writer, const RunOutcome& outcome);
 
 }  // namespace buslog_host

@@ -114,7 +114,8 @@ class Verification:
             lines.append(f"  dropped         {d.count} frame{'' if d.count == 1 else 's'} on {d.interface}, by the "
                          f"kernel ({d.path}:{d.line})")
         if self.twice:
-            lines.append(f"  twice           {self.twice} frame numbers stand more than once (logs of more than one run?)")
+            lines.append(f"  twice           {self.twice} frame numbers stand more than once "
+                         "(logs of more than one run?)")
         lines.append(f"  verdict         {self.verdict_text}")
         return "\n".join(lines)
 
