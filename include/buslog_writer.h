@@ -326,11 +326,20 @@ typedef struct BuslogWriterFile {
  * then); the other modes between two calls. */
 BUSLOG_WRITER_API int BuslogWriterGetFile(BuslogWriter* writer, uint32_t index, BuslogWriterFile* file);
 
+/* What lost a range of frames. */
+enum {
+  BUSLOG_LOSS_STORAGE = 0,    /* the storage refused them, or there was no room to hold them */
+  BUSLOG_LOSS_INTERFACES = 1, /* their interface found no channel */
+  BUSLOG_LOSS_STOP = 2,       /* left at a second stop */
+  BUSLOG_LOSS_GONE = 3        /* in a log deleted or no longer reached */
+};
+
 typedef struct BuslogWriterLoss {
   uint32_t firstFrame;  /* frames firstFrame to lastFrame are not in the logs */
   uint32_t lastFrame;
   int32_t error;        /* the system's error number, 0 when none */
   char reason[256];     /* "No space left on device", "left at a second stop", "the log x was deleted" */
+  int32_t kind;         /* BUSLOG_LOSS_... */
 } BuslogWriterLoss;
 
 /* Loss range `index` (0 to counts.losses - 1), in the order they became

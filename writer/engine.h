@@ -161,6 +161,12 @@ inline bool BatchFull(const Core& core) {
   return core.settings.syncEveryFrame || core.batch.count + kMaxFrameLines > kBatchLines;
 }
 
+// Reasons of loss that say what lost the frames.
+extern const char kLeftAtStop[];      // "left at a second stop"
+extern const char kNoChannelReason[]; // "more interfaces than channels"
+// The kind of a loss (BUSLOG_LOSS_...) from its reason.
+int32_t KindOfLoss(const std::string& reason);
+
 // The frame at `number` is lost for `reason` (`error` the system's);
 // `quiet`: said in a message of its own.
 void LoseFrames(Core* core, uint32_t first, uint32_t last, const std::string& reason, int error, bool quiet);

@@ -270,7 +270,7 @@ bool PutFrame(Core* core, const Frame& frame) {
       Say(core->messages, BUSLOG_MESSAGE_WARNING, "frame %u: more than %u interfaces; the frames of further "
           "interfaces are not logged", frame.number, kMaxChannels);
     }
-    LoseFrames(core, frame.number, frame.number, "more interfaces than channels", 0, true);
+    LoseFrames(core, frame.number, frame.number, kNoChannelReason, 0, true);
     return true;
   }
   for (;;) {

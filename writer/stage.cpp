@@ -44,7 +44,7 @@ void Emit(Core* core, Frame* frame, uint64_t sequence, bool lose) {
     window.last = frame->number;
   }
   if (lose || core->abandoned->load(std::memory_order_relaxed)) {
-    LoseFrames(core, frame->number, frame->number, "left at a second stop", 0, true);
+    LoseFrames(core, frame->number, frame->number, kLeftAtStop, 0, true);
     return;
   }
   if (window.open && window.firstPut == 0) window.firstPut = frame->number;

@@ -153,7 +153,7 @@ Logged GiveUpForGood(Core* core, uint32_t number, double now) {
   Storage& storage = core->storage;
   bool abandoned = Abandoned(core);
   std::string reason = !storage.trouble.reason.empty() ? storage.trouble.reason
-                       : abandoned                    ? std::string("left at a second stop")
+                       : abandoned                    ? std::string(kLeftAtStop)
                                                       : std::string("stopped");
   Say(core->messages, BUSLOG_MESSAGE_ERROR, "giving up at frame %u after %.1f s: %s", number,
       now - storage.trouble.failingSince, reason.c_str());
@@ -279,6 +279,16 @@ void LoseFileFrames(Core* core, const LogFileEntry& file, const std::string& rea
     RecordGone(&core->records, run.first, run.second, file.fate == BUSLOG_FILE_DELETED, file.path);
   }
   for (int i = 0; i < 4; ++i) core->tally.goneByType[i] += file.byType[i];
+}
+
+const char kLeftAtStop[] = "left at a second stop";
+const char kNoChannelReason[] = "more interfaces than channels";
+
+int32_t KindOfLoss(const std::string& reason) {
+  if (reason == kNoChannelReason) return BUSLOG_LOSS_INTERFACES;
+  if (reason == kLeftAtStop) return BUSLOG_LOSS_STOP;
+  if (reason.compare(0, 8, "the log ") == 0) return BUSLOG_LOSS_GONE;
+  return BUSLOG_LOSS_STORAGE;
 }
 
 void LoseFrames(Core* core, uint32_t first, uint32_t last, const std::string& reason, int error, bool quiet) {

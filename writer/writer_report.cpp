@@ -138,6 +138,7 @@ int BuslogWriterGetLoss(BuslogWriter* writer, uint32_t index, BuslogWriterLoss* 
   loss->lastFrame = range.last;
   loss->error = losses.errors[range.reason];
   snprintf(loss->reason, sizeof loss->reason, "%s", losses.reasons[range.reason].c_str());
+  loss->kind = KindOfLoss(losses.reasons[range.reason]);
   return BUSLOG_WRITER_OK;
 }
 

@@ -2,7 +2,6 @@
 #include "logger/summary.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "log_reader.h"
@@ -46,14 +45,11 @@ LossKinds KindsOfLoss(BuslogWriter* writer, const BuslogWriterCounts& counts) {
     BuslogWriterLoss loss;
     BuslogWriterGetLoss(writer, i, &loss);
     uint64_t frames = static_cast<uint64_t>(loss.lastFrame) - loss.firstFrame + 1;
-    if (strcmp(loss.reason, "more interfaces than channels") == 0) {
-      kinds.interfaces += frames;
-    } else if (strcmp(loss.reason, "left at a second stop") == 0) {
-      kinds.stop += frames;
-    } else if (strncmp(loss.reason, "the log ", 8) == 0) {
-      kinds.gone += frames;
-    } else {
-      kinds.storage += frames;
+    switch (loss.kind) {
+      case BUSLOG_LOSS_INTERFACES: kinds.interfaces += frames; break;
+      case BUSLOG_LOSS_STOP: kinds.stop += frames; break;
+      case BUSLOG_LOSS_GONE: kinds.gone += frames; break;
+      default: kinds.storage += frames; break;
     }
   }
   return kinds;

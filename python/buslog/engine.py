@@ -46,7 +46,8 @@ class Report(ctypes.Structure):
 
 
 class Loss(ctypes.Structure):
-    _fields_ = [("firstFrame", _u32), ("lastFrame", _u32), ("error", _i32), ("reason", ctypes.c_char * 256)]
+    _fields_ = [("firstFrame", _u32), ("lastFrame", _u32), ("error", _i32), ("reason", ctypes.c_char * 256),
+                ("kind", _i32)]
 
 
 class File(ctypes.Structure):
