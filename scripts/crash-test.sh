@@ -160,7 +160,9 @@ crash_runs() {
 }
 
 posix=(build/posix/bin/buslog-host build/posix/bin/libbuslog.so)
-if build/posix/bin/buslog-host --help 2>&1 | grep -q -- --sync-every-frame; then
+# The help is read whole first: with pipefail, grep -q leaving early would
+# end the host with SIGPIPE and fail the test.
+if grep -q -- --sync-every-frame <<<"$(build/posix/bin/buslog-host --help 2>&1)"; then
   crash_runs posix "" "${posix[@]}" "$work/trace-batch.log" "$batchFrames" 0.05 2.5 "$runs"
   crash_runs posix-single "" "${posix[@]}" "$work/trace.log" "$frames" 0.05 2.5 $(((runs + 1) / 2)) \
     --sync-every-frame

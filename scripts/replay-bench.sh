@@ -47,7 +47,7 @@ run_on() {
   head -n "$slow" "$dir/trace.log" >"$dir/trace-synced.log"
   cp build/posix/bin/libbuslog.so build/posix/bin/buslog-host "$dir/"
   local perFrame=""
-  "$dir/buslog-host" --help 2>&1 | grep -q -- --sync-every-frame && perFrame=yes
+  grep -q -- --sync-every-frame <<<"$("$dir/buslog-host" --help 2>&1)" && perFrame=yes
   if [ -n "${BASELINE:-}" ]; then
     mkdir -p "$dir/baseline"
     cp "$BASELINE" "$(dirname "$BASELINE")/libbuslog.so" "$dir/baseline/"
@@ -71,7 +71,7 @@ run_on() {
       rm -f "$dir/baseline/replay.log"
       # A baseline that batches replays the whole trace, as the host does.
       baseTrace="$dir/trace-synced.log" baseN=$slow
-      if "$dir/baseline/buslog-host" --help 2>&1 | grep -q -- --sync-every-frame; then
+      if grep -q -- --sync-every-frame <<<"$("$dir/baseline/buslog-host" --help 2>&1)"; then
         baseTrace="$dir/trace.log" baseN=$n
       fi
       base+="$(once "$dir/baseline/buslog-host" replay "$baseTrace" --name replay.log --quiet) "
