@@ -19,6 +19,13 @@ if(INPUT)
 endif()
 execute_process(COMMAND ${EMULATOR} ${HOST} ${args} ${stdin} RESULT_VARIABLE status OUTPUT_VARIABLE out
                 ERROR_VARIABLE err)
+# Every failure of the tools says why; exit status 1 without a word under
+# Wine is Wine failing to start the program (seen once in a busy run).
+if(EMULATOR AND "${status}" STREQUAL "1" AND "${out}${err}" STREQUAL "")
+  message("Wine started nothing (exit status 1, no output); trying once more")
+  execute_process(COMMAND ${EMULATOR} ${HOST} ${args} ${stdin} RESULT_VARIABLE status OUTPUT_VARIABLE out
+                  ERROR_VARIABLE err)
+endif()
 message("${out}${err}")
 if(NOT "${status}" STREQUAL "${EXIT}")
   message(FATAL_ERROR "exit status ${status}, expected ${EXIT}")
