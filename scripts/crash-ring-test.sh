@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Nothing torn when a logger in a ring dies: replays a trace with rotation
 # and a ring (--rotate-size 8k --max-total 40k), kills the host with SIGKILL
-# at random moments, and checks after every kill that the files left hold
+# at random moments within the time a whole run takes (measured first, in
+# the same run of this script), and checks after every kill that the files left hold
 # whole lines only, that their frame numbers run on without a gap or a
 # repeat from the oldest file kept to the newest, that the ring kept at
 # most its size, and that the newest frame the host said it had written is
@@ -12,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "${1:-}" = --ci ] && shift
 runs=${1:-20}
-frames=20000
+frames=100000
 maxTotal=40960
 
 work=$PWD/build/crash-ring-test
@@ -22,18 +23,33 @@ cc -O2 -o "$work/make_trace" bench/make_trace.c
 "$work/make_trace" "$frames" "$work/trace.log"
 host=build/posix/bin/buslog-host
 
+# replay_ring DIR: the replay every run makes, in the background; its pid
+# in $pid.
+replay_ring() {
+  # Frames only (--no-markers): "written N" counts lines, which are then
+  # frames, and the newest frame kept is checked against it. Marker lines
+  # under kills are crash-test.sh's.
+  "$host" replay "$work/trace.log" --output "$1/ring.csv" --rotate-size 8k --max-total 40k --quiet \
+    --report-every 100 --no-markers 2>"$1/stderr" &
+  pid=$!
+}
+
+# How long a whole run takes here and now: the kills are drawn from it, so
+# that they land while the host writes however fast this machine is.
+mkdir -p "$work/whole"
+began=$(date +%s%N)
+replay_ring "$work/whole"
+wait "$pid" || { echo "crash ring test: the uninterrupted run failed:"; cat "$work/whole/stderr"; exit 1; }
+whole=$(( ($(date +%s%N) - began) / 1000000 ))
+echo "an uninterrupted run took $whole ms; the kills come within 90 % of that"
+
 failures=0
 midway=0
 for i in $(seq "$runs"); do
   dir="$work/run-$i"
   mkdir -p "$dir"
-  delay=$(awk -v seed="$RANDOM$i" 'BEGIN { srand(seed); printf "%.2f", 0.05 + rand() * 2.5 }')
-  # Frames only (--no-markers): "written N" counts lines, which are then
-  # frames, and the newest frame kept is checked against it. Marker lines
-  # under kills are crash-test.sh's.
-  "$host" replay "$work/trace.log" --output "$dir/ring.csv" --rotate-size 8k --max-total 40k --quiet \
-    --report-every 100 --no-markers 2>"$dir/stderr" &
-  pid=$!
+  delay=$(awk -v seed="$RANDOM$i" -v whole="$whole" 'BEGIN { srand(seed); printf "%.3f", (0.02 + rand() * 0.88) * whole / 1000 }')
+  replay_ring "$dir"
   sleep "$delay"
   killed=no
   if kill -0 "$pid" 2>/dev/null; then
