@@ -106,6 +106,7 @@ struct Storage {
   std::string newFileNote;  // why, said with its name once open
   bool givenUp;           // no more tries: frames from now on are lost
   std::string givenUpReason;
+  int32_t givenUpKind;
   bool batchFailed;       // a batch's Write failed, not yet said
   int batchError;
   uint32_t batchFrame;
@@ -161,19 +162,18 @@ inline bool BatchFull(const Core& core) {
   return core.settings.syncEveryFrame || core.batch.count + kMaxFrameLines > kBatchLines;
 }
 
-// Reasons of loss that say what lost the frames.
-extern const char kLeftAtStop[];      // "left at a second stop"
-extern const char kNoChannelReason[]; // "more interfaces than channels"
-// The kind of a loss (BUSLOG_LOSS_...) from its reason.
-int32_t KindOfLoss(const std::string& reason);
+// The reason of frames left at a second stop.
+extern const char kLeftAtStop[];
 
-// The frame at `number` is lost for `reason` (`error` the system's);
-// `quiet`: said in a message of its own.
-void LoseFrames(Core* core, uint32_t first, uint32_t last, const std::string& reason, int error, bool quiet);
+// Frames first..last are lost for `reason` (`error` the system's; `kind`
+// BUSLOG_LOSS_...); `quiet`: said in a message of its own.
+void LoseFrames(Core* core, uint32_t first, uint32_t last, const std::string& reason, int error, int32_t kind,
+                bool quiet);
 
 // The frames of `file`, a log that went (deleted, or its name leads
-// elsewhere), are lost for `reason`.
-void LoseFileFrames(Core* core, const LogFileEntry& file, const std::string& reason);
+// elsewhere), are lost: "the log PATH was deleted" or "... can no longer
+// be reached".
+void LoseFileFrames(Core* core, const LogFileEntry& file);
 
 // ---- storage.cpp
 

@@ -270,12 +270,13 @@ bool PutFrame(Core* core, const Frame& frame) {
       Say(core->messages, BUSLOG_MESSAGE_WARNING, "frame %u: more than %u interfaces; the frames of further "
           "interfaces are not logged", frame.number, kMaxChannels);
     }
-    LoseFrames(core, frame.number, frame.number, kNoChannelReason, 0, true);
+    LoseFrames(core, frame.number, frame.number, "more interfaces than channels", 0, BUSLOG_LOSS_INTERFACES, true);
     return true;
   }
   for (;;) {
     if (storage.givenUp) {
-      LoseFrames(core, frame.number, frame.number, storage.givenUpReason, storage.trouble.error, false);
+      LoseFrames(core, frame.number, frame.number, storage.givenUpReason, storage.trouble.error, storage.givenUpKind,
+                 false);
       return false;
     }
     std::string note;

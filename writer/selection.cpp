@@ -24,7 +24,8 @@ bool SetUpSelection(const BuslogWriterOptions& options, Selection* selection, st
               ReadOption(options.trigger, SyntaxUse::kTrigger, "trigger", &s.hasTrigger, &s.trigger, why) &&
               ReadOption(options.startTrigger, SyntaxUse::kTrigger, "start trigger", &s.hasStart, &s.start, why) &&
               ReadOption(options.stopTrigger, SyntaxUse::kTrigger, "stop trigger", &s.hasStop, &s.stop, why);
-  s.selecting = s.filtering || s.hasTrigger || s.hasStart || s.hasStop;
+  s.triggering = s.hasTrigger || s.hasStart || s.hasStop;
+  s.selecting = s.filtering || s.triggering;
   return read;
 }
 

@@ -28,6 +28,7 @@ struct Selection {
   bool filtering;
   ConditionSets filter;
   bool hasTrigger, hasStart, hasStop;
+  bool triggering;  // any of the three
   ConditionSets trigger, start, stop;
   uint64_t filtered;  // frames the filter left out
 };

@@ -44,7 +44,7 @@ void Emit(Core* core, Frame* frame, uint64_t sequence, bool lose) {
     window.last = frame->number;
   }
   if (lose || core->abandoned->load(std::memory_order_relaxed)) {
-    LoseFrames(core, frame->number, frame->number, kLeftAtStop, 0, true);
+    LoseFrames(core, frame->number, frame->number, kLeftAtStop, 0, BUSLOG_LOSS_STOP, true);
     return;
   }
   if (window.open && window.firstPut == 0) window.firstPut = frame->number;
@@ -98,7 +98,7 @@ void LoseGivenUp(Core* core, uint64_t lost, const Frame& trigger) {
   stage.counts.givenUpLost += lost;
   if (stage.window.first == 0) stage.window.first = first;
   stage.window.last = stage.lastNumber;
-  LoseFrames(core, first, stage.lastNumber, kBufferFull, 0, true);
+  LoseFrames(core, first, stage.lastNumber, kBufferFull, 0, BUSLOG_LOSS_STORAGE, true);
   if (stage.lossSaid) return;
   stage.lossSaid = true;
   Say(core->messages, BUSLOG_MESSAGE_WARNING, "the pre-trigger buffer (%llu bytes) was full: %llu frames of the "

@@ -45,8 +45,7 @@ bool LogStillThere(Core* core) {
     if (!note.empty()) Say(core->messages, BUSLOG_MESSAGE_WARNING, "%s", note.c_str());
     return true;
   }
-  LoseFileFrames(core, file, file.fate == BUSLOG_FILE_DELETED ? "the log " + file.path + " was deleted"
-                                                               : "the log " + file.path + " can no longer be reached");
+  LoseFileFrames(core, file);
   NewFileDue(core, note);
   return false;
 }
@@ -152,14 +151,16 @@ Try AfterFailure(Core* core, uint32_t number, int error, double now) {
 Logged GiveUpForGood(Core* core, uint32_t number, double now) {
   Storage& storage = core->storage;
   bool abandoned = Abandoned(core);
+  bool atStop = storage.trouble.reason.empty() && abandoned;
   std::string reason = !storage.trouble.reason.empty() ? storage.trouble.reason
-                       : abandoned                    ? std::string(kLeftAtStop)
+                       : atStop                       ? std::string(kLeftAtStop)
                                                       : std::string("stopped");
   Say(core->messages, BUSLOG_MESSAGE_ERROR, "giving up at frame %u after %.1f s: %s", number,
       now - storage.trouble.failingSince, reason.c_str());
   storage.givenUp = true;
   storage.givenUpReason = reason;
-  LoseFrames(core, number, number, reason, storage.trouble.error, true);
+  storage.givenUpKind = atStop ? BUSLOG_LOSS_STOP : BUSLOG_LOSS_STORAGE;
+  LoseFrames(core, number, number, reason, storage.trouble.error, storage.givenUpKind, true);
   return Logged::kGaveUp;
 }
 
@@ -173,8 +174,7 @@ void CloseOpenLog(Core* core) {
   std::string note = LookAtOpenLog(&file);
   if (!note.empty()) Say(core->messages, BUSLOG_MESSAGE_WARNING, "%s", note.c_str());
   if (kept && file.fate != BUSLOG_FILE_KEPT) {
-    LoseFileFrames(core, file, file.fate == BUSLOG_FILE_DELETED ? "the log " + file.path + " was deleted"
-                                                                 : "the log " + file.path + " can no longer be reached");
+    LoseFileFrames(core, file);
   }
   CloseLog(&logs);
 }
@@ -189,7 +189,8 @@ void NewFileDue(Core* core, const std::string& note) {
 Logged WriteAlone(Core* core, const Frame& frame, bool newFile) {
   Storage& storage = core->storage;
   if (storage.givenUp) {
-    LoseFrames(core, frame.number, frame.number, storage.givenUpReason, storage.trouble.error, false);
+    LoseFrames(core, frame.number, frame.number, storage.givenUpReason, storage.trouble.error, storage.givenUpKind,
+               false);
     return Logged::kGaveUp;
   }
   if (newFile) storage.newFileDue = true;
@@ -218,7 +219,7 @@ Logged WriteAlone(Core* core, const Frame& frame, bool newFile) {
     }
     if (!CanWait(core)) {
       // Room for the frames behind: this one, the oldest, is given up.
-      LoseFrames(core, frame.number, frame.number, trouble.reason, trouble.error, false);
+      LoseFrames(core, frame.number, frame.number, trouble.reason, trouble.error, BUSLOG_LOSS_STORAGE, false);
       SayLosses(&trouble, core->messages, now);
       return Logged::kLost;
     }
@@ -272,28 +273,23 @@ bool LookAtLogNow(Core* core) {
   return LogStillThere(core);
 }
 
-void LoseFileFrames(Core* core, const LogFileEntry& file, const std::string& reason) {
+void LoseFileFrames(Core* core, const LogFileEntry& file) {
+  std::string reason = "the log " + file.path +
+                       (file.fate == BUSLOG_FILE_DELETED ? " was deleted" : " can no longer be reached");
   for (const std::pair<uint32_t, uint32_t>& run : file.runs) {
     core->tally.framesGone += run.second - run.first + 1u;
-    NoteLoss(&core->storage.losses, &core->storage.trouble, run.first, run.second, reason, 0, true);
+    NoteLoss(&core->storage.losses, &core->storage.trouble, run.first, run.second, reason, 0, BUSLOG_LOSS_GONE, true);
     RecordGone(&core->records, run.first, run.second, file.fate == BUSLOG_FILE_DELETED, file.path);
   }
   for (int i = 0; i < 4; ++i) core->tally.goneByType[i] += file.byType[i];
 }
 
 const char kLeftAtStop[] = "left at a second stop";
-const char kNoChannelReason[] = "more interfaces than channels";
 
-int32_t KindOfLoss(const std::string& reason) {
-  if (reason == kNoChannelReason) return BUSLOG_LOSS_INTERFACES;
-  if (reason == kLeftAtStop) return BUSLOG_LOSS_STOP;
-  if (reason.compare(0, 8, "the log ") == 0) return BUSLOG_LOSS_GONE;
-  return BUSLOG_LOSS_STORAGE;
-}
-
-void LoseFrames(Core* core, uint32_t first, uint32_t last, const std::string& reason, int error, bool quiet) {
+void LoseFrames(Core* core, uint32_t first, uint32_t last, const std::string& reason, int error, int32_t kind,
+                bool quiet) {
   if (last < first) return;
-  NoteLoss(&core->storage.losses, &core->storage.trouble, first, last, reason, error, quiet);
+  NoteLoss(&core->storage.losses, &core->storage.trouble, first, last, reason, error, kind, quiet);
   RecordLost(&core->records, first, last, reason);
 }
 

@@ -46,14 +46,14 @@ void NoteRecovered(StorageTrouble* t, Messages* messages, uint32_t frame, double
 }
 
 void NoteLoss(Losses* losses, StorageTrouble* t, uint32_t first, uint32_t last, const std::string& reason, int error,
-              bool quiet) {
+              int32_t kind, bool quiet) {
   std::lock_guard<std::mutex> lock(losses->mutex);
   uint32_t index = 0;
-  while (index < losses->reasons.size() && losses->reasons[index] != reason) ++index;
-  if (index == losses->reasons.size()) {
-    losses->reasons.push_back(reason);
-    losses->errors.push_back(error);
+  while (index < losses->reasons.size() &&
+         (losses->reasons[index].text != reason || losses->reasons[index].kind != kind)) {
+    ++index;
   }
+  if (index == losses->reasons.size()) losses->reasons.push_back(LossReason{reason, error, kind});
   uint64_t count = static_cast<uint64_t>(last) - first + 1;
   losses->lost += count;
   if (!quiet) t->lostSinceSaid += count;
@@ -87,7 +87,8 @@ uint64_t ReportLosses(Losses* losses, const std::string& path, uint32_t* firstRa
   *firstRange = from;
   *rangeCount = to - from;
   const LossRange& firstLoss = losses->ranges[from];
-  *error = losses->errors[firstLoss.reason];
+  const LossReason& reason = losses->reasons[firstLoss.reason];
+  *error = reason.error;
   std::string ranges;
   for (uint32_t i = from; i < to && i < from + 10; ++i) {
     const LossRange& range = losses->ranges[i];
@@ -99,11 +100,10 @@ uint64_t ReportLosses(Losses* losses, const std::string& path, uint32_t* firstRa
   const char* noun = frames == 1 ? "frame" : "frames";
   // A reason that names its log ("the log X was deleted") says where; the
   // others are of the log being written.
-  const std::string& reason = losses->reasons[firstLoss.reason];
-  if (reason.compare(0, 8, "the log ") == 0) {
-    snprintf(text, size, "could not log %s %s: %s", noun, ranges.c_str(), reason.c_str());
+  if (reason.kind == BUSLOG_LOSS_GONE) {
+    snprintf(text, size, "could not log %s %s: %s", noun, ranges.c_str(), reason.text.c_str());
   } else {
-    snprintf(text, size, "could not log %s %s to %s: %s", noun, ranges.c_str(), path.c_str(), reason.c_str());
+    snprintf(text, size, "could not log %s %s to %s: %s", noun, ranges.c_str(), path.c_str(), reason.text.c_str());
   }
   losses->reported = to;
   losses->lostReported = losses->lost;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "buslog_writer.h"
 #include "messages.h"
 
 namespace buslog_writer {
@@ -23,6 +24,14 @@ namespace buslog_writer {
 // the writer gives up.
 constexpr double kRetrySeconds = 0.25;
 constexpr double kGiveUpSeconds = 5.0;
+
+// Why frames are not in the logs: the words, the system's error (0 none)
+// and what lost them (BUSLOG_LOSS_...).
+struct LossReason {
+  std::string text;
+  int error;
+  int32_t kind;
+};
 
 // Frames first..last (frame numbers, inclusive) are not in the logs, for
 // reasons[reason].
@@ -34,8 +43,7 @@ struct LossRange {
 
 struct Losses {
   std::mutex mutex;               // the writer's thread adds, a report reads
-  std::vector<std::string> reasons;
-  std::vector<int> errors;        // the system's error of each reason, 0 none
+  std::vector<LossReason> reasons;
   std::vector<LossRange> ranges;  // in the order they became known
   uint64_t lost = 0;              // frames in `ranges`
   uint32_t reported = 0;          // ranges a report has named
@@ -73,11 +81,11 @@ inline bool RetryDue(const StorageTrouble& trouble, double now) { return !troubl
 // A write worked again at frame `frame`: says so once if it had failed.
 void NoteRecovered(StorageTrouble* trouble, Messages* messages, uint32_t frame, double now);
 
-// Frames first..last are lost for `reason` (`error` the system's, or 0).
-// `quiet`: said in a message of its own, not counted for the once-a-second
-// line.
+// Frames first..last are lost for `reason` (`error` the system's, or 0;
+// `kind` BUSLOG_LOSS_...). `quiet`: said in a message of its own, not
+// counted for the once-a-second line.
 void NoteLoss(Losses* losses, StorageTrouble* trouble, uint32_t first, uint32_t last, const std::string& reason,
-              int error, bool quiet);
+              int error, int32_t kind, bool quiet);
 
 // While failing: at most once a second, how many frames could not be
 // logged since the last such line, and why.

@@ -32,6 +32,11 @@ struct BuslogWriter {
 
 namespace buslog_writer {
 
+// The lock that orders the Adds: the queue's (QUEUED) or `direct`.
+inline std::mutex& AddsLock(BuslogWriter* writer) {
+  return writer->core->settings.mode == BUSLOG_WRITER_QUEUED ? writer->queue.mutex : writer->direct;
+}
+
 // The filter's and the triggers' word on `frame`, then the frame taken in
 // with its sequence and channel (under the lock that orders Adds). False
 // when it goes no further (the filter left it out).

@@ -30,7 +30,7 @@ constexpr double kMostWindowSeconds = 1e6;
 std::string SelectionProblem(const BuslogWriterOptions& o, Selection* selection) {
   std::string why;
   if (!SetUpSelection(o, selection, &why)) return why;
-  bool triggers = selection->hasTrigger || selection->hasStart || selection->hasStop;
+  bool triggers = selection->triggering;
   if (!(o.preSeconds >= 0 && o.preSeconds <= kMostWindowSeconds) ||
       !(o.postSeconds >= 0 && o.postSeconds <= kMostWindowSeconds)) {
     return "pre and post seconds go from 0 to 1000000";
@@ -85,7 +85,7 @@ void SetUpCore(BuslogWriter* writer, const BuslogWriterOptions& o) {
   s.interruptedContext = o.interruptedContext;
   const Selection& selection = writer->selection;
   if (selection.filtering) s.filterMarker = "buslog filter " + selection.filter.text;
-  if (selection.hasTrigger || selection.hasStart || selection.hasStop) {
+  if (selection.triggering) {
     s.triggerMarker = "buslog trigger " + TriggerSettingsText(o, selection);
   }
   LogSet& logs = core->logs;
@@ -113,9 +113,7 @@ std::string LogFolderOf(const BuslogWriterOptions& o) {
 }
 
 int OpenWriter(BuslogWriter* writer, const BuslogWriterOptions& o, std::string* error) {
-  const Selection& selection = writer->selection;
-  bool triggers = selection.hasTrigger || selection.hasStart || selection.hasStop;
-  if (!SetUpStage(&writer->core->stage, o, triggers, error)) return BUSLOG_WRITER_NO_MEMORY;
+  if (!SetUpStage(&writer->core->stage, o, writer->selection.triggering, error)) return BUSLOG_WRITER_NO_MEMORY;
   if (!LoadModuleInstance(o.module, LogFolderOf(o).c_str(), &writer->module, error)) return BUSLOG_WRITER_NO_MODULE;
   SetUpCore(writer, o);
   Core* core = writer->core.get();
@@ -129,8 +127,7 @@ int OpenWriter(BuslogWriter* writer, const BuslogWriterOptions& o, std::string* 
 }
 
 uint64_t LastSequence(BuslogWriter* writer) {
-  std::lock_guard<std::mutex> lock(writer->core->settings.mode == BUSLOG_WRITER_QUEUED ? writer->queue.mutex
-                                                                                        : writer->direct);
+  std::lock_guard<std::mutex> lock(AddsLock(writer));
   return writer->lastSequence;
 }
 
@@ -143,8 +140,7 @@ void CollectGoneLogs(Core* core) {
   for (size_t i = 0; i < logs.files.size(); ++i) {
     const LogFileEntry& file = logs.files[i];
     if (before[i] == file.fate) continue;
-    LoseFileFrames(core, file, file.fate == BUSLOG_FILE_DELETED ? "the log " + file.path + " was deleted"
-                                                                : "the log " + file.path + " can no longer be reached");
+    LoseFileFrames(core, file);
   }
 }
 

@@ -91,8 +91,7 @@ int BuslogWriterGetSelectionCounts(BuslogWriter* writer, BuslogWriterSelectionCo
   TakeSnapshot(writer, &snapshot, &queued);
   BuslogWriterSelectionCounts made = {};
   {
-    std::lock_guard<std::mutex> lock(writer->core->settings.mode == BUSLOG_WRITER_QUEUED ? writer->queue.mutex
-                                                                                          : writer->direct);
+    std::lock_guard<std::mutex> lock(AddsLock(writer));
     made.framesFiltered = writer->selection.filtered;
   }
   const StageCounts& stage = snapshot.stage;
@@ -136,9 +135,10 @@ int BuslogWriterGetLoss(BuslogWriter* writer, uint32_t index, BuslogWriterLoss* 
   *loss = BuslogWriterLoss{};
   loss->firstFrame = range.first;
   loss->lastFrame = range.last;
-  loss->error = losses.errors[range.reason];
-  snprintf(loss->reason, sizeof loss->reason, "%s", losses.reasons[range.reason].c_str());
-  loss->kind = KindOfLoss(losses.reasons[range.reason]);
+  const LossReason& reason = losses.reasons[range.reason];
+  loss->error = reason.error;
+  snprintf(loss->reason, sizeof loss->reason, "%s", reason.text.c_str());
+  loss->kind = reason.kind;
   return BUSLOG_WRITER_OK;
 }
 

@@ -221,12 +221,12 @@ TEST(LossesTest, RangesInTheOrderTheyBecameKnown) {
     SCOPED_TRACE(row.name);
     Losses losses;
     StorageTrouble trouble = {};
-    for (const Loss& loss : row.losses) NoteLoss(&losses, &trouble, loss.first, loss.last, loss.reason, 0, false);
+    for (const Loss& loss : row.losses) NoteLoss(&losses, &trouble, loss.first, loss.last, loss.reason, 0, BUSLOG_LOSS_STORAGE, false);
     ASSERT_EQ(losses.ranges.size(), row.expected.size());
     for (size_t i = 0; i < losses.ranges.size(); ++i) {
       EXPECT_EQ(losses.ranges[i].first, row.expected[i].first);
       EXPECT_EQ(losses.ranges[i].last, row.expected[i].last);
-      EXPECT_EQ(losses.reasons[losses.ranges[i].reason], row.expected[i].reason);
+      EXPECT_EQ(losses.reasons[losses.ranges[i].reason].text, row.expected[i].reason);
     }
     EXPECT_EQ(losses.lost, row.lost);
   }
@@ -235,7 +235,7 @@ TEST(LossesTest, RangesInTheOrderTheyBecameKnown) {
 TEST(LossesTest, ReportedOnceInOneLine) {
   Losses losses;
   StorageTrouble trouble = {};
-  for (uint32_t frame : {312u, 313u, 314u, 320u}) NoteLoss(&losses, &trouble, frame, frame, "No space left on device", 28, false);
+  for (uint32_t frame : {312u, 313u, 314u, 320u}) NoteLoss(&losses, &trouble, frame, frame, "No space left on device", 28, BUSLOG_LOSS_STORAGE, false);
   uint32_t first = 0, count = 0;
   int error = 0;
   char text[512];
@@ -246,7 +246,7 @@ TEST(LossesTest, ReportedOnceInOneLine) {
   EXPECT_EQ(error, 28);
   EXPECT_EQ(ReportLosses(&losses, "/m/run.buslog", &first, &count, &error, text, sizeof text), 0u);
   // A loss after a report begins a range of its own, even where it goes on.
-  NoteLoss(&losses, &trouble, 321, 321, "No space left on device", 28, false);
+  NoteLoss(&losses, &trouble, 321, 321, "No space left on device", 28, BUSLOG_LOSS_STORAGE, false);
   EXPECT_EQ(ReportLosses(&losses, "/m/run.buslog", &first, &count, &error, text, sizeof text), 1u);
   EXPECT_STREQ(text, "could not log frame 321 to /m/run.buslog: No space left on device");
 }
@@ -285,8 +285,8 @@ TEST(TroubleTest, LossesWhileFailingAreSaidAtMostOnceASecond) {
   Losses losses;
   StorageTrouble trouble = {};
   NoteFailure(&trouble, &messages, "write", "/m/run.csv", 5, 28, "No space left on device", 10.0);
-  NoteLoss(&losses, &trouble, 5, 5, "No space left on device", 28, false);
-  NoteLoss(&losses, &trouble, 6, 9, "No space left on device", 28, false);
+  NoteLoss(&losses, &trouble, 5, 5, "No space left on device", 28, BUSLOG_LOSS_STORAGE, false);
+  NoteLoss(&losses, &trouble, 6, 9, "No space left on device", 28, BUSLOG_LOSS_STORAGE, false);
   EXPECT_EQ(trouble.lostSinceSaid, 5u);
   SayLosses(&trouble, &messages, 10.5);  // not yet a second since the failure was said
   EXPECT_EQ(trouble.lostSinceSaid, 5u);
