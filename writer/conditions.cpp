@@ -117,8 +117,7 @@ bool SignalValue(const Signal& signal, const uint8_t* data, uint32_t length, dou
       raw |= static_cast<uint64_t>((data[byte] >> ((signal.startBit + i) & 7)) & 1u) << i;
     } else {
       raw = (raw << 1) | ((data[byte] >> (bit & 7)) & 1u);
-      // Motorola: from a byte's lowest bit on to the next byte's highest.
-      bit = (bit & 7) == 0 ? bit + 15 : bit - 1;
+      bit = NextMotorolaBit(bit);
     }
   }
   double number;

@@ -116,6 +116,10 @@ bool FilterKeeps(const ConditionSet& set, const FrameView& frame);
 // item at each frame it matches.
 bool TriggerFires(ConditionSet* set, const FrameView& frame);
 
+// A Motorola signal's next bit, from its highest down: from a byte's
+// lowest bit on to the next byte's highest.
+inline uint32_t NextMotorolaBit(uint32_t bit) { return (bit & 7) == 0 ? bit + 15 : bit - 1; }
+
 // The physical value of `signal` in `data` (`length` bytes): false when
 // the data is too short for it.
 bool SignalValue(const Signal& signal, const uint8_t* data, uint32_t length, double* value);

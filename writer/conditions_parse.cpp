@@ -5,6 +5,7 @@
 
 #include "channels.h"
 #include "conditions.h"
+#include "hex_digits.h"
 
 namespace buslog_writer {
 namespace {
@@ -25,12 +26,7 @@ struct Cursor {
   }
 };
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+using buslog_reader::HexValue;
 
 // Hex digits up to a character that is none: false when there are none or
 // more than 8.
@@ -170,7 +166,7 @@ bool SignalFits(const Signal& signal) {
   if (signal.intel) return signal.startBit + signal.length - 1u <= kMostSignalBit;
   uint32_t bit = signal.startBit;
   for (uint32_t i = 1; i < signal.length; ++i) {
-    bit = (bit & 7) == 0 ? bit + 15 : bit - 1;
+    bit = NextMotorolaBit(bit);
     if (bit > kMostSignalBit) return false;
   }
   return true;
